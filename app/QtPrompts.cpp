@@ -1,0 +1,66 @@
+#include "app/QtPrompts.h"
+
+#include <QApplication>
+#include <QColorDialog>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QUrl>
+
+namespace {
+QString displayText(QString text)
+{
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
+QWidget* activeOwner() { return QApplication::activeWindow(); }
+} // namespace
+
+int QtPrompts::messageBox(const QString& text, const QString& caption, int style)
+{
+    QMessageBox box(activeOwner());
+    box.setWindowTitle(caption);
+    box.setText(displayText(text));
+    box.setIcon((style & Exclamation) == Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon);
+    if ((style & 7) == YesNo) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        return box.exec() == QMessageBox::Yes ? Yes : No;
+    }
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+    return Ok;
+}
+
+QString QtPrompts::inputBox(const QString& prompt, const QString& caption, const QString& preset)
+{
+    bool ok = false;
+    const QString answer =
+        QInputDialog::getText(activeOwner(), caption, displayText(prompt), QLineEdit::Normal, preset, &ok);
+    return ok ? answer : QString();
+}
+
+std::optional<QColor> QtPrompts::chooseColor(QWidget* owner)
+{
+    const QColor colour = QColorDialog::getColor(Qt::black, owner);
+    if (!colour.isValid())
+        return std::nullopt;
+    return colour;
+}
+
+QStringList QtPrompts::openFiles(QWidget* owner, const QString& title, const QString& filter)
+{
+    return QFileDialog::getOpenFileNames(owner, title, QString(), filter);
+}
+
+QString QtPrompts::chooseFolder(QWidget* owner, const QString& title, const QString& startFolder)
+{
+    return QFileDialog::getExistingDirectory(owner, title, startFolder, QFileDialog::ShowDirsOnly);
+}
+
+void QtPrompts::openInFileManager(const QString& folder)
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+}

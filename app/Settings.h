@@ -1,0 +1,18 @@
+#pragma once
+// The per-user settings store: text values under "Quillane" / "Numbrel". Every write is synced at
+// once, so a value survives a crash. A missing key yields the caller's default; an empty stored
+// text stays empty.
+
+#include <QString>
+#include <stdexcept>
+
+class SettingsError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+QString ReadSetting(const QString& key, const QString& defaultValue);
+// Throws SettingsError when the store refuses the write.
+void WriteSetting(const QString& key, const QString& value);
+// Where the store lives (for messages and tests).
+QString SettingsFilePath();

@@ -1,0 +1,4 @@
+#include "filelist/Commands.h"
+#include "app/Services.h"
+
+void ClearList(Services&) {}

@@ -1,0 +1,4 @@
+#include "numbering/NumberingRun.h"
+#include "app/Services.h"
+
+void RunNumbering(Services&) {}

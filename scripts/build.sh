@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Configures and builds Numbrel into build/ (the program folder is build/bin/).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$(nproc)"

@@ -1,0 +1,276 @@
+#include "sys/FileUtils.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+QByteArray native(const QString& path) { return QFile::encodeName(path); }
+
+bool statPath(const QString& path, struct stat& st) { return !path.isEmpty() && ::stat(native(path), &st) == 0; }
+
+QString& programFolderOverride()
+{
+    static QString folder;
+    return folder;
+}
+
+bool hasWildcard(const QString& text) { return text.contains(QLatin1Char('*')) || text.contains(QLatin1Char('?')); }
+
+// Writes all of data to fd, retrying short writes.
+bool writeAll(int fd, const char* data, ssize_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, static_cast<size_t>(size));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+bool copyContents(int from, int to)
+{
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(from, buffer, sizeof buffer);
+        if (n == 0)
+            return true;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (!writeAll(to, buffer, n))
+            return false;
+    }
+}
+} // namespace
+
+int FileAttributes(const QString& path)
+{
+    struct stat link {};
+    if (path.isEmpty() || ::lstat(native(path), &link) != 0)
+        return -1;
+    int attributes = 0;
+    struct stat target = link;
+    if (S_ISLNK(link.st_mode)) {
+        attributes |= AttrReparsePoint;
+        if (::stat(native(path), &target) != 0)
+            target = link; // a dangling link is still a file system entry
+    }
+    attributes |= S_ISDIR(target.st_mode) ? AttrDirectory : AttrArchive;
+    if (::access(native(path), W_OK) != 0)
+        attributes |= AttrReadOnly;
+    QString name = path;
+    while (name.size() > 1 && name.endsWith(QLatin1Char('/')))
+        name.chop(1);
+    name = GetFileNamePart(name);
+    if (name.startsWith(QLatin1Char('.')) && name != QLatin1String(".") && name != QLatin1String(".."))
+        attributes |= AttrHidden;
+    return attributes;
+}
+
+QString GetDesktopFolder()
+{
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    if (desktop.isEmpty())
+        throw std::invalid_argument("Invalid procedure call or argument: the desktop folder is unknown");
+    return desktop + QLatin1Char('/');
+}
+
+bool PathExists(const QString& path)
+{
+    struct stat st {};
+    return statPath(path, st);
+}
+
+QString GetFolderPart(const QString& path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? QString() : path.left(slash + 1);
+}
+
+QString GetFileNamePart(const QString& path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? path : path.mid(slash + 1);
+}
+
+bool IsFolder(const QString& path)
+{
+    struct stat st {};
+    return statPath(path, st) && S_ISDIR(st.st_mode);
+}
+
+bool IsOpenableFile(const QString& path)
+{
+    if (path.isEmpty() || hasWildcard(path))
+        return false;
+    // Look before opening: opening a device or a FIFO could block or have side effects.
+    struct stat st {};
+    if (!statPath(path, st) || !S_ISREG(st.st_mode))
+        return false;
+    const int fd = ::open(native(path), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    return regular;
+}
+
+void DeleteFileQuietly(const QString& path)
+{
+    QCoreApplication::processEvents();
+    auto removeOne = [](const QString& file) {
+        if (IsFolder(file))
+            return;
+        if (::unlink(native(file)) == 0 || errno == ENOENT)
+            return;
+        ::chmod(native(file), S_IRUSR | S_IWUSR);
+        ::unlink(native(file));
+    };
+    const QString name = GetFileNamePart(path);
+    if (!hasWildcard(name)) {
+        if (!path.isEmpty())
+            removeOne(path);
+        return;
+    }
+    const QString folder = GetFolderPart(path);
+    const QDir dir(folder.isEmpty() ? QStringLiteral(".") : folder);
+    const QStringList entries = dir.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& entry : entries)
+        if (WildcardMatches(name, entry))
+            removeOne(folder + entry);
+}
+
+void CopyFileChecked(const QString& source, const QString& destination)
+{
+    if (source.trimmed().isEmpty() || destination.trimmed().isEmpty())
+        return;
+    const QString from = CollapseBackslashes(source);
+    const QString to = CollapseBackslashes(destination);
+    if (IsOpenableFile(from) && IsFolder(GetFolderPart(to)))
+        CopyFileOverwrite(from, to);
+}
+
+bool CopyFileOverwrite(const QString& source, const QString& destination)
+{
+    QString target = destination;
+    if (target.endsWith(QLatin1Char('/')))
+        target += GetFileNamePart(source);
+    if (target.isEmpty() || !IsOpenableFile(source))
+        return false;
+
+    const int from = ::open(native(source), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (from < 0)
+        return false;
+    struct stat sourceStat {};
+    ::fstat(from, &sourceStat);
+
+    QString folder = GetFolderPart(target);
+    if (folder.isEmpty())
+        folder = QStringLiteral("./");
+    QByteArray temporary = native(folder + QStringLiteral(".") + GetFileNamePart(target) + QStringLiteral(".XXXXXX"));
+    const int to = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (to < 0) {
+        ::close(from);
+        return false;
+    }
+    // An existing destination keeps its permissions; a new one gets the source's, less the umask.
+    struct stat targetStat {};
+    mode_t mode = sourceStat.st_mode & 0777;
+    if (::stat(native(target), &targetStat) == 0)
+        mode = targetStat.st_mode & 07777;
+    else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode &= ~mask;
+    }
+    const bool copied = copyContents(from, to) && ::fchmod(to, mode) == 0 && ::fsync(to) == 0;
+    ::close(from);
+    const bool closed = ::close(to) == 0;
+    if (!copied || !closed || ::rename(temporary.constData(), native(target)) != 0) {
+        ::unlink(temporary.constData());
+        return false;
+    }
+    return true;
+}
+
+QString CollapseBackslashes(const QString& path)
+{
+    auto onePass = [](const QString& text) {
+        QString out;
+        out.reserve(text.size());
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            out.append(text.at(i));
+            if (text.at(i) == QLatin1Char('/') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('/'))
+                ++i; // "//" becomes "/"; the pass doesn't look back, so "///" becomes "//"
+        }
+        return out;
+    };
+    if (!path.startsWith(QLatin1Char('/')))
+        return onePass(path);
+    qsizetype rest = 1;
+    while (rest < path.size() && path.at(rest) == QLatin1Char('/'))
+        ++rest;
+    return QLatin1Char('/') + onePass(path.mid(rest));
+}
+
+bool HasUnusualCharacters(const QString& name)
+{
+    for (const QChar c : name) {
+        const ushort u = c.unicode();
+        if (u < 32 || (u >= 127 && u <= 159) || c == QLatin1Char('?') || c == QChar::ReplacementCharacter)
+            return true;
+    }
+    // A name the file system's encoding can't carry back unchanged can't be opened by that name.
+    return QFile::decodeName(QFile::encodeName(name)) != name;
+}
+
+bool WildcardMatches(const QString& pattern, const QString& name)
+{
+    if (pattern == QLatin1String("*.*") || pattern == QLatin1String("*"))
+        return true;
+    // Iterative glob match with backtracking to the last "*".
+    qsizetype p = 0, n = 0, star = -1, mark = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() &&
+            (pattern.at(p) == QLatin1Char('?') ||
+             (pattern.at(p) != QLatin1Char('*') && pattern.at(p).toCaseFolded() == name.at(n).toCaseFolded()))) {
+            ++p;
+            ++n;
+        } else if (p < pattern.size() && pattern.at(p) == QLatin1Char('*')) {
+            star = p++;
+            mark = n;
+        } else if (star >= 0) {
+            p = star + 1;
+            n = ++mark;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern.at(p) == QLatin1Char('*'))
+        ++p;
+    return p == pattern.size();
+}
+
+QString ProgramFolder()
+{
+    if (!programFolderOverride().isEmpty())
+        return programFolderOverride();
+    return QCoreApplication::applicationDirPath();
+}
+
+void OverrideProgramFolder(const QString& folder) { programFolderOverride() = folder; }

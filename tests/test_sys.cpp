@@ -1,0 +1,10 @@
+#include <QtTest>
+
+class Test_sys : public QObject {
+    Q_OBJECT
+private slots:
+    void placeholder() {}
+};
+
+QTEST_MAIN(Test_sys)
+#include "test_sys.moc"
