@@ -20,6 +20,7 @@ QString NumberingOptions::leftMargin() const { return left_->text(); }
 QString NumberingOptions::bottomMargin() const { return bottom_->text(); }
 QString NumberingOptions::fontSize() const { return size_->text(); }
 QString NumberingOptions::outputFolder() const { return output_->text(); }
+void NumberingOptions::setOutputFolder(const QString& folder) { output_->setText(folder); }
 
 std::int32_t ColorValue(int red, int green, int blue) { return red + 256 * green + 65536 * blue; }
 

@@ -16,6 +16,7 @@ public:
     QString bottomMargin() const;
     QString fontSize() const;
     QString outputFolder() const;
+    void setOutputFolder(const QString& folder);
     // red + 256 * green + 65536 * blue
     std::int32_t fontColor() const;
     void setFontColor(std::int32_t colour);

@@ -1,5 +1,60 @@
 #include "app/OptionsPanel.h"
-#include "app/Services.h"
 
-void ChangeColor(Services&) {}
-void ChooseOutputFolder(Services&) {}
+#include "app/ErrorReport.h"
+#include "app/NumberingOptions.h"
+#include "app/Prompts.h"
+#include "app/Services.h"
+#include "app/Settings.h"
+#include "sys/FolderPicker.h"
+
+namespace {
+const QString kColorTag = QStringLiteral("Numbrel2021/08/31.Form1.PushButton4_Click");
+const QString kFolderTag = QStringLiteral("Numbrel2021/08/31.Form1.PushButton7_Click");
+
+// The colour dialog remembers the colour last chosen in it while the program runs; a dialog that
+// fails to open leaves that colour as its answer.
+QColor& dialogColour()
+{
+    static QColor colour(Qt::black);
+    return colour;
+}
+} // namespace
+
+void ChangeColor(Services& s)
+{
+    StepGuard g(s.prompts, kColorTag);
+    bool cancelled = false;
+    g.step(100, [&] {
+        const std::optional<QColor> chosen = s.prompts.chooseColor(s.window);
+        if (chosen)
+            dialogColour() = *chosen;
+        cancelled = !chosen;
+    });
+    // Cancel keeps the colour the user had: taking the dialog's colour anyway would change it unasked.
+    if (cancelled)
+        return;
+    const std::int32_t value = ColorValue(dialogColour().red(), dialogColour().green(), dialogColour().blue());
+    g.step(102, [&] { s.options.setFontColor(value); });
+    g.step(104, [&] { WriteSetting(QStringLiteral("Font Color"), QString::number(value)); });
+}
+
+void ChooseOutputFolder(Services& s)
+{
+    StepGuard g(s.prompts, kFolderTag);
+    QString folder;
+    g.step(100, [&] {
+        // The output folder keeps its own memory once it has one; until then it starts where the
+        // folder add last looked.
+        const QString start =
+            ReadSetting(QStringLiteral("LastFolderDot"), ReadSetting(QStringLiteral("LastFolder"), QString()));
+        folder = BrowseForFolder(s.prompts, s.window, QStringLiteral("Please select folder:"), start);
+    });
+    if (g.stopIf(102, [&] { return folder.isEmpty(); }))
+        return;
+    g.step(104, [&] { WriteSetting(QStringLiteral("LastFolderDot"), folder); });
+    if (g.blockIf(104, [&] { return !folder.endsWith(QLatin1Char('/')); })) {
+        g.step(106, [&] { s.options.setOutputFolder(folder + QLatin1Char('/')); });
+        return;
+    }
+    g.step(108, [&] { s.options.setOutputFolder(folder); });
+}

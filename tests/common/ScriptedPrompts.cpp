@@ -2,7 +2,7 @@
 
 int ScriptedPrompts::messageBox(const QString& text, const QString& caption, int style)
 {
-    shown.append({QStringLiteral("message"), text, caption, style, {}, {}});
+    record({QStringLiteral("message"), text, caption, style, {}, {}});
     if (!messageAnswers.isEmpty())
         return messageAnswers.dequeue();
     return (style & 7) == YesNo ? No : Ok;
@@ -10,31 +10,31 @@ int ScriptedPrompts::messageBox(const QString& text, const QString& caption, int
 
 QString ScriptedPrompts::inputBox(const QString& prompt, const QString& caption, const QString& preset)
 {
-    shown.append({QStringLiteral("input"), prompt, caption, 0, preset, {}});
+    record({QStringLiteral("input"), prompt, caption, 0, preset, {}});
     return inputAnswers.isEmpty() ? QString() : inputAnswers.dequeue();
 }
 
 std::optional<QColor> ScriptedPrompts::chooseColor(QWidget*)
 {
-    shown.append({QStringLiteral("color"), {}, {}, 0, {}, {}});
+    record({QStringLiteral("color"), {}, {}, 0, {}, {}});
     return colours.isEmpty() ? std::nullopt : colours.dequeue();
 }
 
 QStringList ScriptedPrompts::openFiles(QWidget*, const QString& title, const QString& filter)
 {
-    shown.append({QStringLiteral("files"), title, {}, 0, {}, filter});
+    record({QStringLiteral("files"), title, {}, 0, {}, filter});
     return fileSelections.isEmpty() ? QStringList() : fileSelections.dequeue();
 }
 
 QString ScriptedPrompts::chooseFolder(QWidget*, const QString& title, const QString& startFolder)
 {
-    shown.append({QStringLiteral("folder"), title, {}, 0, startFolder, {}});
+    record({QStringLiteral("folder"), title, {}, 0, startFolder, {}});
     return folders.isEmpty() ? QString() : folders.dequeue();
 }
 
 void ScriptedPrompts::openInFileManager(const QString& folder)
 {
-    shown.append({QStringLiteral("open"), folder, {}, 0, {}, {}});
+    record({QStringLiteral("open"), folder, {}, 0, {}, {}});
 }
 
 QList<ShownPrompt> ScriptedPrompts::ofKind(const QString& kind) const
@@ -52,4 +52,11 @@ QStringList ScriptedPrompts::messages() const
     for (const ShownPrompt& p : ofKind(QStringLiteral("message")))
         result.append(p.text);
     return result;
+}
+
+void ScriptedPrompts::record(const ShownPrompt& prompt)
+{
+    shown.append(prompt);
+    if (onShow)
+        onShow(prompt);
 }

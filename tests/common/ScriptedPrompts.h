@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QQueue>
+#include <functional>
 
 struct ShownPrompt {
     QString kind; // "message", "input", "color", "files", "folder", "open"
@@ -23,6 +24,8 @@ public:
     QQueue<QStringList> fileSelections;      // default: Cancel
     QQueue<QString> folders;                 // default: Cancel
     QList<ShownPrompt> shown;
+    // Called each time something is shown, before it is answered (to act "while the box is open").
+    std::function<void(const ShownPrompt&)> onShow;
 
     int messageBox(const QString& text, const QString& caption, int style) override;
     QString inputBox(const QString& prompt, const QString& caption, const QString& preset) override;
@@ -33,5 +36,6 @@ public:
 
     // The shown prompts of one kind, in order.
     QList<ShownPrompt> ofKind(const QString& kind) const;
+    void record(const ShownPrompt& prompt);
     QStringList messages() const;
 };
