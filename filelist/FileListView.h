@@ -2,6 +2,7 @@
 // ListView1: the file list's control. It takes drops of files and folders from the file manager and
 // lets the user move rows by dragging, and remove them with Delete or a double-click.
 
+#include <QPersistentModelIndex>
 #include <QTreeWidget>
 #include <functional>
 
@@ -28,6 +29,16 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // Row moving and removal (FileListView.cpp)
+    void exchangeWithRowAt(const QModelIndex& hovered, int screenY);
+    void removeSelectedRow();
+
+    // Armed by any button press on the list, disarmed by the release that ends it.
+    bool moving_ = false;
+    // The row being dragged; it follows the dragged path from row to row. A persistent index turns
+    // invalid when its row is removed, so a removed row counts as none.
+    QPersistentModelIndex movedRow_;
+
     std::function<bool()> isBusy_ = [] { return false; };
     std::function<void(const QStringList&)> onDrop_;
 };

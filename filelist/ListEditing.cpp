@@ -1,4 +1,14 @@
-#include "filelist/Commands.h"
+#include "app/BusyState.h"
+#include "app/ErrorReport.h"
 #include "app/Services.h"
+#include "filelist/Commands.h"
+#include "filelist/FileList.h"
 
-void ClearList(Services&) {}
+#include <QTreeWidget>
+
+void ClearList(Services& s) {
+    StepGuard g(s.prompts, QStringLiteral("Numbrel2021/08/31.Form1.PushButton5_Click"));
+    if (g.stopIf(100, [&] { return s.busy.isBusy(); }))
+        return;
+    g.step(102, [&] { s.files.view()->clear(); });
+}
