@@ -1,2 +1,46 @@
+// mbtPdfAsm.exe: numbers the pages of one PDF file. Run by the numbering run's script as
+//   mbtPdfAsm.exe -mtemp1.pdf -n -N0<first> -Ns<size> -Nc<r>,<g>,<b> -Nx<left> -Ny<bottom> -dtemp2.pdf
+
+#include "CommandLine.h"
+#include "NumberPdfFile.h"
+#include "StampError.h"
+
+#include <qpdf/QPDF.hh>
+
 #include <cstdio>
-int main() { std::fputs("mbtPdfAsm.exe: not built yet\n", stderr); return 1; }
+#include <exception>
+#include <string>
+#include <vector>
+
+namespace {
+const char* const kWhoami = "mbtPdfAsm.exe";
+constexpr size_t kWarningsShown = 3;
+} // namespace
+
+int main(int argc, char* argv[]) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    try {
+        CommandLine line = ParseCommandLine(args);
+        if (line.action == CommandLine::Action::Help) {
+            std::fputs(UsageText(), stdout);
+            return 0;
+        }
+        if (line.action == CommandLine::Action::Version) {
+            std::printf("%s (Numbrel page numbering) 1.0, qpdf %s\n", kWhoami, QPDF::QPDFVersion().c_str());
+            return 0;
+        }
+        NumberPdfResult result = NumberPdfFile(line.options);
+        for (size_t k = 0; k < result.warnings.size() && k < kWarningsShown; ++k)
+            std::fprintf(stderr, "%s: warning: %s\n", kWhoami, result.warnings[k].c_str());
+        if (result.warnings.size() > kWarningsShown)
+            std::fprintf(stderr, "%s: warning: %zu more repairs while reading %s\n", kWhoami,
+                         result.warnings.size() - kWarningsShown, line.options.input.c_str());
+        return 0;
+    } catch (StampError& e) {
+        std::fprintf(stderr, "%s: %s\n", kWhoami, e.what());
+        return e.isUsageError() ? 2 : 1;
+    } catch (std::exception& e) {
+        std::fprintf(stderr, "%s: %s\n", kWhoami, e.what());
+        return 1;
+    }
+}

@@ -1,0 +1,156 @@
+#include "NumberPdfFile.h"
+
+#include "PageStamper.h"
+#include "StampError.h"
+
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFExc.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFWriter.hh>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string folderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string nameOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A file in OUT's folder that is removed unless it was renamed into place.
+class TemporaryOutput {
+public:
+    explicit TemporaryOutput(const std::string& target) {
+        std::string pattern = folderOf(target) + "/." + nameOf(target) + ".XXXXXX";
+        std::vector<char> buf(pattern.begin(), pattern.end());
+        buf.push_back('\0');
+        int fd = mkstemp(buf.data());
+        if (fd < 0)
+            throw StampError("cannot write in the folder of " + target + ": " + std::strerror(errno));
+        path_ = buf.data();
+        mode_t mask = umask(0);
+        umask(mask);
+        fchmod(fd, 0666 & ~mask);
+        file_ = fdopen(fd, "wb");
+        if (file_ == nullptr) {
+            close(fd);
+            unlink(path_.c_str());
+            throw StampError("cannot write " + path_ + ": " + std::strerror(errno));
+        }
+    }
+    ~TemporaryOutput() {
+        if (file_ != nullptr)
+            std::fclose(file_);
+        if (!committed_)
+            unlink(path_.c_str());
+    }
+    TemporaryOutput(const TemporaryOutput&) = delete;
+    TemporaryOutput& operator=(const TemporaryOutput&) = delete;
+
+    FILE* file() const { return file_; }
+    const std::string& path() const { return path_; }
+
+    // Flushes to disk and closes; the writer must not use the FILE any more.
+    void finish() {
+        bool ok = std::fflush(file_) == 0 && fsync(fileno(file_)) == 0;
+        ok = std::fclose(file_) == 0 && ok;
+        file_ = nullptr;
+        if (!ok)
+            throw StampError("cannot write " + path_ + ": " + std::strerror(errno));
+    }
+    void renameTo(const std::string& target) {
+        if (std::rename(path_.c_str(), target.c_str()) != 0)
+            throw StampError("cannot replace " + target + ": " + std::strerror(errno));
+        committed_ = true;
+    }
+
+private:
+    std::string path_;
+    FILE* file_ = nullptr;
+    bool committed_ = false;
+};
+
+std::string describe(const QPDFExc& e) {
+    std::string text = e.getMessageDetail();
+    if (!e.getObject().empty())
+        text = e.getObject() + ": " + text;
+    return text;
+}
+
+void openInput(QPDF& pdf, const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0)
+        throw StampError(path + ": " + std::strerror(errno));
+    if (S_ISDIR(st.st_mode))
+        throw StampError(path + " is a folder, not a PDF file");
+    try {
+        pdf.processFile(path.c_str(), "");
+    } catch (QPDFExc& e) {
+        if (e.getErrorCode() == qpdf_e_password)
+            throw StampError(path + " is protected by a password; it was not numbered");
+        throw StampError(path + " cannot be read as a PDF file (" + describe(e) + ")");
+    } catch (std::exception& e) {
+        throw StampError(path + " cannot be read as a PDF file (" + e.what() + ")");
+    }
+}
+
+// After repairs the result is read back: a file that qpdf patched together must still open with
+// every page before it replaces anything.
+void checkWritten(const std::string& path, size_t pages) {
+    QPDF check;
+    check.setSuppressWarnings(true);
+    check.processFile(path.c_str(), "");
+    size_t found = QPDFPageDocumentHelper(check).getAllPages().size();
+    if (found != pages)
+        throw StampError("the numbered copy reads back with " + std::to_string(found) + " pages instead of " +
+                         std::to_string(pages));
+}
+
+} // namespace
+
+NumberPdfResult NumberPdfFile(const StampOptions& options) {
+    struct stat st {};
+    if (stat(options.output.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        throw StampError(options.output + " is a folder; give a file name for the numbered copy");
+
+    NumberPdfResult result;
+    QPDF pdf;
+    pdf.setSuppressWarnings(true);
+    openInput(pdf, options.input);
+    try {
+        PageStamper stamper(pdf, options);
+        result.pages = stamper.stampAll();
+        if (result.pages == 0)
+            throw StampError(options.input + " has no pages to number");
+
+        TemporaryOutput out(options.output);
+        QPDFWriter writer(pdf);
+        writer.setOutputFile(out.path().c_str(), out.file(), false);
+        writer.write();
+        out.finish();
+        for (auto& w : pdf.getWarnings())
+            result.warnings.push_back(w.what());
+        if (!result.warnings.empty())
+            checkWritten(out.path(), result.pages);
+        out.renameTo(options.output);
+    } catch (StampError&) {
+        throw;
+    } catch (QPDFExc& e) {
+        throw StampError(options.input + " could not be numbered (" + describe(e) + ")");
+    } catch (std::exception& e) {
+        throw StampError(options.input + " could not be numbered (" + e.what() + ")");
+    }
+    return result;
+}

@@ -1,0 +1,16 @@
+#pragma once
+// One whole run of the tool: read IN, number its pages, write OUT through a temporary file in OUT's
+// folder and a rename, so OUT is either complete or untouched. IN is only read.
+
+#include "StampOptions.h"
+
+#include <string>
+#include <vector>
+
+struct NumberPdfResult {
+    size_t pages = 0;
+    std::vector<std::string> warnings; // what qpdf had to repair while reading
+};
+
+// Throws StampError with a one-line message; no file is left behind then.
+NumberPdfResult NumberPdfFile(const StampOptions& options);

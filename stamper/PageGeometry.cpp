@@ -1,0 +1,95 @@
+#include "PageGeometry.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+struct Box {
+    double llx, lly, urx, ury;
+    bool valid = false;
+};
+
+Box readBox(QPDFObjectHandle array) {
+    Box b{0, 0, 0, 0};
+    if (!array.isArray() || array.getArrayNItems() != 4)
+        return b;
+    double v[4];
+    for (int k = 0; k < 4; ++k) {
+        QPDFObjectHandle item = array.getArrayItem(k);
+        if (!item.isNumber())
+            return b;
+        v[k] = item.getNumericValue();
+        if (!std::isfinite(v[k]))
+            return b;
+    }
+    b.llx = std::min(v[0], v[2]);
+    b.urx = std::max(v[0], v[2]);
+    b.lly = std::min(v[1], v[3]);
+    b.ury = std::max(v[1], v[3]);
+    b.valid = b.urx > b.llx && b.ury > b.lly;
+    return b;
+}
+
+} // namespace
+
+PageGeometry PageGeometry::of(QPDFPageObjectHelper& page) {
+    PageGeometry g;
+    Box media = readBox(page.getAttribute("/MediaBox", false));
+    if (!media.valid)
+        media = Box{0, 0, 612, 792, true}; // what viewers assume for a page without a usable MediaBox
+    Box crop = readBox(page.getAttribute("/CropBox", false));
+    if (crop.valid) {
+        crop.llx = std::max(crop.llx, media.llx);
+        crop.lly = std::max(crop.lly, media.lly);
+        crop.urx = std::min(crop.urx, media.urx);
+        crop.ury = std::min(crop.ury, media.ury);
+        crop.valid = crop.urx > crop.llx && crop.ury > crop.lly;
+    }
+    const Box& shown = crop.valid ? crop : media;
+    g.llx = shown.llx;
+    g.lly = shown.lly;
+    g.urx = shown.urx;
+    g.ury = shown.ury;
+
+    QPDFObjectHandle rotate = page.getAttribute("/Rotate", false);
+    if (rotate.isInteger()) {
+        long long r = rotate.getIntValue() % 360;
+        if (r < 0)
+            r += 360;
+        g.rotate = int(r - r % 90);
+    }
+
+    QPDFObjectHandle unit = page.getObjectHandle().getKey("/UserUnit");
+    if (unit.isNumber()) {
+        double u = unit.getNumericValue();
+        if (std::isfinite(u) && u > 0)
+            g.userUnit = u;
+    }
+    return g;
+}
+
+void PageGeometry::displayToUser(double m[6]) const {
+    const double s = 1.0 / userUnit;
+    double a, b, c, d, e, f;
+    switch (rotate) {
+    case 90: // displayed right is user up; the displayed bottom-left corner is user bottom-right
+        a = 0, b = 1, c = -1, d = 0, e = urx, f = lly;
+        break;
+    case 180:
+        a = -1, b = 0, c = 0, d = -1, e = urx, f = ury;
+        break;
+    case 270:
+        a = 0, b = -1, c = 1, d = 0, e = llx, f = ury;
+        break;
+    default:
+        a = 1, b = 0, c = 0, d = 1, e = llx, f = lly;
+        break;
+    }
+    m[0] = a * s;
+    m[1] = b * s;
+    m[2] = c * s;
+    m[3] = d * s;
+    m[4] = e;
+    m[5] = f;
+}

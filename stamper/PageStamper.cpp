@@ -1,0 +1,149 @@
+#include "PageStamper.h"
+
+#include "PageGeometry.h"
+
+#include <qpdf/Pl_String.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+// Shortest decimal text for a content stream operand (no exponent, at most 5 decimals).
+std::string number(double v) {
+    if (std::fabs(v) < 5e-6)
+        return "0";
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.5f", v);
+    std::string s(buf);
+    while (s.back() == '0')
+        s.pop_back();
+    if (s.back() == '.')
+        s.pop_back();
+    return s;
+}
+
+std::vector<QPDFObjectHandle> contentStreams(QPDFObjectHandle contents) {
+    std::vector<QPDFObjectHandle> streams;
+    if (contents.isStream()) {
+        streams.push_back(contents);
+    } else if (contents.isArray()) {
+        for (auto& item : contents.aitems())
+            if (item.isStream())
+                streams.push_back(item);
+    }
+    return streams;
+}
+
+} // namespace
+
+PageStamper::PageStamper(QPDF& pdf, const StampOptions& options)
+    : pdf_(pdf)
+    , options_(options) {
+    font_ = pdf_.makeIndirectObject(QPDFObjectHandle::parse(
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>"));
+    openSave_ = pdf_.newStream("q\n");
+}
+
+size_t PageStamper::stampAll() {
+    std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf_).getAllPages();
+    long long n = options_.firstNumber;
+    for (auto& page : pages)
+        stampPage(page, n++);
+    return pages.size();
+}
+
+ContentScan PageStamper::scanContents(QPDFObjectHandle contents, std::string* data) {
+    std::vector<QPDFObjectHandle> streams = contentStreams(contents);
+    std::string key;
+    for (auto& s : streams)
+        key += s.getObjGen().unparse(' ') + ";";
+    if (data == nullptr) {
+        auto found = scans_.find(key);
+        if (found != scans_.end())
+            return found->second;
+    }
+    std::string bytes;
+    Pl_String sink("page content", nullptr, bytes);
+    for (auto& s : streams) {
+        // A stream whose data can't be decoded shows nothing past the damage in a viewer either;
+        // scan what could be read.
+        try {
+            s.pipeStreamData(&sink, 0, qpdf_dl_specialized, true, false);
+        } catch (std::exception&) {
+        }
+        bytes += '\n';
+    }
+    ContentScan scan = ContentScan::of(bytes);
+    if (data != nullptr)
+        *data = std::move(bytes);
+    scans_[key] = scan;
+    return scan;
+}
+
+std::string PageStamper::addFont(QPDFPageObjectHelper& page) {
+    QPDFObjectHandle page_dict = page.getObjectHandle();
+    QPDFObjectHandle resources = page.getAttribute("/Resources", true);
+    if (!resources.isDictionary()) {
+        resources = QPDFObjectHandle::newDictionary();
+        page_dict.replaceKey("/Resources", resources);
+    }
+    QPDFObjectHandle fonts = resources.getKey("/Font");
+    // Another page (or the resources we were copied from) may hold the same font dictionary.
+    fonts = fonts.isDictionary() ? fonts.unsafeShallowCopy() : QPDFObjectHandle::newDictionary();
+    resources.replaceKey("/Font", fonts);
+    std::string name = "/NbF";
+    for (int k = 1; fonts.hasKey(name); ++k)
+        name = "/NbF" + std::to_string(k);
+    fonts.replaceKey(name, font_);
+    return name;
+}
+
+std::string PageStamper::numberContent(QPDFPageObjectHelper& page, const std::string& fontName,
+                                       long long value) const {
+    PageGeometry g = PageGeometry::of(page);
+    double m[6];
+    g.displayToUser(m);
+    std::string s = "q " + number(m[0]) + " " + number(m[1]) + " " + number(m[2]) + " " + number(m[3]) + " " +
+                    number(m[4]) + " " + number(m[5]) + " cm BT " + fontName + " " +
+                    number(options_.fontSize) + " Tf " + number(options_.red / 255.0) + " " +
+                    number(options_.green / 255.0) + " " + number(options_.blue / 255.0) + " rg 1 0 0 1 " +
+                    number(options_.left) + " " + number(options_.bottom) + " Tm (" + std::to_string(value) +
+                    ") Tj ET Q\n";
+    return s;
+}
+
+void PageStamper::stampPage(QPDFPageObjectHelper& page, long long value) {
+    QPDFObjectHandle page_dict = page.getObjectHandle();
+    QPDFObjectHandle contents = page_dict.getKey("/Contents");
+    ContentScan scan = scanContents(contents, nullptr);
+
+    std::string fontName = addFont(page);
+    std::string close = "\n";
+    if (scan.openText)
+        close += "ET\n";
+    for (int k = 0; k < scan.openSaves; ++k)
+        close += "Q ";
+    close += "Q\n";
+    close += numberContent(page, fontName, value);
+
+    // The page gets a /Contents array of its own; the streams it had stay untouched, so pages that
+    // share them keep what they showed.
+    QPDFObjectHandle list = QPDFObjectHandle::newArray();
+    if (scan.strayRestores.empty()) {
+        list.appendItem(openSave_);
+        for (auto& s : contentStreams(contents))
+            list.appendItem(s);
+    } else {
+        // A Q that closes nothing is ignored by viewers but would close our q; drop it from a copy.
+        std::string data;
+        scanContents(contents, &data);
+        for (size_t at : scan.strayRestores)
+            data[at] = ' ';
+        list.appendItem(pdf_.newStream("q\n" + data));
+    }
+    list.appendItem(pdf_.newStream(close));
+    page_dict.replaceKey("/Contents", list);
+}

@@ -1,0 +1,33 @@
+#pragma once
+// Draws the page number on every page of an open document, changing nothing else the page shows.
+
+#include "ContentScan.h"
+#include "StampOptions.h"
+
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageObjectHelper.hh>
+
+#include <map>
+#include <string>
+
+class PageStamper {
+public:
+    PageStamper(QPDF& pdf, const StampOptions& options);
+
+    // Numbers every page; returns the page count.
+    size_t stampAll();
+    void stampPage(QPDFPageObjectHelper& page, long long number);
+
+private:
+    std::string numberContent(QPDFPageObjectHelper& page, const std::string& fontName,
+                              long long number) const;
+    std::string addFont(QPDFPageObjectHelper& page);
+    ContentScan scanContents(QPDFObjectHandle contents, std::string* data);
+
+    QPDF& pdf_;
+    StampOptions options_;
+    QPDFObjectHandle font_;
+    QPDFObjectHandle openSave_;
+    // Pages often share content streams; their scan is the same.
+    std::map<std::string, ContentScan> scans_;
+};

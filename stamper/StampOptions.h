@@ -1,0 +1,14 @@
+#pragma once
+// What one run of the numbering tool is asked to do, as read from its command line.
+
+#include <string>
+
+struct StampOptions {
+    std::string input;  // -m
+    std::string output; // -d
+    long long firstNumber = 1;
+    double fontSize = 10;
+    int red = 0, green = 0, blue = 0;
+    double left = 10;   // points right of the visible page's left edge
+    double bottom = 10; // points above its bottom edge (the baseline)
+};
