@@ -282,14 +282,21 @@ void Form1::applyPointerRule(bool overButton)
 
 bool Form1::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::MouseMove)
-        applyPointerRule(qobject_cast<QPushButton*>(watched) != nullptr);
+    if (event->type() == QEvent::MouseMove) {
+        const bool overButton = qobject_cast<QPushButton*>(watched) != nullptr;
+        // A frame also sees the moves its buttons pass up; only its own surface sets the arrow.
+        auto* frame = qobject_cast<QGroupBox*>(watched);
+        if (overButton || !frame || !frame->childAt(static_cast<QMouseEvent*>(event)->position().toPoint()))
+            applyPointerRule(overButton);
+    }
     return QWidget::eventFilter(watched, event);
 }
 
 void Form1::mouseMoveEvent(QMouseEvent* event)
 {
-    applyPointerRule(false);
+    // Moves that a button or frame left unhandled come up here too; only the background's own count.
+    if (!childAt(event->position().toPoint()))
+        applyPointerRule(false);
     QWidget::mouseMoveEvent(event);
 }
 
