@@ -1,4 +1,54 @@
 #include "filelist/Commands.h"
-#include "app/Services.h"
 
-void DropPaths(Services&, const QStringList&) {}
+#include "app/Services.h"
+#include "filelist/FileList.h"
+#include "filelist/FolderScan.h"
+#include "sys/FileUtils.h"
+
+#include <exception>
+
+namespace {
+// A folder counts when the path exists and its attributes carry the directory bit (links followed).
+bool isDroppedFolder(const QString& path) {
+    const int attributes = FileAttributes(path);
+    return attributes >= 0 && (attributes & AttrDirectory) != 0;
+}
+
+// Appends every file of the folder's tree, whatever its extension.
+void appendFolderTree(Services& s, const QString& path) {
+    const QString pattern = QStringLiteral("*.*");
+    QStringList folders{path + QLatin1Char('/')};
+    ScannedFiles seen{pattern, {}};
+    GetSubDirectories2016(s.prompts, folders, true, &seen);
+    for (const QString& entry : std::as_const(folders)) {
+        const QString folder = entry.chopped(1);
+        QStringList names;
+        try {
+            names = ListFilesInFolder(seen, folder, pattern);
+        } catch (const std::exception&) {
+            continue; // a folder that can't be read gives nothing; the rest of the tree still counts
+        }
+        for (const QString& name : std::as_const(names)) {
+            if (name.startsWith(QLatin1Char('~')))
+                continue;
+            const QString file = folder + QLatin1Char('/') + name;
+            if (IsOpenableFile(file) && FileAttributes(file) != (AttrHidden | AttrArchive))
+                s.files.AppendPath(CollapseBackslashes(file));
+        }
+    }
+}
+} // namespace
+
+void DropPaths(Services& s, const QStringList& paths) {
+    for (const QString& path : paths) {
+        if (!isDroppedFolder(path)) {
+            s.files.AppendPath(path);
+            continue;
+        }
+        // A dropped folder that fails is skipped; the drop goes on with the next path.
+        try {
+            appendFolderTree(s, path);
+        } catch (const std::exception&) {
+        }
+    }
+}

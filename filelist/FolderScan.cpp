@@ -1,13 +1,18 @@
 #include "filelist/FolderScan.h"
 
+#include "app/ErrorReport.h"
 #include "sys/FileUtils.h"
 
+#include <QCoreApplication>
 #include <QFile>
 
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <functional>
+#include <memory>
+#include <set>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -54,37 +59,196 @@ bool openableEntry(int folderFd, const char* name, unsigned char type) {
                              QFile::encodeName(folder).toStdString());
 }
 
-class DirCloser {
-public:
-    explicit DirCloser(DIR* dir)
-        : dir_(dir) {}
-    ~DirCloser() { ::closedir(dir_); }
-    DirCloser(const DirCloser&) = delete;
-    DirCloser& operator=(const DirCloser&) = delete;
+using OpenFolder = std::unique_ptr<DIR, int (*)(DIR*)>;
 
-private:
-    DIR* dir_;
+OpenFolder openFolder(const QString& folder) {
+    return OpenFolder(::opendir(QFile::encodeName(folder).constData()), &::closedir);
+}
+
+// --- the scan ---
+
+const QString kScanTag = QStringLiteral("TamrikTitle2021/08/31.AddFolder.GetSubDirectories2016");
+
+// A failure while a folder is looked at or listed. Permission denied and path not found take the folder
+// out of the list; any other kind leaves it in.
+struct ScanFailure {
+    enum Kind { PermissionDenied, PathNotFound, Other };
+    Kind kind;
+    QString description;
 };
+
+ScanFailure failureOf(int error, const QString& folder) {
+    const ScanFailure::Kind kind = (error == EACCES || error == EPERM)     ? ScanFailure::PermissionDenied
+                                   : (error == ENOENT || error == ENOTDIR) ? ScanFailure::PathNotFound
+                                                                           : ScanFailure::Other;
+    return {kind, QString::fromLocal8Bit(std::strerror(error)) + QStringLiteral(": ") + folder};
+}
+
+bool isRootFolder(const QString& folder) {
+    return CollapseBackslashes(folder) == QLatin1String("/");
+}
+
+// Hidden system folders (22, or 1046 as a reparse point) are left out, except a drive root.
+bool passesFolderTest(const QString& folder) {
+    const int attributes = FileAttributes(folder);
+    if (attributes < 0)
+        throw failureOf(ENOENT, folder);
+    return (attributes != 22 && attributes != 1046) || isRootFolder(folder);
+}
+
+bool passesNameTest(const QString& name) {
+    return name.size() < 260 && !HasUnusualCharacters(name) && !name.contains(QLatin1Char('?')) &&
+           name != QLatin1String(".") && name != QLatin1String("..");
+}
+
+void processPendingEvents() {
+    QCoreApplication::processEvents();
+}
+
+struct FolderId {
+    dev_t device;
+    ino_t inode;
+    bool operator<(const FolderId& other) const {
+        return device != other.device ? device < other.device : inode < other.inode;
+    }
+};
+
+struct ScanState {
+    Prompts& prompts;
+    ScannedFiles* seen;
+    // Every folder listed so far in this scan: a symbolic link back up the tree must not be followed
+    // round and round until the paths grow too long.
+    std::set<FolderId> entered;
+};
+
+enum class Listing { Listed, AlreadyEntered };
+
+// Steps 118 to 136: reads folder once, collecting its subfolders that pass the name test and, for the
+// caller, its matching files.
+Listing listFolder(ScanState& state, const QString& folder, QStringList& collected) {
+    const OpenFolder dir = openFolder(folder);
+    if (!dir)
+        throw failureOf(errno, folder);
+    const int folderFd = ::dirfd(dir.get());
+    struct stat st {};
+    if (::fstat(folderFd, &st) != 0)
+        throw failureOf(errno, folder);
+    if (!state.entered.insert({st.st_dev, st.st_ino}).second)
+        return Listing::AlreadyEntered;
+
+    QStringList* files = nullptr;
+    if (state.seen) {
+        files = &state.seen->byFolder[folder];
+        files->clear();
+    }
+    const bool folderUsable = !hasWildcard(folder);
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir.get());
+        if (!entry) {
+            if (errno != 0)
+                throw failureOf(errno, folder);
+            return Listing::Listed;
+        }
+        if (isDotOrDotDot(entry->d_name))
+            continue;
+        bool isSubfolder = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN)
+            isSubfolder = ::fstatat(folderFd, entry->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+        if (isSubfolder) {
+            processPendingEvents();                                 // 120
+            const QString name = QFile::decodeName(entry->d_name);  // 122
+            if (passesNameTest(name))                               // 124-130
+                collected.append(folder + name + QLatin1Char('/')); // 132-134
+        } else if (files) {
+            const QString name = decodedName(entry->d_name);
+            if (!name.isEmpty() && WildcardMatches(state.seen->pattern, name) && folderUsable &&
+                !hasWildcard(name) && openableEntry(folderFd, entry->d_name, entry->d_type))
+                files->append(name);
+        }
+    }
+}
+
+// Removes the first entry equal to folder, keeping the walk at position on the entry that followed.
+void removeFirstEqual(QStringList& folders, const QString& folder, qsizetype& position) {
+    const qsizetype index = folders.indexOf(folder);
+    if (index < 0)
+        return;
+    folders.removeAt(index);
+    if (index <= position)
+        --position;
+}
+
+// Steps 106 to 148 for one level: walks folders (removing the ones that can't be listed) and collects
+// their subfolders.
+void walkLevel(ScanState& state, QStringList& folders, QStringList& collected, bool callersEntries) {
+    bool listingStarted = false;
+    int step = 106;
+    // Before the first listing a failing step is reported and counts as passed; from then on it is the
+    // entry's listing failure.
+    auto attempt = [&](int number, const std::function<bool()>& test) {
+        step = number;
+        if (listingStarted)
+            return test();
+        try {
+            return test();
+        } catch (const ScanFailure& failure) {
+            ReportError(state.prompts, kScanTag, failure.description, step);
+            return true;
+        }
+    };
+
+    for (qsizetype i = 0; i < folders.size(); ++i) {
+        const QString folder = folders.at(i);
+        try {
+            if (!attempt(108, [&] { return IsFolder(folder); }))
+                continue;
+            if (folder.size() >= 260) // 110: stays in the list, unlisted
+                continue;
+            attempt(112, [&] {
+                struct stat st {};
+                if (::stat(QFile::encodeName(folder).constData(), &st) != 0)
+                    throw failureOf(errno, folder);
+                return true;
+            });
+            processPendingEvents(); // 114
+            if (!attempt(116, [&] { return passesFolderTest(folder); }))
+                continue;
+            step = 118;
+            listingStarted = true;
+            if (listFolder(state, folder, collected) == Listing::AlreadyEntered && !callersEntries) {
+                // A folder seen before under another path: a link to a folder of this tree. Its files and
+                // subfolders are already in the list.
+                folders.removeAt(i);
+                --i;
+            }
+        } catch (const ScanFailure& failure) {
+            if (state.seen)
+                state.seen->byFolder.remove(folder);
+            if (failure.kind != ScanFailure::Other)
+                removeFirstEqual(folders, folder, i);
+        }
+    }
+}
 } // namespace
 
 QStringList ListFilesInFolder(const QString& folder, const QString& pattern) {
     const QString base = withSlash(folder);
-    DIR* dir = ::opendir(QFile::encodeName(base).constData());
+    const OpenFolder dir = openFolder(base);
     if (!dir) {
         // A folder that isn't there has no files; any other refusal is the caller's to report.
         if (errno == ENOENT || errno == ENOTDIR)
             return {};
         throwListingError(errno, base);
     }
-    DirCloser closer(dir);
-    const int folderFd = ::dirfd(dir);
+    const int folderFd = ::dirfd(dir.get());
     // A wildcard in the folder part makes every path built on it unopenable, as IsOpenableFile says.
     const bool folderUsable = !hasWildcard(base);
 
     QStringList names;
     for (;;) {
         errno = 0;
-        const dirent* entry = ::readdir(dir);
+        const dirent* entry = ::readdir(dir.get());
         if (!entry) {
             if (errno != 0)
                 throwListingError(errno, base);
@@ -101,4 +265,39 @@ QStringList ListFilesInFolder(const QString& folder, const QString& pattern) {
     return names;
 }
 
-void GetSubDirectories2016(Prompts&, QStringList&, bool) {}
+void GetSubDirectories2016(Prompts& prompts, QStringList& folders, bool recurse, ScannedFiles* seen) {
+    ScanState state{prompts, seen, {}}; // 100-104
+    // The walk goes level by level, so the list comes out breadth first: the caller's folders, their
+    // subfolders, then the next level, and so on.
+    QStringList found;
+    QStringList level;
+    walkLevel(state, folders, level, true);
+    while (!level.isEmpty()) {
+        QStringList next;
+        if (recurse) // 150
+            walkLevel(state, level, next, false);
+        found += level;
+        level = std::move(next);
+    }
+    for (const QString& folder : std::as_const(found)) { // 152-154
+        processPendingEvents();                          // 156
+        bool keep = false;
+        try {
+            keep = IsFolder(folder) && passesFolderTest(folder); // 158
+        } catch (const ScanFailure& failure) {
+            ReportError(prompts, kScanTag, failure.description, 158);
+            keep = true;
+        }
+        if (keep)
+            folders.append(folder); // 160
+    }
+}
+
+QStringList ListFilesInFolder(const ScannedFiles& seen, const QString& folder, const QString& pattern) {
+    if (pattern == seen.pattern) {
+        const auto known = seen.byFolder.constFind(folder + QLatin1Char('/'));
+        if (known != seen.byFolder.constEnd())
+            return known.value();
+    }
+    return ListFilesInFolder(folder, pattern);
+}

@@ -1,12 +1,28 @@
 #pragma once
 // The folder scan: expands folders breadth first into their subfolders, and lists a folder's files.
 
+#include <QHash>
 #include <QStringList>
 
 class Prompts;
 
+// What a scan saw of the files of each folder it listed, so that the caller who lists those files next
+// needn't read every folder a second time. The caller sets the pattern before the scan.
+struct ScannedFiles {
+    QString pattern;
+    // Folder list entry -> names of its files that matched the pattern and could be opened, in the
+    // platform's order.
+    QHash<QString, QStringList> byFolder;
+};
+
 // Extends folders (each ending in "/") in place with the subfolders below them, breadth first.
-// With recurse false only the immediate subfolders of the listed folders are added.
-void GetSubDirectories2016(Prompts& prompts, QStringList& folders, bool recurse);
-// The names of folder's files that match pattern ("*.ext" or "*.*") and can be opened.
+// With recurse false only the immediate subfolders of the listed folders are added. A folder whose
+// subfolders can't be listed for lack of permission, or that has gone, is removed from the list.
+// When seen is given, it collects the matching files of every folder listed.
+void GetSubDirectories2016(Prompts& prompts, QStringList& folders, bool recurse,
+                           ScannedFiles* seen = nullptr);
+// The names of folder's files that match pattern ("*.ext" or "*.*") and can be opened. A missing folder
+// has none; a folder that can't be read throws std::runtime_error.
 QStringList ListFilesInFolder(const QString& folder, const QString& pattern);
+// The same, answered from what a scan saw of that folder when it can be.
+QStringList ListFilesInFolder(const ScannedFiles& seen, const QString& folder, const QString& pattern);
