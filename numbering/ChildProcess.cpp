@@ -1,0 +1,107 @@
+#include "numbering/ChildProcess.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+constexpr qsizetype kErrorOutputLimit = 64 * 1024;
+}
+
+ChildProcess::~ChildProcess() {
+    if (errorPipe_ >= 0)
+        ::close(errorPipe_);
+    if (pid_ > 0 && !ended_)
+        ::waitpid(pid_, nullptr, WNOHANG);
+}
+
+int ChildProcess::start(const QString& program, const QStringList& arguments, const QString& folder) {
+    int pipeEnds[2];
+    if (::pipe2(pipeEnds, O_CLOEXEC) != 0)
+        return errno;
+
+    std::vector<QByteArray> storage;
+    storage.push_back(QFile::encodeName(program));
+    for (const QString& argument : arguments)
+        storage.push_back(QFile::encodeName(argument));
+    std::vector<char*> argv;
+    for (QByteArray& item : storage)
+        argv.push_back(item.data());
+    argv.push_back(nullptr);
+    const QByteArray where = QFile::encodeName(folder);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 2);
+    if (!folder.isEmpty())
+        posix_spawn_file_actions_addchdir_np(&actions, where.constData());
+    const int error =
+        ::posix_spawn(&pid_, storage.front().constData(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeEnds[1]);
+    if (error != 0) {
+        ::close(pipeEnds[0]);
+        pid_ = -1;
+        return error;
+    }
+    errorPipe_ = pipeEnds[0];
+    ::fcntl(errorPipe_, F_SETFL, ::fcntl(errorPipe_, F_GETFL) | O_NONBLOCK);
+    return 0;
+}
+
+int ChildProcess::exitStatus() {
+    if (ended_ || pid_ <= 0)
+        return status_;
+    drainErrorOutput();
+    int status = 0;
+    pid_t result;
+    do {
+        result = ::waitpid(pid_, &status, WNOHANG);
+    } while (result < 0 && errno == EINTR);
+    if (result == 0)
+        return kStillActive;
+    ended_ = true;
+    if (result < 0)
+        status_ = 0;
+    else if (WIFEXITED(status))
+        status_ = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        status_ = 128 + WTERMSIG(status);
+    return status_;
+}
+
+QByteArray ChildProcess::errorOutput() {
+    drainErrorOutput();
+    return errorOutput_;
+}
+
+void ChildProcess::drainErrorOutput() {
+    if (errorPipe_ < 0)
+        return;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(errorPipe_, buffer, sizeof buffer);
+        if (n > 0) {
+            errorOutput_.append(buffer, n);
+            if (errorOutput_.size() > kErrorOutputLimit)
+                errorOutput_.remove(0, errorOutput_.size() - kErrorOutputLimit);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0) {
+            // Every writer has gone; nothing more can come.
+            ::close(errorPipe_);
+            errorPipe_ = -1;
+        }
+        return;
+    }
+}

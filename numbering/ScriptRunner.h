@@ -1,0 +1,54 @@
+#pragma once
+// Starting programs through the shell's open action, and waiting for them while the window stays
+// responsive.
+
+#include <QByteArray>
+#include <QString>
+#include <memory>
+
+class ChildProcess;
+class QWidget;
+
+// What GShell started, for a caller that wants to follow it.
+struct ShellLaunch {
+    int showMode = -1;                     // the show mode the open action was called with
+    std::unique_ptr<ChildProcess> process; // empty when the open action started nothing observable
+    ShellLaunch();
+    ~ShellLaunch();
+    ShellLaunch(ShellLaunch&&) noexcept;
+    ShellLaunch& operator=(ShellLaunch&&) noexcept;
+};
+
+// What RunAndWait saw.
+struct WaitReport {
+    bool launched = false;
+    int launchErrorNumber = 0; // the ShellError of a failed launch
+    QString launchErrorMessage;
+    int showMode = -1;         // as GShell used it
+    int statusQueries = 0;     // exit status queries
+    int pauses = 0;            // 100 ms pauses
+    bool processEnded = false; // the started process was followed to its end
+    QByteArray errorOutput;    // the started process's standard error
+};
+
+// The error number and message for a shell result code from 0 to 32.
+struct ShellErrorInfo {
+    int number;
+    QString message;
+};
+ShellErrorInfo ShellErrorFor(int code);
+
+// Opens file with verb "open": a ".bat" file runs in the batch interpreter (numbrel-batch in the
+// program folder), a ".exe" file runs directly with parameters split as a command line, anything
+// else goes to the desktop's default application. Quotes around file are removed first; a relative
+// file is taken from folder. Returns the shell result code (above 32 on success) or throws
+// ShellError for codes 0 to 32. show mode 0 is forced for names containing ".EXE"; with empty
+// parameters and folder the open action gets show mode 1.
+int GShell(const QString& file, int showMode, const QString& parameters, const QString& folder,
+           const QString& verb, QWidget* owner, ShellLaunch* launch = nullptr);
+
+// Starts command through GShell in folder and waits for the started process: query its status,
+// let pending window events run, pause 100 ms, and go round again while the queried status was
+// "still active". showMode may be null (absent); a value outside 0 to 6 becomes 6 and is written
+// back. Returns the exit status, or after a failed launch the error number + 0x80040000.
+int RunAndWait(const QString& command, int* showMode, const QString& folder, WaitReport* report = nullptr);
