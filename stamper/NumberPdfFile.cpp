@@ -106,16 +106,19 @@ void openInput(QPDF& pdf, const std::string& path) {
     }
 }
 
-// After repairs the result is read back: a file that qpdf patched together must still open with
-// every page before it replaces anything.
+// After repairs the result is read back: a file that qpdf patched together must open with every page
+// and without another repair of its cross-reference table before it replaces anything.
 void checkWritten(const std::string& path, size_t pages) {
     QPDF check;
     check.setSuppressWarnings(true);
     check.processFile(path.c_str(), "");
     size_t found = QPDFPageDocumentHelper(check).getAllPages().size();
-    if (found != pages)
-        throw StampError("the numbered copy reads back with " + std::to_string(found) + " pages instead of " +
-                         std::to_string(pages));
+    bool rebuilt = false;
+    for (auto& w : check.getWarnings())
+        rebuilt = rebuilt || w.getMessageDetail().find("damaged") != std::string::npos ||
+                  w.getMessageDetail().find("reconstruct") != std::string::npos;
+    if (found != pages || rebuilt)
+        throw StampError("the file is too damaged: its numbered copy does not read back cleanly");
 }
 
 } // namespace
@@ -133,7 +136,7 @@ NumberPdfResult NumberPdfFile(const StampOptions& options) {
         PageStamper stamper(pdf, options);
         result.pages = stamper.stampAll();
         if (result.pages == 0)
-            throw StampError(options.input + " has no pages to number");
+            throw StampError("it has no pages to number");
 
         TemporaryOutput out(options.output);
         QPDFWriter writer(pdf);
@@ -145,8 +148,8 @@ NumberPdfResult NumberPdfFile(const StampOptions& options) {
         if (!result.warnings.empty())
             checkWritten(out.path(), result.pages);
         out.renameTo(options.output);
-    } catch (StampError&) {
-        throw;
+    } catch (StampError& e) {
+        throw StampError(options.input + ": " + e.what());
     } catch (QPDFExc& e) {
         throw StampError(options.input + " could not be numbered (" + describe(e) + ")");
     } catch (std::exception& e) {

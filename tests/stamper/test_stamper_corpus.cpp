@@ -1,0 +1,254 @@
+// Every real-world PDF of the corpus is either numbered correctly or refused cleanly; the results are
+// judged by poppler and the qpdf command line, never by the engine itself.
+
+#include "PdfProbe.h"
+
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+QString Tool() {
+    return QStringLiteral(NUMBREL_PROGRAM_DIR "/mbtPdfAsm.exe");
+}
+
+// Files that can't be numbered, and a word the refusal must contain.
+const QHash<QString, QString>& ExpectedRefusals() {
+    static const QHash<QString, QString> refusals = {
+        {"005-libreoffice-writer-password__libreoffice-writer-password.pdf", "password"},
+        {"qpdf__qtest__qpdf__c-r2.pdf", "password"},
+        {"qpdf__qtest__qpdf__c-r5-in.pdf", "password"},
+        {"qpdf__qtest__qpdf__c-r6-in.pdf", "password"},
+        {"qpdf__qtest__qpdf__enc-R2_V1_U_view_O_master.pdf", "password"},
+        {"qpdf__qtest__qpdf__enc-R3_V2_U_view_O_view.pdf", "password"},
+        {"qpdf__qtest__qpdf__encrypted-40-bit-R3.pdf", "password"},
+        {"qpdf__qtest__qpdf__issue-147.pdf", "password"},
+        {"qpdf__qtest__qpdf__job-json-encrypt-128.pdf", "password"},
+        {"qpdf__qtest__qpdf__job-json-encrypt-40.pdf", "password"},
+        {"017-unreadable-meta-data__unreadablemetadata.pdf", "no pages"},
+        {"qpdf__qtest__qpdf__filter-on-write.pdf", "no pages"},
+        {"qpdf__qtest__qpdf__filter-on-write-out.pdf", "no pages"},
+        {"qpdf__qtest__qpdf__issue-120.pdf", "no pages"},
+        {"qpdf__qtest__qpdf__bad-content.pdf", "cannot be read"},
+        {"qpdf__qtest__qpdf__issue-1503.pdf", "cannot be read"},
+        {"qpdf__qtest__qpdf__issue-202.pdf", "cannot be read"},
+        {"qpdf__qtest__qpdf__fuzz-16214.pdf", "could not be numbered"},
+        {"qpdf__qtest__qpdf__issue-100.pdf", "could not be numbered"},
+        {"qpdf__qtest__qpdf__deep-pages.pdf", "Loop"},
+        {"qpdf__qtest__qpdf__pages-loop.pdf", "Loop"},
+        {"qpdf__qtest__qpdf__bad-direct-root.pdf", "too damaged"},
+    };
+    return refusals;
+}
+
+struct Style {
+    long long first;
+    double size;
+    int red, green, blue;
+    double left, bottom;
+};
+
+// Vary the options across files so that margins, sizes and first numbers are all exercised.
+Style StyleFor(int index) {
+    static const long long firsts[] = {1, 7, 0, 123};
+    static const double sizes[] = {10, 12, 9};
+    static const double lefts[] = {10, 24.5, 40};
+    static const double bottoms[] = {10, 18, 30};
+    bool red = index % 2 == 0;
+    return {firsts[index % 4], sizes[index % 3], red ? 255 : 0,           0,
+            red ? 0 : 255,     lefts[index % 3], bottoms[(index / 3) % 3]};
+}
+
+QString Num(double v) {
+    return QString::number(v, 'g', 10);
+}
+
+QByteArray FileHash(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
+}
+
+QList<double> UserUnits(const QString& path) {
+    QList<double> units;
+    QPDF pdf;
+    pdf.setSuppressWarnings(true);
+    pdf.processFile(path.toLocal8Bit().constData());
+    for (auto& page : QPDFPageDocumentHelper(pdf).getAllPages()) {
+        auto u = page.getObjectHandle().getKey("/UserUnit");
+        units.append(u.isNumber() && u.getNumericValue() > 0 ? u.getNumericValue() : 1.0);
+    }
+    return units;
+}
+
+} // namespace
+
+class StamperCorpusTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void corpusFile_data();
+    void corpusFile();
+};
+
+void StamperCorpusTest::corpusFile_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("index");
+    QDir corpus(QStringLiteral(NUMBREL_CORPUS_DIR));
+    QStringList files;
+    for (const QString& sub : corpus.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))
+        for (const QString& f : QDir(corpus.filePath(sub)).entryList({"*.pdf"}, QDir::Files, QDir::Name))
+            files << corpus.filePath(sub + "/" + f);
+    QVERIFY2(files.size() > 100, "the corpus is missing");
+    int index = 0;
+    for (const QString& f : files) {
+        QTest::newRow(qPrintable(QFileInfo(f).fileName())) << f << index;
+        ++index;
+    }
+}
+
+void StamperCorpusTest::corpusFile() {
+    QFETCH(QString, path);
+    QFETCH(int, index);
+    const QString name = QFileInfo(path).fileName();
+    Style style = StyleFor(index);
+
+    // Margins in points would put the number off a page of a few points; scale them to such pages.
+    const QList<DisplayedPage> firstPage = PdfProbe::displayedPages(path, 1);
+    const double side = std::min(firstPage[0].width, firstPage[0].height);
+    if (side > 0 && side < 100) {
+        style.size = side / 4;
+        style.left = style.bottom = side / 8;
+    }
+
+    QTemporaryDir dir;
+    const QString in = dir.filePath("in.pdf");
+    const QString out = dir.filePath("out.pdf");
+    QVERIFY(QFile::copy(path, in));
+    const QByteArray before = FileHash(in);
+
+    ProcessResult run =
+        RunProgram(Tool(), {"-m" + in, "-n", "-N0" + QString::number(style.first), "-Ns" + Num(style.size),
+                            QString("-Nc%1,%2,%3").arg(style.red).arg(style.green).arg(style.blue),
+                            "-Nx" + Num(style.left), "-Ny" + Num(style.bottom), "-d" + out});
+    QVERIFY2(run.exitCode >= 0, "the tool crashed or hung");
+    QCOMPARE(FileHash(in), before);
+    // Nothing but the input and, on success, the output: no temporary file is left behind.
+    QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+    const QStringList expectedFiles =
+        run.exitCode == 0 ? QStringList{"in.pdf", "out.pdf"} : QStringList{"in.pdf"};
+    QCOMPARE(left, expectedFiles);
+
+    const QString errors = QString::fromUtf8(run.err);
+    if (ExpectedRefusals().contains(name)) {
+        QVERIFY2(run.exitCode != 0, "a file expected to be refused was numbered");
+        QVERIFY2(errors.startsWith("mbtPdfAsm.exe: ") && errors.count('\n') == 1, qPrintable(errors));
+        QVERIFY2(errors.contains(ExpectedRefusals().value(name)), qPrintable(errors));
+        return;
+    }
+    QVERIFY2(run.exitCode == 0, qPrintable(errors));
+
+    // Same page count as qpdf finds in the input, and as poppler finds in the output.
+    ProcessResult npages = RunProgram("qpdf", {"--show-npages", in});
+    const int pages = QString::fromLatin1(npages.out).trimmed().toInt();
+    QVERIFY(pages > 0);
+    QCOMPARE(PdfProbe::pageCount(out), pages);
+
+    // No error that the input did not have already.
+    ProcessResult checkIn = PdfProbe::check(in);
+    ProcessResult checkOut = PdfProbe::check(out);
+    if (checkOut.exitCode != 0)
+        QVERIFY2(checkIn.exitCode != 0, checkOut.out.constData());
+    QVERIFY2(checkOut.exitCode != 2 || checkIn.exitCode == 2, checkOut.out.constData());
+
+    // Sample the first and last page and the first page of every other shape or turn.
+    const QList<DisplayedPage> shown = PdfProbe::displayedPages(out, pages);
+    const QList<double> units = UserUnits(out);
+    QCOMPARE(units.size(), pages);
+    QList<int> sample{1};
+    QSet<QString> shapes;
+    for (int p = 1; p <= pages && sample.size() < 6; ++p) {
+        QString shape = shown[p - 1].cropBox + Num(shown[p - 1].rotate) + "/" + Num(units[p - 1]);
+        if (!shapes.contains(shape) && p != 1)
+            sample.append(p);
+        shapes.insert(shape);
+    }
+    if (!sample.contains(pages))
+        sample.append(pages);
+
+    for (int p : sample) {
+        const DisplayedPage& page = shown[p - 1];
+        const double u = units[p - 1];
+        const QString expected = QString::number(style.first + p - 1);
+        // Poppler measures in user space units; Helvetica's descender is 0.207 of the size.
+        const double x = style.left / u;
+        const double yMax = page.height - style.bottom / u + 0.207 * style.size / u;
+        const double tolerance = 0.06 * style.size / u;
+        const PdfWord* found = nullptr;
+        QList<PdfWord> words = PdfProbe::words(out, p);
+        for (const PdfWord& w : words)
+            if (w.text == expected && std::abs(w.xMin - x) < tolerance && std::abs(w.yMax - yMax) < tolerance)
+                found = &w;
+        QString seen;
+        for (const PdfWord& w : words)
+            if (w.text == expected)
+                seen += QString(" (%1,%2)").arg(w.xMin).arg(w.yMax);
+        QVERIFY2(found != nullptr,
+                 qPrintable(QString("page %1: no %2 at (%3,%4) on a %5x%6 page rotated %7; seen%8")
+                                .arg(p)
+                                .arg(expected)
+                                .arg(x)
+                                .arg(yMax)
+                                .arg(page.width)
+                                .arg(page.height)
+                                .arg(page.rotate)
+                                .arg(seen)));
+
+        // Rendering: nothing changes outside the number's box, and something inside it does.
+        // Low resolution, but at least 100 pixels across a tiny page.
+        const int dpi = std::clamp(int(7200 / std::min(page.width, page.height)), 36, 14400);
+        const double s = dpi / 72.0;
+        QString renderErrors;
+        Raster a = PdfProbe::render(in, p, dpi, &renderErrors);
+        Raster b = PdfProbe::render(out, p, dpi);
+        QVERIFY2(a.valid() && b.valid(), qPrintable(renderErrors));
+        QCOMPARE(b.width, a.width);
+        QCOMPARE(b.height, a.height);
+        const int x0 = int(std::floor(found->xMin * s)) - 2, x1 = int(std::ceil(found->xMax * s)) + 2;
+        const int y0 = int(std::floor(found->yMin * s)) - 2, y1 = int(std::ceil(found->yMax * s)) + 2;
+        int inside = 0, outside = 0;
+        QString firstOutside;
+        for (int y = 0; y < a.height; ++y)
+            for (int xx = 0; xx < a.width; ++xx) {
+                if (std::equal(a.pixel(xx, y), a.pixel(xx, y) + 3, b.pixel(xx, y)))
+                    continue;
+                if (xx >= x0 && xx <= x1 && y >= y0 && y <= y1) {
+                    ++inside;
+                } else if (outside++ == 0) {
+                    firstOutside = QString("%1,%2").arg(xx).arg(y);
+                }
+            }
+        QVERIFY2(outside == 0,
+                 qPrintable(QString("page %1: %2 pixels changed outside the number, first at %3 %4")
+                                .arg(p)
+                                .arg(outside)
+                                .arg(firstOutside)
+                                .arg(renderErrors.left(200))));
+        QVERIFY2(inside > 0, qPrintable(QString("page %1: the number does not show").arg(p)));
+    }
+}
+
+QTEST_GUILESS_MAIN(StamperCorpusTest)
+#include "test_stamper_corpus.moc"
