@@ -164,7 +164,11 @@ void Form1::buildControls()
     for (const auto& l : labels) {
         auto* label = new QLabel(QString::fromLatin1(l.caption), Frame1);
         label->setObjectName(QStringLiteral("Label1_%1").arg(l.index));
-        label->setGeometry(l.where);
+        // Liberation Sans draws a pixel or three wider than Arial did on the design screen; a label
+        // may take that room rather than cut its last letters (the next control starts further right).
+        QRect where = l.where;
+        where.setWidth(std::max(where.width(), label->fontMetrics().horizontalAdvance(label->text())));
+        label->setGeometry(where);
         label->setMouseTracking(true);
         Label1.at(l.index) = label;
     }
