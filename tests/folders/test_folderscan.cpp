@@ -2,21 +2,105 @@
 #include "filelist/FolderScan.h"
 
 #include "ScriptedPrompts.h"
-#include "TestHome.h"
+#include "Unprivileged.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-void makeFile(const QString& path, const QByteArray& contents = "x") {
-    QFile f(path);
-    QVERIFY2(f.open(QIODevice::WriteOnly), qPrintable(path));
-    f.write(contents);
+// A temporary tree that "nobody" may walk, so that permission tests can run as root too.
+class Tree {
+public:
+    Tree() {
+        QFile::setPermissions(dir_.path(), QFileDevice::Permissions(0x7755));
+        root_ = dir_.path() + QLatin1Char('/');
+    }
+    ~Tree() {
+        for (const QString& folder : std::as_const(denied_))
+            QFile::setPermissions(folder,
+                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+    QString root() const { return root_; }
+    QString abs(const QString& relative) const { return root_ + relative; }
+    QString rel(const QString& absolute) const {
+        return absolute.startsWith(root_) ? absolute.mid(root_.size()) : absolute;
+    }
+    QStringList rel(const QStringList& absolute) const {
+        QStringList out;
+        for (const QString& path : absolute)
+            out.append(rel(path));
+        return out;
+    }
+    QStringList abs(const QStringList& relative) const {
+        QStringList out;
+        for (const QString& path : relative)
+            out.append(abs(path));
+        return out;
+    }
+    bool folder(const QString& relative) const { return QDir().mkpath(abs(relative)); }
+    bool file(const QString& relative) const {
+        QFile f(abs(relative));
+        return f.open(QIODevice::WriteOnly) && f.write("%PDF-1.4\n") > 0;
+    }
+    // "link=>target", target relative to the tree
+    bool link(const QString& spec) const {
+        const QStringList parts = spec.split(QStringLiteral("=>"));
+        return parts.size() == 2 && QFile::link(abs(parts[1]), abs(parts[0]));
+    }
+    bool deny(const QString& relative) {
+        denied_.append(abs(relative));
+        return QFile::setPermissions(abs(relative), QFileDevice::Permissions());
+    }
+
+private:
+    QTemporaryDir dir_;
+    QString root_;
+    QStringList denied_;
+};
+
+QString parentOf(const QString& folder) {
+    return folder.left(folder.lastIndexOf(QLatin1Char('/'), -2) + 1);
+}
+
+// Position of a subfolder's name in the platform's own listing of its parent.
+qsizetype enumerationIndex(const QString& folder) {
+    const QString name = folder.mid(parentOf(folder).size()).chopped(1);
+    QDirIterator it(parentOf(folder), QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (qsizetype i = 0; it.hasNext(); ++i)
+        if (it.next(), it.fileName() == name)
+            return i;
+    return -1;
+}
+
+// Empty when everything after the caller's entries is breadth first: each entry's parent is listed
+// before it, parents come in list order, and siblings in the platform's order.
+QString breadthFirstFault(const QStringList& result, qsizetype callersEntries) {
+    qsizetype lastParent = -1;
+    QString previous;
+    for (qsizetype i = callersEntries; i < result.size(); ++i) {
+        const qsizetype parent = result.indexOf(parentOf(result[i]));
+        if (parent < 0 || parent >= i)
+            return QStringLiteral("%1 comes before its parent").arg(result[i]);
+        if (parent < lastParent)
+            return QStringLiteral("%1 is out of its parent's order").arg(result[i]);
+        if (parent == lastParent && enumerationIndex(result[i]) < enumerationIndex(previous))
+            return QStringLiteral("%1 comes after its younger sibling %2").arg(result[i], previous);
+        lastParent = parent;
+        previous = result[i];
+    }
+    return {};
+}
+
+QStringList sorted(QStringList list) {
+    list.sort();
+    return list;
 }
 } // namespace
 
@@ -26,6 +110,13 @@ private slots:
     void listFiles_data();
     void listFiles();
     void listFilesOfMissingFolder();
+    void scan_data();
+    void scan();
+    void longPaths();
+    void unreadable_data();
+    void unreadable();
+    void scanRemembersFiles();
+    void scanLetsEventsRun();
 };
 
 void TestFolderScan::listFiles_data() {
@@ -47,33 +138,205 @@ void TestFolderScan::listFiles() {
     QFETCH(QString, pattern);
     QFETCH(QStringList, expected);
 
-    QTemporaryDir dir;
-    const QString d = dir.path() + QStringLiteral("/");
-    makeFile(d + "A.PDF");
-    makeFile(d + "b.pdf");
-    makeFile(d + ".hidden.pdf");
-    makeFile(d + "noext");
-    makeFile(d + "c.pdf.txt");
-    QVERIFY(QDir().mkdir(d + "x.pdf"));
-    QCOMPARE(::mkfifo(QFile::encodeName(d + "fifo.pdf").constData(), 0644), 0);
-    QVERIFY(QFile::link(d + "b.pdf", d + "link.pdf"));
+    Tree t;
+    for (const char* name : {"A.PDF", "b.pdf", ".hidden.pdf", "noext", "c.pdf.txt"})
+        QVERIFY(t.file(name));
+    QVERIFY(t.folder("x.pdf"));
+    QCOMPARE(::mkfifo(QFile::encodeName(t.abs("fifo.pdf")).constData(), 0644), 0);
+    QVERIFY(t.link("link.pdf=>b.pdf"));
     if (::geteuid() != 0) {
-        makeFile(d + "locked.pdf");
-        QVERIFY(QFile::setPermissions(d + "locked.pdf", QFileDevice::Permissions()));
+        QVERIFY(t.file("locked.pdf"));
+        QVERIFY(QFile::setPermissions(t.abs("locked.pdf"), QFileDevice::Permissions()));
     }
 
-    QStringList names = ListFilesInFolder(dir.path(), pattern);
-    names.sort();
-    QCOMPARE(names, expected);
+    QCOMPARE(sorted(ListFilesInFolder(t.root().chopped(1), pattern)), expected);
     // A final "/" makes no difference.
-    QStringList again = ListFilesInFolder(d, pattern);
-    again.sort();
-    QCOMPARE(again, expected);
+    QCOMPARE(sorted(ListFilesInFolder(t.root(), pattern)), expected);
 }
 
 void TestFolderScan::listFilesOfMissingFolder() {
-    QTemporaryDir dir;
-    QCOMPARE(ListFilesInFolder(dir.path() + "/missing", "*.*"), QStringList());
+    Tree t;
+    QCOMPARE(ListFilesInFolder(t.abs("missing"), "*.*"), QStringList());
+}
+
+void TestFolderScan::scan_data() {
+    QTest::addColumn<QStringList>("folders");
+    QTest::addColumn<QStringList>("links");
+    QTest::addColumn<QStringList>("start");
+    QTest::addColumn<bool>("recurse");
+    QTest::addColumn<QStringList>("expected"); // in any order; the order itself is checked separately
+
+    const QStringList abcde{"A/B/D", "A/C/E"};
+    QTest::newRow("A, B, C, D, E") << abcde << QStringList{} << QStringList{"A/"} << true
+                                   << QStringList{"A/", "A/B/", "A/C/", "A/B/D/", "A/C/E/"};
+    QTest::newRow("recurse false") << abcde << QStringList{} << QStringList{"A/"} << false
+                                   << QStringList{"A/", "A/B/", "A/C/"};
+    QTest::newRow("no subfolders") << QStringList{"A"} << QStringList{} << QStringList{"A/"} << true
+                                   << QStringList{"A/"};
+    QTest::newRow("two starting folders, each level grouped by parent")
+        << QStringList{"A/B/C", "A/D", "X/Y/Z"} << QStringList{} << QStringList{"A/", "X/"} << true
+        << QStringList{"A/", "X/", "A/B/", "A/D/", "X/Y/", "A/B/C/", "X/Y/Z/"};
+    QTest::newRow("tab in a name") << QStringList{"A/ok", "A/a\tb/inner"} << QStringList{}
+                                   << QStringList{"A/"} << true << QStringList{"A/", "A/ok/"};
+    QTest::newRow("question mark in a name") << QStringList{"A/ok", "A/wh?t/inner"} << QStringList{}
+                                             << QStringList{"A/"} << true << QStringList{"A/", "A/ok/"};
+    QTest::newRow("DEL and C1 controls in names")
+        << QStringList{"A/ok", QString("A/x") + QChar(127) + "/in", QString("A/y") + QChar(0x85) + "/in"}
+        << QStringList{} << QStringList{"A/"} << true << QStringList{"A/", "A/ok/"};
+    QTest::newRow("accents and a dot-name are fine")
+        << QStringList{"A/café/ü", "A/.config/sub"} << QStringList{} << QStringList{"A/"} << true
+        << QStringList{"A/", "A/café/", "A/.config/", "A/café/ü/", "A/.config/sub/"};
+    QTest::newRow("link back up the tree is entered once")
+        << QStringList{"A/B/C"} << QStringList{"A/B/up=>A", "A/B/C/self=>A/B/C"} << QStringList{"A/"} << true
+        << QStringList{"A/", "A/B/", "A/B/C/"};
+    QTest::newRow("link to a folder outside the tree is followed")
+        << QStringList{"A", "X/Y"} << QStringList{"A/x=>X"} << QStringList{"A/"} << true
+        << QStringList{"A/", "A/x/", "A/x/Y/"};
+    QTest::newRow("dangling link is no folder") << QStringList{"A"} << QStringList{"A/gone=>missing"}
+                                                << QStringList{"A/"} << true << QStringList{"A/"};
+    QTest::newRow("missing starting folder stays, unlisted")
+        << QStringList{"A/B"} << QStringList{} << QStringList{"missing/", "A/"} << true
+        << QStringList{"missing/", "A/", "A/B/"};
+    QTest::newRow("duplicate starting folder: both stay, the tree comes once")
+        << QStringList{"A/B/C"} << QStringList{} << QStringList{"A/", "A/"} << true
+        << QStringList{"A/", "A/", "A/B/", "A/B/C/"};
+}
+
+void TestFolderScan::scan() {
+    QFETCH(QStringList, folders);
+    QFETCH(QStringList, links);
+    QFETCH(QStringList, start);
+    QFETCH(bool, recurse);
+    QFETCH(QStringList, expected);
+
+    Tree t;
+    for (const QString& folder : folders)
+        QVERIFY(t.folder(folder));
+    for (const QString& link : links)
+        QVERIFY(t.link(link));
+    t.file("A/file.pdf");
+
+    ScriptedPrompts prompts;
+    QStringList list = t.abs(start);
+    GetSubDirectories2016(prompts, list, recurse);
+
+    QCOMPARE(sorted(t.rel(list)), sorted(expected));
+    QCOMPARE(t.rel(list.mid(0, start.size())), start);
+    const QString fault = breadthFirstFault(list, start.size());
+    QVERIFY2(fault.isEmpty(), qPrintable(fault));
+    QCOMPARE(prompts.shown.size(), 0);
+}
+
+void TestFolderScan::longPaths() {
+    // Two folders whose paths (with the final "/") have 259 and 260 characters, each holding Q/R.
+    Tree t;
+    QVERIFY(t.folder("A"));
+    const qsizetype base = t.abs("A/").size();
+    const QString p259 = QStringLiteral("A/") + QString(259 - base - 1, QLatin1Char('p')) + QLatin1Char('/');
+    const QString p260 = QStringLiteral("A/") + QString(260 - base - 1, QLatin1Char('q')) + QLatin1Char('/');
+    QCOMPARE(t.abs(p259).size(), 259);
+    QCOMPARE(t.abs(p260).size(), 260);
+    QVERIFY(t.folder(p259 + "Q/R"));
+    QVERIFY(t.folder(p260 + "Q/R"));
+
+    ScriptedPrompts prompts;
+    QStringList list{t.abs("A/")};
+    GetSubDirectories2016(prompts, list, true);
+    // The 259-character folder is listed; its subfolder is kept although its path is longer, but isn't
+    // listed. The 260-character folder is kept and not listed.
+    QCOMPARE(sorted(t.rel(list)), sorted(QStringList{"A/", p259, p260, p259 + "Q/"}));
+
+    // A starting folder of 260 characters stays in the list alone.
+    QStringList alone{t.abs(p260)};
+    GetSubDirectories2016(prompts, alone, true);
+    QCOMPARE(alone, QStringList{t.abs(p260)});
+    QCOMPARE(prompts.shown.size(), 0);
+}
+
+void TestFolderScan::unreadable_data() {
+    QTest::addColumn<QStringList>("folders");
+    QTest::addColumn<QStringList>("denied");
+    QTest::addColumn<QStringList>("start");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("starting folder is removed")
+        << QStringList{"A/B"} << QStringList{"A"} << QStringList{"A/"} << QStringList{};
+    QTest::newRow("two sibling folders are both removed")
+        << QStringList{"A/B/x", "A/C/y", "A/D/E"} << QStringList{"A/B", "A/C"} << QStringList{"A/"}
+        << QStringList{"A/", "A/D/", "A/D/E/"};
+    QTest::newRow("deep folder is removed, its parent kept")
+        << QStringList{"A/B/C/D"} << QStringList{"A/B/C"} << QStringList{"A/"} << QStringList{"A/", "A/B/"};
+    QTest::newRow("duplicates are removed one failure at a time")
+        << QStringList{"A/B", "X"} << QStringList{"X"} << QStringList{"X/", "A/", "X/"}
+        << QStringList{"A/", "A/B/"};
+}
+
+void TestFolderScan::unreadable() {
+    QFETCH(QStringList, folders);
+    QFETCH(QStringList, denied);
+    QFETCH(QStringList, start);
+    QFETCH(QStringList, expected);
+
+    Tree t;
+    for (const QString& folder : folders)
+        QVERIFY(t.folder(folder));
+    for (const QString& folder : denied)
+        QVERIFY(t.deny(folder));
+
+    ScriptedPrompts prompts;
+    QStringList list = t.abs(start);
+    {
+        Unprivileged asUser;
+        for (const QString& folder : denied)
+            if (!Unprivileged::listingFails(t.abs(folder)))
+                QSKIP("No way to make a folder unreadable here (root without the right to switch user)");
+        GetSubDirectories2016(prompts, list, true);
+        // Listing the files of such a folder is a failure the caller reports.
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, ListFilesInFolder(t.abs(denied.first()), "*.*"));
+    }
+    QCOMPARE(t.rel(list), expected);
+    QCOMPARE(prompts.shown.size(), 0);
+}
+
+void TestFolderScan::scanRemembersFiles() {
+    // What the scan saw must be what a fresh listing finds, folder by folder.
+    Tree t;
+    for (const char* folder : {"A/B/C", "A/D", "A/x.pdf"})
+        QVERIFY(t.folder(folder));
+    for (const char* file :
+         {"A/a.pdf", "A/b.PDF", "A/.h.pdf", "A/~$l.pdf", "A/n.txt", "A/B/c.pdf", "A/B/C/d.pdf"})
+        QVERIFY(t.file(file));
+    QCOMPARE(::mkfifo(QFile::encodeName(t.abs("A/D/f.pdf")).constData(), 0644), 0);
+    QVERIFY(t.link("A/D/l.pdf=>A/a.pdf"));
+    QVERIFY(t.link("A/D/gone.pdf=>missing.pdf"));
+
+    for (const QString& pattern : {QStringLiteral("*.pdf"), QStringLiteral("*.*")}) {
+        ScriptedPrompts prompts;
+        ScannedFiles seen{pattern, {}};
+        QStringList list{t.abs("A/")};
+        GetSubDirectories2016(prompts, list, true, &seen);
+        QCOMPARE(list.size(), 5);
+        for (const QString& entry : list) {
+            const QString folder = entry.chopped(1);
+            QVERIFY2(seen.byFolder.contains(entry), qPrintable(entry));
+            QCOMPARE(ListFilesInFolder(seen, folder, pattern), ListFilesInFolder(folder, pattern));
+        }
+        // Another pattern, or a folder the scan didn't list, is read afresh.
+        QCOMPARE(ListFilesInFolder(seen, t.abs("A"), "*.txt"), QStringList{"n.txt"});
+        QCOMPARE(ListFilesInFolder(seen, t.abs("A/x.pdf"), pattern), QStringList());
+    }
+}
+
+void TestFolderScan::scanLetsEventsRun() {
+    Tree t;
+    QVERIFY(t.folder("A/B"));
+    bool ran = false;
+    QMetaObject::invokeMethod(
+        qApp, [&] { ran = true; }, Qt::QueuedConnection);
+    ScriptedPrompts prompts;
+    QStringList list{t.abs("A/")};
+    GetSubDirectories2016(prompts, list, true);
+    QVERIFY(ran);
 }
 
 QTEST_MAIN(TestFolderScan)
