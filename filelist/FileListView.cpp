@@ -51,7 +51,8 @@ void FileListView::mousePressEvent(QMouseEvent* event) {
     const QModelIndex clicked = indexAt(event->position().toPoint());
     if (!clicked.isValid())
         return;
-    if (const auto pointer = loadDragPointer())
+    // While a command runs rows don't move, and the list keeps showing the wait pointer.
+    if (const auto pointer = isBusy_() ? std::nullopt : loadDragPointer())
         viewport()->setCursor(*pointer);
     // Rows are moved by hand below; the list must not start a drag-and-drop of its own.
     setDragEnabled(false);
@@ -64,9 +65,10 @@ void FileListView::mouseMoveEvent(QMouseEvent* event) {
         return;
     }
     // While a row is being moved the list's own drag-selection stays out of the way: the selection
-    // follows the moved path instead.
+    // follows the moved path instead. A numbering run reads the rows one by one as it goes, so an
+    // exchange during the run would number one file twice and skip another.
     const QModelIndex hovered = indexAt(event->position().toPoint());
-    if (hovered.isValid())
+    if (hovered.isValid() && !isBusy_())
         exchangeWithRowAt(hovered.siblingAtColumn(0), lineOnScreen(event->globalPosition()));
 }
 

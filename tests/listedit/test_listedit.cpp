@@ -184,12 +184,28 @@ private slots:
         QCOMPARE(viewport()->cursor().shape(), Qt::ArrowCursor);
         release(-1);
 
-        // While a command runs, the list shows the window's wait pointer again after a drag.
+        // While a command runs, the list keeps the window's wait pointer.
         window_->services().busy.setBusy(true);
         press(0);
+        QCOMPARE(viewport()->cursor().shape(), Qt::WaitCursor);
         release(0);
         QCOMPARE(viewport()->cursor().shape(), Qt::WaitCursor);
         window_->services().busy.setBusy(false);
+    }
+
+    // A numbering run reads the rows as it goes: an exchange meanwhile would number one file twice
+    // and skip another.
+    void rowsStayWhileBusy() {
+        fill({"A", "B", "C", "D"});
+        press(0);
+        window_->services().busy.setBusy(true);
+        dragOver(1);
+        dragOver(2);
+        QCOMPARE(rowsOf(list_), (QStringList{"A", "B", "C", "D"}));
+        window_->services().busy.setBusy(false);
+        dragOver(3);
+        release(3);
+        QCOMPARE(rowsOf(list_), (QStringList{"D", "B", "C", "A"}));
     }
 
     void missingDragPointerKeepsThePointer() {
