@@ -81,17 +81,42 @@ QByteArray FileHash(const QString& path) {
     return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
 }
 
-QList<double> UserUnits(const QString& path) {
-    QList<double> units;
-    QPDF pdf;
-    pdf.setSuppressWarnings(true);
-    pdf.processFile(path.toLocal8Bit().constData());
-    for (auto& page : QPDFPageDocumentHelper(pdf).getAllPages()) {
-        auto u = page.getObjectHandle().getKey("/UserUnit");
-        units.append(u.isNumber() && u.getNumericValue() > 0 ? u.getNumericValue() : 1.0);
+// What numbering must keep, read with qpdf's library (reading only).
+struct KeptTraits {
+    QList<double> userUnits;
+    QList<int> annotations;
+    bool encrypted = false;
+    int encryptionR = 0;
+    bool objectStreams = false;
+    QStringList catalogKeys; // /Outlines, /PageLabels, /AcroForm, /Metadata, ... as present
+    int formFields = -1;
+
+    static KeptTraits of(const QString& path) {
+        KeptTraits t;
+        QPDF pdf;
+        pdf.setSuppressWarnings(true);
+        pdf.processFile(path.toLocal8Bit().constData());
+        for (auto& page : QPDFPageDocumentHelper(pdf).getAllPages()) {
+            auto u = page.getObjectHandle().getKey("/UserUnit");
+            t.userUnits.append(u.isNumber() && u.getNumericValue() > 0 ? u.getNumericValue() : 1.0);
+            auto annots = page.getObjectHandle().getKey("/Annots");
+            t.annotations.append(annots.isArray() ? annots.getArrayNItems() : 0);
+        }
+        int p = 0, r = 0, v = 0;
+        QPDF::encryption_method_e sm, stm, fm;
+        t.encrypted = pdf.isEncrypted(r, p, v, sm, stm, fm);
+        t.encryptionR = r;
+        for (auto& [og, entry] : pdf.getXRefTable())
+            t.objectStreams = t.objectStreams || entry.getType() == 2;
+        auto root = pdf.getRoot();
+        for (const char* key : {"/Outlines", "/PageLabels", "/AcroForm", "/Metadata", "/Names", "/OCProperties"})
+            if (root.hasKey(key) && !root.getKey(key).isNull())
+                t.catalogKeys << key;
+        auto fields = root.getKey("/AcroForm").getKey("/Fields");
+        t.formFields = fields.isArray() ? fields.getArrayNItems() : -1;
+        return t;
     }
-    return units;
-}
+};
 
 } // namespace
 
@@ -175,7 +200,17 @@ void StamperCorpusTest::corpusFile() {
 
     // Sample the first and last page and the first page of every other shape or turn.
     const QList<DisplayedPage> shown = PdfProbe::displayedPages(out, pages);
-    const QList<double> units = UserUnits(out);
+    // Everything else is kept: annotations, forms, outlines, labels, metadata, encryption, object
+    // streams.
+    const KeptTraits kept = KeptTraits::of(in);
+    const KeptTraits got = KeptTraits::of(out);
+    QCOMPARE(got.annotations, kept.annotations);
+    QCOMPARE(got.catalogKeys, kept.catalogKeys);
+    QCOMPARE(got.formFields, kept.formFields);
+    QCOMPARE(got.encrypted, kept.encrypted);
+    QCOMPARE(got.encryptionR, kept.encryptionR);
+    QCOMPARE(got.objectStreams, kept.objectStreams);
+    const QList<double>& units = got.userUnits;
     QCOMPARE(units.size(), pages);
     QList<int> sample{1};
     QSet<QString> shapes;
