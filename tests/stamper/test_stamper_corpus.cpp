@@ -109,7 +109,8 @@ struct KeptTraits {
         for (auto& [og, entry] : pdf.getXRefTable())
             t.objectStreams = t.objectStreams || entry.getType() == 2;
         auto root = pdf.getRoot();
-        for (const char* key : {"/Outlines", "/PageLabels", "/AcroForm", "/Metadata", "/Names", "/OCProperties"})
+        for (const char* key :
+             {"/Outlines", "/PageLabels", "/AcroForm", "/Metadata", "/Names", "/OCProperties"})
             if (root.hasKey(key) && !root.getKey(key).isNull())
                 t.catalogKeys << key;
         auto fields = root.getKey("/AcroForm").getKey("/Fields");

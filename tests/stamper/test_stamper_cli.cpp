@@ -1,0 +1,204 @@
+// The tool's command line as the run script writes it, and what it does with bad values and bad
+// files: a one-line message, a non-zero exit, no output (an old OUT stays as it was), IN untouched.
+
+#include "PdfProbe.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+QString Tool() {
+    return QStringLiteral(NUMBREL_PROGRAM_DIR "/mbtPdfAsm.exe");
+}
+QString SamplePdf() {
+    return QStringLiteral(NUMBREL_CORPUS_DIR
+                          "/py-pdf-sample-files/004-pdflatex-4-pages__pdflatex-4-pages.pdf");
+}
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool WriteAll(const QString& path, const QByteArray& data) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+}
+
+const QStringList kDefaults = {"-mIN", "-n", "-N01", "-Ns10", "-Nc0,0,0", "-Nx10", "-Ny10", "-dOUT"};
+
+// The default line with one token replaced (or added when no token has its switch).
+QStringList With(const QString& token) {
+    QStringList args = kDefaults;
+    const int switchLength = token.startsWith("-N") ? 3 : 2;
+    for (QString& a : args)
+        if (a.left(switchLength) == token.left(switchLength) && a.size() >= switchLength &&
+            (switchLength == 3 || a != "-n")) {
+            a = token;
+            return args;
+        }
+    args << token;
+    return args;
+}
+
+QStringList Without(const QString& token) {
+    QStringList args = kDefaults;
+    args.removeAll(token);
+    return args;
+}
+
+} // namespace
+
+class StamperCliTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void rejected_data();
+    void rejected();
+    void accepted_data();
+    void accepted();
+    void helpAndVersion();
+};
+
+void StamperCliTest::rejected_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("first number not a number")
+        << With("-N0a") << 2 << "first number \"a\" is not a whole number";
+    QTest::newRow("first number decimal")
+        << With("-N01.5") << 2 << "first number \"1.5\" is not a whole number";
+    QTest::newRow("first number empty") << With("-N0") << 2 << "first number \"\" is not a whole number";
+    QTest::newRow("first number with blank")
+        << With("-N0 1") << 2 << "first number \" 1\" is not a whole number";
+    QTest::newRow("first number huge") << With("-N099999999999999999999") << 2 << "is out of range";
+    QTest::newRow("size zero") << With("-Ns0") << 2 << "font size \"0\" must be above 0";
+    QTest::newRow("size negative") << With("-Ns-3") << 2 << "font size \"-3\" is out of range";
+    QTest::newRow("size with unit") << With("-Ns12pt") << 2 << "font size \"12pt\" is not a number";
+    QTest::newRow("size exponent") << With("-Ns1e1") << 2 << "font size \"1e1\" is not a number";
+    QTest::newRow("size comma decimal") << With("-Ns10,5") << 2 << "font size \"10,5\" is not a number";
+    QTest::newRow("left not a number") << With("-Nxabc") << 2 << "left margin \"abc\" is not a number";
+    QTest::newRow("left nan") << With("-Nxnan") << 2 << "left margin \"nan\" is not a number";
+    QTest::newRow("bottom inf") << With("-Nyinf") << 2 << "bottom margin \"inf\" is not a number";
+    QTest::newRow("bottom far away") << With("-Ny99999999") << 2
+                                     << "bottom margin \"99999999\" is out of range";
+    QTest::newRow("colour component 256")
+        << With("-Nc256,0,0") << 2 << "red component \"256\" is out of range";
+    QTest::newRow("colour out of range from the window")
+        << With("-Nc-1,-1,-1") << 2 << "red component \"-1\"";
+    QTest::newRow("colour two parts") << With("-Nc1,2") << 2 << "must be three numbers red,green,blue";
+    QTest::newRow("colour four parts") << With("-Nc1,2,3,4") << 2 << "must be three numbers red,green,blue";
+    QTest::newRow("colour empty parts") << With("-Nc,,") << 2 << "red component \"\" is not a whole number";
+    QTest::newRow("colour blue not a number") << With("-Nc0,0,x") << 2 << "blue component \"x\"";
+    QTest::newRow("no input") << Without("-mIN") << 2 << "no input file: -mIN is missing";
+    QTest::newRow("no output") << Without("-dOUT") << 2 << "no output file: -dOUT is missing";
+    QTest::newRow("no -n") << Without("-n") << 2 << "-n (number the pages) is missing";
+    QTest::newRow("twice") << (kDefaults + QStringList{"-Ns12"}) << 2 << "-Ns is given more than once";
+    QTest::newRow("unknown switch") << (kDefaults + QStringList{"-q"}) << 2 << "unknown argument \"-q\"";
+    QTest::newRow("unknown -N switch")
+        << (kDefaults + QStringList{"-Nz5"}) << 2 << "unknown argument \"-Nz5\"";
+    QTest::newRow("missing input file") << With("-mMISSING") << 1 << "No such file or directory";
+    QTest::newRow("input not a PDF") << With("-mTEXT") << 1 << "cannot be read as a PDF file";
+    QTest::newRow("input is a folder") << With("-mFOLDER") << 1 << "is a folder, not a PDF file";
+    QTest::newRow("output is a folder") << With("-dFOLDER") << 1 << "is a folder; give a file name";
+    QTest::newRow("output folder missing")
+        << With("-dFOLDER/none/out.pdf") << 1 << "cannot write in the folder";
+}
+
+void StamperCliTest::rejected() {
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+
+    QTemporaryDir dir;
+    const QString in = dir.filePath("in.pdf");
+    const QString out = dir.filePath("out.pdf");
+    QVERIFY(QFile::copy(SamplePdf(), in));
+    QVERIFY(WriteAll(out, "an older numbered copy"));
+    QVERIFY(WriteAll(dir.filePath("text.pdf"), "this is not a PDF file\n"));
+    QVERIFY(QDir(dir.path()).mkdir("folder"));
+    const QByteArray original = ReadAll(in);
+    for (QString& a : args) {
+        a.replace("IN", in).replace("OUT", out).replace("MISSING", dir.filePath("missing.pdf"));
+        a.replace("TEXT", dir.filePath("text.pdf")).replace("FOLDER", dir.filePath("folder"));
+    }
+
+    ProcessResult r = RunProgram(Tool(), args);
+    const QString err = QString::fromUtf8(r.err);
+    QCOMPARE(r.exitCode, exitCode);
+    QVERIFY2(err.startsWith("mbtPdfAsm.exe: ") && err.endsWith('\n') && err.count('\n') == 1,
+             qPrintable(err));
+    QVERIFY2(err.contains(message), qPrintable(err));
+    QCOMPARE(ReadAll(in), original);
+    QCOMPARE(ReadAll(out), QByteArray("an older numbered copy"));
+    QStringList files = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+    QCOMPARE(files, (QStringList{"in.pdf", "out.pdf", "text.pdf"}));
+}
+
+void StamperCliTest::accepted_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QStringList>("numbers"); // what pages 1 and 4 show at the bottom left
+
+    QTest::newRow("as the run writes it") << kDefaults << QStringList{"1", "4"};
+    QTest::newRow("any order") << QStringList{"-dOUT", "-Ny10", "-Nx10", "-Nc0,0,0",
+                                              "-Ns10", "-N01",  "-n",    "-mIN"}
+                               << QStringList{"1", "4"};
+    QTest::newRow("plus sign") << With("-N0+5") << QStringList{"5", "8"};
+    QTest::newRow("negative first number") << With("-N0-2") << QStringList{"-2", "1"};
+    QTest::newRow("zero") << With("-N00") << QStringList{"0", "3"};
+    QTest::newRow("leading zeros") << With("-N0007") << QStringList{"7", "10"};
+    QTest::newRow("decimal size") << With("-Ns10.5") << QStringList{"1", "4"};
+    QTest::newRow("only the required tokens") << QStringList{"-mIN", "-n", "-dOUT"} << QStringList{"1", "4"};
+    QTest::newRow("same file in and out")
+        << QStringList{"-mIN", "-n", "-N01", "-dIN"} << QStringList{"1", "4"};
+}
+
+void StamperCliTest::accepted() {
+    QFETCH(QStringList, args);
+    QFETCH(QStringList, numbers);
+
+    QTemporaryDir dir;
+    const QString in = dir.filePath("in.pdf");
+    const QString out = dir.filePath("out.pdf");
+    QVERIFY(QFile::copy(SamplePdf(), in));
+    const QByteArray original = ReadAll(in);
+    const bool inPlace = args.contains("-dIN");
+    for (QString& a : args)
+        a.replace("IN", in).replace("OUT", out);
+
+    ProcessResult r = RunProgram(Tool(), args);
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    QVERIFY2(r.err.isEmpty(), r.err.constData());
+    const QString result = inPlace ? in : out;
+    if (!inPlace)
+        QCOMPARE(ReadAll(in), original);
+    QCOMPARE(PdfProbe::pageCount(result), 4);
+    const QList<int> pages{1, 4};
+    for (int k = 0; k < 2; ++k) {
+        bool found = false;
+        for (const PdfWord& w : PdfProbe::words(result, pages[k]))
+            found = found || (w.text == numbers[k] && qAbs(w.xMin - 10) < 0.5);
+        QVERIFY2(found, qPrintable(QString("page %1 lacks %2").arg(pages[k]).arg(numbers[k])));
+    }
+    QStringList files = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+    QCOMPARE(files, inPlace ? QStringList{"in.pdf"} : (QStringList{"in.pdf", "out.pdf"}));
+}
+
+void StamperCliTest::helpAndVersion() {
+    ProcessResult help = RunProgram(Tool(), {"--help"});
+    QCOMPARE(help.exitCode, 0);
+    QVERIFY(help.out.startsWith("Usage: mbtPdfAsm.exe -mIN -n"));
+    ProcessResult version = RunProgram(Tool(), {"--version"});
+    QCOMPARE(version.exitCode, 0);
+    QVERIFY(version.out.startsWith("mbtPdfAsm.exe "));
+    ProcessResult nothing = RunProgram(Tool(), {});
+    QCOMPARE(nothing.exitCode, 2);
+}
+
+QTEST_GUILESS_MAIN(StamperCliTest)
+#include "test_stamper_cli.moc"
