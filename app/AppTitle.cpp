@@ -1,15 +1,13 @@
 #include "app/AppTitle.h"
 
 namespace {
-QString& title()
-{
+QString& title() {
     static QString t = kProductName;
     return t;
 }
 } // namespace
 
-QString ShortenedTitle(const QString& productName)
-{
+QString ShortenedTitle(const QString& productName) {
     QString t = productName;
     do {
         const qsizetype blank = t.lastIndexOf(QLatin1Char(' '));
@@ -20,6 +18,10 @@ QString ShortenedTitle(const QString& productName)
     return t;
 }
 
-void SetApplicationTitle() { title() = ShortenedTitle(kProductName); }
+void SetApplicationTitle() {
+    title() = ShortenedTitle(kProductName);
+}
 
-QString ApplicationTitle() { return title(); }
+QString ApplicationTitle() {
+    return title();
+}

@@ -5,7 +5,8 @@
 // removal commands refuse to act while it shows.
 class BusyState {
 public:
-    explicit BusyState(QWidget* window) : window_(window) {}
+    explicit BusyState(QWidget* window)
+        : window_(window) {}
     bool isBusy() const { return window_->cursor().shape() == Qt::WaitCursor; }
     void setBusy(bool busy) { window_->setCursor(busy ? Qt::WaitCursor : Qt::ArrowCursor); }
 

@@ -2,20 +2,18 @@
 
 #include "app/Prompts.h"
 
-QString ErrorReportText(const QString& tag, const QString& description, int step)
-{
-    return description + QStringLiteral("\r\nin ") + tag + QStringLiteral(" at line ") + QString::number(step) +
-           QStringLiteral("\r\rPlease email screenshot of this message to ") + kSupportAddress;
+QString ErrorReportText(const QString& tag, const QString& description, int step) {
+    return description + QStringLiteral("\r\nin ") + tag + QStringLiteral(" at line ") +
+           QString::number(step) + QStringLiteral("\r\rPlease email screenshot of this message to ") +
+           kSupportAddress;
 }
 
-void ReportError(Prompts& prompts, const QString& tag, const QString& description, int step)
-{
+void ReportError(Prompts& prompts, const QString& tag, const QString& description, int step) {
     prompts.messageBox(ErrorReportText(tag, description, step), QStringLiteral("Application Error"),
                        Prompts::OkOnly | Prompts::Exclamation);
 }
 
-QString DescribeException(std::exception_ptr error)
-{
+QString DescribeException(std::exception_ptr error) {
     try {
         std::rethrow_exception(error);
     } catch (const std::exception& e) {
@@ -25,8 +23,7 @@ QString DescribeException(std::exception_ptr error)
     }
 }
 
-bool StepGuard::run(int number, const std::function<bool()>& test, bool onFailure)
-{
+bool StepGuard::run(int number, const std::function<bool()>& test, bool onFailure) {
     current_ = number;
     try {
         return test();
@@ -36,11 +33,20 @@ bool StepGuard::run(int number, const std::function<bool()>& test, bool onFailur
     }
 }
 
-void StepGuard::step(int number, const std::function<void()>& action)
-{
-    run(number, [&] { action(); return true; }, false);
+void StepGuard::step(int number, const std::function<void()>& action) {
+    run(
+        number,
+        [&] {
+            action();
+            return true;
+        },
+        false);
 }
 
-bool StepGuard::blockIf(int number, const std::function<bool()>& test) { return run(number, test, true); }
+bool StepGuard::blockIf(int number, const std::function<bool()>& test) {
+    return run(number, test, true);
+}
 
-bool StepGuard::stopIf(int number, const std::function<bool()>& test) { return run(number, test, false); }
+bool StepGuard::stopIf(int number, const std::function<bool()>& test) {
+    return run(number, test, false);
+}

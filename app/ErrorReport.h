@@ -19,7 +19,9 @@ void ReportError(Prompts& prompts, const QString& tag, const QString& descriptio
 // step number, and the command carries on with its next step.
 class StepGuard {
 public:
-    StepGuard(Prompts& prompts, QString tag) : prompts_(prompts), tag_(std::move(tag)) {}
+    StepGuard(Prompts& prompts, QString tag)
+        : prompts_(prompts)
+        , tag_(std::move(tag)) {}
 
     // A plain step: on failure its effect is whatever it did before throwing.
     void step(int number, const std::function<void()>& action);

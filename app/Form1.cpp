@@ -27,18 +27,18 @@ namespace {
 const QString kLoadTag = QStringLiteral("Numbrel2021/08/31.Form1.Form_Load");
 
 // Layout positions are kept in twips, as the form was designed; 15 twips make one pixel.
-QRect twips(int left, int top, int width, int height) { return {left / 15, top / 15, width / 15, height / 15}; }
+QRect twips(int left, int top, int width, int height) {
+    return {left / 15, top / 15, width / 15, height / 15};
+}
 
-QFont formFont()
-{
+QFont formFont() {
     QFont f(QStringLiteral("Arial"));
     f.setPointSizeF(9);
     f.setBold(true);
     return f;
 }
 
-QFont buttonFont()
-{
+QFont buttonFont() {
     QFont f(QStringLiteral("Arial"));
     f.setPointSizeF(11.25);
     f.setBold(true);
@@ -46,31 +46,29 @@ QFont buttonFont()
 }
 
 // A .cur file keeps each image's hot spot where an .ico keeps planes and bit count.
-QPoint curHotSpot(const QString& path)
-{
+QPoint curHotSpot(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return {};
     const QByteArray head = f.read(14);
     if (head.size() < 14 || qFromLittleEndian<quint16>(head.constData() + 2) != 2)
         return {};
-    return {qFromLittleEndian<quint16>(head.constData() + 10), qFromLittleEndian<quint16>(head.constData() + 12)};
+    return {qFromLittleEndian<quint16>(head.constData() + 10),
+            qFromLittleEndian<quint16>(head.constData() + 12)};
 }
 
-QCursor loadCursorFile(const QString& path)
-{
+QCursor loadCursorFile(const QString& path) {
     QImageReader reader(path);
     const QImage image = reader.read();
     if (image.isNull())
-        throw std::runtime_error("The pointer file " + path.toStdString() + " cannot be read: " +
-                                 reader.errorString().toStdString());
+        throw std::runtime_error("The pointer file " + path.toStdString() +
+                                 " cannot be read: " + reader.errorString().toStdString());
     const QPoint hot = curHotSpot(path);
     return QCursor(QPixmap::fromImage(image), hot.x(), hot.y());
 }
 
 // "abc" or an empty text is no number; blanks around the digits are allowed.
-std::int32_t ToColorValue(const QString& text)
-{
+std::int32_t ToColorValue(const QString& text) {
     bool ok = false;
     const qlonglong value = text.trimmed().toLongLong(&ok);
     if (!ok)
@@ -86,14 +84,14 @@ Form1::Form1(Prompts& prompts, QWidget* parent)
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
     , prompts_(prompts)
     , busy_(this)
-    , quitAction_([] { std::_Exit(0); })
-{
+    , quitAction_([] { std::_Exit(0); }) {
     setObjectName(QStringLiteral("Form1"));
     buildControls();
     files_ = std::make_unique<FileList>(ListView1);
     options_ = std::make_unique<NumberingOptions>(Text1, Text2, Text3, Text4, Picture1, Text5);
     options_->setFontColor(0); // the swatch starts black
-    services_ = std::make_unique<Services>(Services{this, prompts_, busy_, *files_, *options_, *ProgressBar1});
+    services_ =
+        std::make_unique<Services>(Services{this, prompts_, busy_, *files_, *options_, *ProgressBar1});
     ListView1->setBusyTest([this] { return busy_.isBusy(); });
     ListView1->setDropHandler([this](const QStringList& paths) { DropPaths(*services_, paths); });
     connectOptionFields();
@@ -101,8 +99,7 @@ Form1::Form1(Prompts& prompts, QWidget* parent)
 
 Form1::~Form1() = default;
 
-void Form1::buildControls()
-{
+void Form1::buildControls() {
     setFixedSize(8040 / 15, 6780 / 15);
     setFont(formFont());
     setMouseTracking(true);
@@ -136,19 +133,20 @@ void Form1::buildControls()
     ListView1 = new FileListView(this);
     ListView1->setObjectName(QStringLiteral("ListView1"));
     ListView1->setGeometry(twips(120, 120, 7800, 2175));
-    ListView1->setToolTip(QStringLiteral("Drag and drop files here. Double-click item to remove it. Move | line to "
-                                         "right and out of window to reveal full names."));
+    ListView1->setToolTip(
+        QStringLiteral("Drag and drop files here. Double-click item to remove it. Move | line to "
+                       "right and out of window to reveal full names."));
     ListView1->setColumnCount(0);
     ListView1->setHeaderHidden(false);
     ListView1->viewport()->installEventFilter(this);
     ListView1->installEventFilter(this);
 
     PushButton1 = button(this, "PushButton1", QStringLiteral("Add PDF File(s)"), twips(120, 2400, 3840, 405));
-    PushButton3 =
-        button(this, "PushButton3", QStringLiteral("Add All PDF File(s) In Folder"), twips(4080, 2400, 3840, 405));
+    PushButton3 = button(this, "PushButton3", QStringLiteral("Add All PDF File(s) In Folder"),
+                         twips(4080, 2400, 3840, 405));
     PushButton5 = button(this, "PushButton5", QStringLiteral("Clear List"), twips(120, 2910, 3840, 405));
-    PushButton6 =
-        button(this, "PushButton6", QStringLiteral("Load Sample/Example Files"), twips(4080, 2910, 3840, 405));
+    PushButton6 = button(this, "PushButton6", QStringLiteral("Load Sample/Example Files"),
+                         twips(4080, 2910, 3840, 405));
 
     Frame1 = frame("Frame1", QStringLiteral("Options"), twips(120, 3390, 7800, 1320));
     const struct {
@@ -156,9 +154,12 @@ void Form1::buildControls()
         const char* caption;
         QRect where;
     } labels[] = {
-        {0, "First Number:", twips(240, 300, 1140, 225)}, {1, "Left Margin:", twips(2160, 300, 1005, 225)},
-        {3, "pt", twips(3800, 300, 165, 225)},            {2, "Bottom Margin:", twips(4080, 300, 1290, 225)},
-        {4, "pt", twips(5950, 300, 165, 225)},            {5, "Font Size:", twips(240, 840, 810, 225)},
+        {0, "First Number:", twips(240, 300, 1140, 225)},
+        {1, "Left Margin:", twips(2160, 300, 1005, 225)},
+        {3, "pt", twips(3800, 300, 165, 225)},
+        {2, "Bottom Margin:", twips(4080, 300, 1290, 225)},
+        {4, "pt", twips(5950, 300, 165, 225)},
+        {5, "Font Size:", twips(240, 840, 810, 225)},
         {6, "Font Color:", twips(2160, 840, 900, 225)},
     };
     for (const auto& l : labels) {
@@ -207,16 +208,16 @@ void Form1::buildControls()
     connect(PushButton7, &QPushButton::clicked, this, &Form1::PushButton7_Click);
 
     // Tab order as designed; frames, labels, the swatch and the bar take no focus.
-    const QList<QWidget*> order{ListView1, Text1, Text2, Text3, Text4, PushButton4, PushButton1,
-                                PushButton3, PushButton2, PushButton5, PushButton6, Text5, PushButton7};
+    const QList<QWidget*> order{ListView1,   Text1,       Text2,       Text3,       Text4,
+                                PushButton4, PushButton1, PushButton3, PushButton2, PushButton5,
+                                PushButton6, Text5,       PushButton7};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order.at(i - 1), order.at(i));
 }
 
-void Form1::connectOptionFields()
-{
+void Form1::connectOptionFields() {
     const std::pair<QLineEdit*, QString> fields[] = {
-        {Text1, QStringLiteral("First Number")}, {Text2, QStringLiteral("Left Margin")},
+        {Text1, QStringLiteral("First Number")},  {Text2, QStringLiteral("Left Margin")},
         {Text3, QStringLiteral("Bottom Margin")}, {Text4, QStringLiteral("Font Size")},
         {Text5, QStringLiteral("Text5")},
     };
@@ -231,8 +232,7 @@ void Form1::connectOptionFields()
     }
 }
 
-void Form1::Form_Load()
-{
+void Form1::Form_Load() {
     StepGuard g(prompts_, kLoadTag);
     g.step(100, [&] { ApplySkin(); });
     g.step(104, [&] { setWindowTitle(kProductName); });
@@ -256,8 +256,7 @@ void Form1::Form_Load()
     });
 }
 
-void Form1::ApplySkin()
-{
+void Form1::ApplySkin() {
     const QString skin = ProgramFolder() + QStringLiteral("/x/o.cjs");
     const int attributes = FileAttributes(skin);
     const bool skinned = attributes >= 0 && !(attributes & (AttrDirectory | AttrHidden | AttrSystem));
@@ -274,8 +273,7 @@ void Form1::ApplySkin()
     }
 }
 
-void Form1::applyPointerRule(bool overButton)
-{
+void Form1::applyPointerRule(bool overButton) {
     if (busy_.isBusy())
         return;
     if (overButton && handPointer_)
@@ -284,8 +282,7 @@ void Form1::applyPointerRule(bool overButton)
         setCursor(Qt::ArrowCursor);
 }
 
-bool Form1::eventFilter(QObject* watched, QEvent* event)
-{
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseMove) {
         const bool overButton = qobject_cast<QPushButton*>(watched) != nullptr;
         // A frame also sees the moves its buttons pass up; only its own surface sets the arrow.
@@ -296,16 +293,14 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-void Form1::mouseMoveEvent(QMouseEvent* event)
-{
+void Form1::mouseMoveEvent(QMouseEvent* event) {
     // Moves that a button or frame left unhandled come up here too; only the background's own count.
     if (!childAt(event->position().toPoint()))
         applyPointerRule(false);
     QWidget::mouseMoveEvent(event);
 }
 
-void Form1::closeEvent(QCloseEvent* event)
-{
+void Form1::closeEvent(QCloseEvent* event) {
     // Every setting was saved when it changed, so nothing is lost by ending at once. A command under
     // way would otherwise go on behind a closed window.
     if (commandsUnderWay_ > 0)
@@ -313,17 +308,30 @@ void Form1::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
-void Form1::runCommand(const std::function<void()>& command)
-{
+void Form1::runCommand(const std::function<void()>& command) {
     ++commandsUnderWay_;
     command();
     --commandsUnderWay_;
 }
 
-void Form1::PushButton1_Click() { runCommand([this] { AddFilesByDialog(*services_); }); }
-void Form1::PushButton2_Click() { runCommand([this] { RunNumbering(*services_); }); }
-void Form1::PushButton3_Click() { runCommand([this] { AddFolderFiles(*services_); }); }
-void Form1::PushButton4_Click() { runCommand([this] { ChangeColor(*services_); }); }
-void Form1::PushButton5_Click() { runCommand([this] { ClearList(*services_); }); }
-void Form1::PushButton6_Click() { runCommand([this] { LoadSampleFiles(*services_); }); }
-void Form1::PushButton7_Click() { runCommand([this] { ChooseOutputFolder(*services_); }); }
+void Form1::PushButton1_Click() {
+    runCommand([this] { AddFilesByDialog(*services_); });
+}
+void Form1::PushButton2_Click() {
+    runCommand([this] { RunNumbering(*services_); });
+}
+void Form1::PushButton3_Click() {
+    runCommand([this] { AddFolderFiles(*services_); });
+}
+void Form1::PushButton4_Click() {
+    runCommand([this] { ChangeColor(*services_); });
+}
+void Form1::PushButton5_Click() {
+    runCommand([this] { ClearList(*services_); });
+}
+void Form1::PushButton6_Click() {
+    runCommand([this] { LoadSampleFiles(*services_); });
+}
+void Form1::PushButton7_Click() {
+    runCommand([this] { ChooseOutputFolder(*services_); });
+}

@@ -13,15 +13,13 @@ const QString kFolderTag = QStringLiteral("Numbrel2021/08/31.Form1.PushButton7_C
 
 // The colour dialog remembers the colour last chosen in it while the program runs; a dialog that
 // fails to open leaves that colour as its answer.
-QColor& dialogColour()
-{
+QColor& dialogColour() {
     static QColor colour(Qt::black);
     return colour;
 }
 } // namespace
 
-void ChangeColor(Services& s)
-{
+void ChangeColor(Services& s) {
     StepGuard g(s.prompts, kColorTag);
     bool cancelled = false;
     g.step(100, [&] {
@@ -33,20 +31,20 @@ void ChangeColor(Services& s)
     // Cancel keeps the colour the user had: taking the dialog's colour anyway would change it unasked.
     if (cancelled)
         return;
-    const std::int32_t value = ColorValue(dialogColour().red(), dialogColour().green(), dialogColour().blue());
+    const std::int32_t value =
+        ColorValue(dialogColour().red(), dialogColour().green(), dialogColour().blue());
     g.step(102, [&] { s.options.setFontColor(value); });
     g.step(104, [&] { WriteSetting(QStringLiteral("Font Color"), QString::number(value)); });
 }
 
-void ChooseOutputFolder(Services& s)
-{
+void ChooseOutputFolder(Services& s) {
     StepGuard g(s.prompts, kFolderTag);
     QString folder;
     g.step(100, [&] {
         // The output folder keeps its own memory once it has one; until then it starts where the
         // folder add last looked.
-        const QString start =
-            ReadSetting(QStringLiteral("LastFolderDot"), ReadSetting(QStringLiteral("LastFolder"), QString()));
+        const QString start = ReadSetting(QStringLiteral("LastFolderDot"),
+                                          ReadSetting(QStringLiteral("LastFolder"), QString()));
         folder = BrowseForFolder(s.prompts, s.window, QStringLiteral("Please select folder:"), start);
     });
     if (g.stopIf(102, [&] { return folder.isEmpty(); }))

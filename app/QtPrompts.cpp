@@ -9,18 +9,18 @@
 #include <QUrl>
 
 namespace {
-QString displayText(QString text)
-{
+QString displayText(QString text) {
     text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     return text;
 }
 
-QWidget* activeOwner() { return QApplication::activeWindow(); }
+QWidget* activeOwner() {
+    return QApplication::activeWindow();
+}
 } // namespace
 
-int QtPrompts::messageBox(const QString& text, const QString& caption, int style)
-{
+int QtPrompts::messageBox(const QString& text, const QString& caption, int style) {
     QMessageBox box(activeOwner());
     box.setWindowTitle(caption);
     box.setText(displayText(text));
@@ -34,33 +34,28 @@ int QtPrompts::messageBox(const QString& text, const QString& caption, int style
     return Ok;
 }
 
-QString QtPrompts::inputBox(const QString& prompt, const QString& caption, const QString& preset)
-{
+QString QtPrompts::inputBox(const QString& prompt, const QString& caption, const QString& preset) {
     bool ok = false;
     const QString answer =
         QInputDialog::getText(activeOwner(), caption, displayText(prompt), QLineEdit::Normal, preset, &ok);
     return ok ? answer : QString();
 }
 
-std::optional<QColor> QtPrompts::chooseColor(QWidget* owner)
-{
+std::optional<QColor> QtPrompts::chooseColor(QWidget* owner) {
     const QColor colour = QColorDialog::getColor(Qt::black, owner);
     if (!colour.isValid())
         return std::nullopt;
     return colour;
 }
 
-QStringList QtPrompts::openFiles(QWidget* owner, const QString& title, const QString& filter)
-{
+QStringList QtPrompts::openFiles(QWidget* owner, const QString& title, const QString& filter) {
     return QFileDialog::getOpenFileNames(owner, title, QString(), filter);
 }
 
-QString QtPrompts::chooseFolder(QWidget* owner, const QString& title, const QString& startFolder)
-{
+QString QtPrompts::chooseFolder(QWidget* owner, const QString& title, const QString& startFolder) {
     return QFileDialog::getExistingDirectory(owner, title, startFolder, QFileDialog::ShowDirsOnly);
 }
 
-void QtPrompts::openInFileManager(const QString& folder)
-{
+void QtPrompts::openInFileManager(const QString& folder) {
     QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
 }

@@ -8,7 +8,8 @@ class QTreeWidget;
 
 class FileList {
 public:
-    explicit FileList(QTreeWidget* view) : view_(view) {}
+    explicit FileList(QTreeWidget* view)
+        : view_(view) {}
 
     // Adds a row at the end with the path exactly as given; tests nothing.
     void AppendPath(const QString& path);

@@ -12,21 +12,25 @@
 #include <unistd.h>
 
 namespace {
-QByteArray native(const QString& path) { return QFile::encodeName(path); }
+QByteArray native(const QString& path) {
+    return QFile::encodeName(path);
+}
 
-bool statPath(const QString& path, struct stat& st) { return !path.isEmpty() && ::stat(native(path), &st) == 0; }
+bool statPath(const QString& path, struct stat& st) {
+    return !path.isEmpty() && ::stat(native(path), &st) == 0;
+}
 
-QString& programFolderOverride()
-{
+QString& programFolderOverride() {
     static QString folder;
     return folder;
 }
 
-bool hasWildcard(const QString& text) { return text.contains(QLatin1Char('*')) || text.contains(QLatin1Char('?')); }
+bool hasWildcard(const QString& text) {
+    return text.contains(QLatin1Char('*')) || text.contains(QLatin1Char('?'));
+}
 
 // Writes all of data to fd, retrying short writes.
-bool writeAll(int fd, const char* data, ssize_t size)
-{
+bool writeAll(int fd, const char* data, ssize_t size) {
     while (size > 0) {
         const ssize_t n = ::write(fd, data, static_cast<size_t>(size));
         if (n < 0) {
@@ -40,8 +44,7 @@ bool writeAll(int fd, const char* data, ssize_t size)
     return true;
 }
 
-bool copyContents(int from, int to)
-{
+bool copyContents(int from, int to) {
     char buffer[1 << 16];
     for (;;) {
         const ssize_t n = ::read(from, buffer, sizeof buffer);
@@ -58,8 +61,7 @@ bool copyContents(int from, int to)
 }
 } // namespace
 
-int FileAttributes(const QString& path)
-{
+int FileAttributes(const QString& path) {
     struct stat link {};
     if (path.isEmpty() || ::lstat(native(path), &link) != 0)
         return -1;
@@ -82,40 +84,34 @@ int FileAttributes(const QString& path)
     return attributes;
 }
 
-QString GetDesktopFolder()
-{
+QString GetDesktopFolder() {
     const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
     if (desktop.isEmpty())
         throw std::invalid_argument("Invalid procedure call or argument: the desktop folder is unknown");
     return desktop + QLatin1Char('/');
 }
 
-bool PathExists(const QString& path)
-{
+bool PathExists(const QString& path) {
     struct stat st {};
     return statPath(path, st);
 }
 
-QString GetFolderPart(const QString& path)
-{
+QString GetFolderPart(const QString& path) {
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
     return slash < 0 ? QString() : path.left(slash + 1);
 }
 
-QString GetFileNamePart(const QString& path)
-{
+QString GetFileNamePart(const QString& path) {
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
     return slash < 0 ? path : path.mid(slash + 1);
 }
 
-bool IsFolder(const QString& path)
-{
+bool IsFolder(const QString& path) {
     struct stat st {};
     return statPath(path, st) && S_ISDIR(st.st_mode);
 }
 
-bool IsOpenableFile(const QString& path)
-{
+bool IsOpenableFile(const QString& path) {
     if (path.isEmpty() || hasWildcard(path))
         return false;
     // Look before opening: opening a device or a FIFO could block or have side effects.
@@ -130,8 +126,7 @@ bool IsOpenableFile(const QString& path)
     return regular;
 }
 
-void DeleteFileQuietly(const QString& path)
-{
+void DeleteFileQuietly(const QString& path) {
     QCoreApplication::processEvents();
     auto removeOne = [](const QString& file) {
         if (IsFolder(file))
@@ -149,14 +144,14 @@ void DeleteFileQuietly(const QString& path)
     }
     const QString folder = GetFolderPart(path);
     const QDir dir(folder.isEmpty() ? QStringLiteral(".") : folder);
-    const QStringList entries = dir.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    const QStringList entries =
+        dir.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QString& entry : entries)
         if (WildcardMatches(name, entry))
             removeOne(folder + entry);
 }
 
-void CopyFileChecked(const QString& source, const QString& destination)
-{
+void CopyFileChecked(const QString& source, const QString& destination) {
     if (source.trimmed().isEmpty() || destination.trimmed().isEmpty())
         return;
     const QString from = CollapseBackslashes(source);
@@ -165,8 +160,7 @@ void CopyFileChecked(const QString& source, const QString& destination)
         CopyFileOverwrite(from, to);
 }
 
-bool CopyFileOverwrite(const QString& source, const QString& destination)
-{
+bool CopyFileOverwrite(const QString& source, const QString& destination) {
     QString target = destination;
     if (target.endsWith(QLatin1Char('/')))
         target += GetFileNamePart(source);
@@ -182,7 +176,8 @@ bool CopyFileOverwrite(const QString& source, const QString& destination)
     QString folder = GetFolderPart(target);
     if (folder.isEmpty())
         folder = QStringLiteral("./");
-    QByteArray temporary = native(folder + QStringLiteral(".") + GetFileNamePart(target) + QStringLiteral(".XXXXXX"));
+    QByteArray temporary =
+        native(folder + QStringLiteral(".") + GetFileNamePart(target) + QStringLiteral(".XXXXXX"));
     const int to = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (to < 0) {
         ::close(from);
@@ -208,8 +203,7 @@ bool CopyFileOverwrite(const QString& source, const QString& destination)
     return true;
 }
 
-QString CollapseBackslashes(const QString& path)
-{
+QString CollapseBackslashes(const QString& path) {
     auto onePass = [](const QString& text) {
         QString out;
         out.reserve(text.size());
@@ -228,8 +222,7 @@ QString CollapseBackslashes(const QString& path)
     return QLatin1Char('/') + onePass(path.mid(rest));
 }
 
-bool HasUnusualCharacters(const QString& name)
-{
+bool HasUnusualCharacters(const QString& name) {
     for (const QChar c : name) {
         const ushort u = c.unicode();
         if (u < 32 || (u >= 127 && u <= 159) || c == QLatin1Char('?') || c == QChar::ReplacementCharacter)
@@ -239,16 +232,15 @@ bool HasUnusualCharacters(const QString& name)
     return QFile::decodeName(QFile::encodeName(name)) != name;
 }
 
-bool WildcardMatches(const QString& pattern, const QString& name)
-{
+bool WildcardMatches(const QString& pattern, const QString& name) {
     if (pattern == QLatin1String("*.*") || pattern == QLatin1String("*"))
         return true;
     // Iterative glob match with backtracking to the last "*".
     qsizetype p = 0, n = 0, star = -1, mark = 0;
     while (n < name.size()) {
-        if (p < pattern.size() &&
-            (pattern.at(p) == QLatin1Char('?') ||
-             (pattern.at(p) != QLatin1Char('*') && pattern.at(p).toCaseFolded() == name.at(n).toCaseFolded()))) {
+        if (p < pattern.size() && (pattern.at(p) == QLatin1Char('?') ||
+                                   (pattern.at(p) != QLatin1Char('*') &&
+                                    pattern.at(p).toCaseFolded() == name.at(n).toCaseFolded()))) {
             ++p;
             ++n;
         } else if (p < pattern.size() && pattern.at(p) == QLatin1Char('*')) {
@@ -266,11 +258,12 @@ bool WildcardMatches(const QString& pattern, const QString& name)
     return p == pattern.size();
 }
 
-QString ProgramFolder()
-{
+QString ProgramFolder() {
     if (!programFolderOverride().isEmpty())
         return programFolderOverride();
     return QCoreApplication::applicationDirPath();
 }
 
-void OverrideProgramFolder(const QString& folder) { programFolderOverride() = folder; }
+void OverrideProgramFolder(const QString& folder) {
+    programFolderOverride() = folder;
+}

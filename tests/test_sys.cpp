@@ -1,10 +1,10 @@
 // File and path utilities, the settings store, the error box text and the step guard, on real files.
 
+#include "ScriptedPrompts.h"
+#include "TestHome.h"
 #include "app/AppTitle.h"
 #include "app/ErrorReport.h"
 #include "app/Settings.h"
-#include "ScriptedPrompts.h"
-#include "TestHome.h"
 #include "sys/FileUtils.h"
 #include "sys/FolderPicker.h"
 
@@ -13,21 +13,18 @@
 #include <unistd.h>
 
 namespace {
-void writeFile(const QString& path, const QByteArray& bytes)
-{
+void writeFile(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     QVERIFY2(f.open(QIODevice::WriteOnly), qPrintable(path));
     f.write(bytes);
 }
 
-QByteArray readFile(const QString& path)
-{
+QByteArray readFile(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
-QStringList entries(const QString& folder)
-{
+QStringList entries(const QString& folder) {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 } // namespace
@@ -39,39 +36,52 @@ class TestSys : public QObject {
     QString at(const QString& name) const { return dir_.path() + QLatin1Char('/') + name; }
 
 private slots:
-    void collapse_data()
-    {
+    void collapse_data() {
         QTest::addColumn<QString>("in");
         QTest::addColumn<QString>("out");
-        QTest::newRow("doubled") << "/a//b.pdf" << "/a/b.pdf";
-        QTest::newRow("tripled keeps two") << "a///b" << "a//b";
-        QTest::newRow("four become two") << "a////b" << "a//b";
-        QTest::newRow("five become three") << "a/////b" << "a///b";
-        QTest::newRow("leading run becomes one") << "////srv//x" << "/srv/x";
-        QTest::newRow("single leading kept") << "/a" << "/a";
-        QTest::newRow("only separators") << "///" << "/";
-        QTest::newRow("folder and trailing") << "/out//" << "/out/";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("doubled") << "/a//b.pdf"
+                                 << "/a/b.pdf";
+        QTest::newRow("tripled keeps two") << "a///b"
+                                           << "a//b";
+        QTest::newRow("four become two") << "a////b"
+                                         << "a//b";
+        QTest::newRow("five become three") << "a/////b"
+                                           << "a///b";
+        QTest::newRow("leading run becomes one") << "////srv//x"
+                                                 << "/srv/x";
+        QTest::newRow("single leading kept") << "/a"
+                                             << "/a";
+        QTest::newRow("only separators") << "///"
+                                         << "/";
+        QTest::newRow("folder and trailing") << "/out//"
+                                             << "/out/";
+        QTest::newRow("empty") << ""
+                               << "";
     }
-    void collapse()
-    {
+    void collapse() {
         QFETCH(QString, in);
         QFETCH(QString, out);
         QCOMPARE(CollapseBackslashes(in), out);
     }
 
-    void pathParts_data()
-    {
+    void pathParts_data() {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("name");
-        QTest::newRow("file") << "/d/a.pdf" << "/d/" << "a.pdf";
-        QTest::newRow("bare name") << "a.pdf" << "" << "a.pdf";
-        QTest::newRow("folder with final /") << "/d/e/" << "/d/e/" << "";
-        QTest::newRow("root") << "/" << "/" << "";
+        QTest::newRow("file") << "/d/a.pdf"
+                              << "/d/"
+                              << "a.pdf";
+        QTest::newRow("bare name") << "a.pdf"
+                                   << ""
+                                   << "a.pdf";
+        QTest::newRow("folder with final /") << "/d/e/"
+                                             << "/d/e/"
+                                             << "";
+        QTest::newRow("root") << "/"
+                              << "/"
+                              << "";
     }
-    void pathParts()
-    {
+    void pathParts() {
         QFETCH(QString, path);
         QFETCH(QString, folder);
         QFETCH(QString, name);
@@ -79,8 +89,7 @@ private slots:
         QCOMPARE(GetFileNamePart(path), name);
     }
 
-    void attributesAndTests()
-    {
+    void attributesAndTests() {
         writeFile(at("plain.pdf"), "x");
         writeFile(at(".hidden.pdf"), "x");
         QDir(dir_.path()).mkdir("sub");
@@ -107,9 +116,11 @@ private slots:
             const char* name;
             bool exists, folder, openable;
         } cases[] = {
-            {"plain.pdf", true, false, true}, {".hidden.pdf", true, false, true}, {"link.pdf", true, false, true},
-            {"sub", true, true, false},       {"sub/", true, true, false},        {"missing", false, false, false},
-            {"fifo", true, false, false},     {"*.pdf", false, false, false},     {"plai?.pdf", false, false, false},
+            {"plain.pdf", true, false, true},   {".hidden.pdf", true, false, true},
+            {"link.pdf", true, false, true},    {"sub", true, true, false},
+            {"sub/", true, true, false},        {"missing", false, false, false},
+            {"fifo", true, false, false},       {"*.pdf", false, false, false},
+            {"plai?.pdf", false, false, false},
         };
         for (const auto& c : cases) {
             QCOMPARE(PathExists(at(c.name)), c.exists);
@@ -120,8 +131,7 @@ private slots:
         QVERIFY(!IsFolder(QString()));
     }
 
-    void deleteQuietly()
-    {
+    void deleteQuietly() {
         QDir(dir_.path()).mkpath("del");
         const QString d = at("del/");
         writeFile(d + "a.tmp", "1");
@@ -138,22 +148,28 @@ private slots:
         QVERIFY(IsFolder(at("del")));
     }
 
-    void copyChecked_data()
-    {
+    void copyChecked_data() {
         QTest::addColumn<QString>("source");
         QTest::addColumn<QString>("destination");
         QTest::addColumn<bool>("copied");
-        QTest::newRow("plain") << "src.pdf" << "out/src.pdf" << true;
-        QTest::newRow("doubled separators") << "src.pdf" << "out//x.pdf" << true;
-        QTest::newRow("missing folder") << "src.pdf" << "nowhere/x.pdf" << false;
-        QTest::newRow("wildcard source") << "sr*.pdf" << "out/w.pdf" << false;
-        QTest::newRow("question mark source") << "sr?.pdf" << "out/q.pdf" << false;
-        QTest::newRow("blank source") << " " << "out/b.pdf" << false;
-        QTest::newRow("blank destination") << "src.pdf" << "  " << false;
-        QTest::newRow("missing source") << "gone.pdf" << "out/g.pdf" << false;
+        QTest::newRow("plain") << "src.pdf"
+                               << "out/src.pdf" << true;
+        QTest::newRow("doubled separators") << "src.pdf"
+                                            << "out//x.pdf" << true;
+        QTest::newRow("missing folder") << "src.pdf"
+                                        << "nowhere/x.pdf" << false;
+        QTest::newRow("wildcard source") << "sr*.pdf"
+                                         << "out/w.pdf" << false;
+        QTest::newRow("question mark source") << "sr?.pdf"
+                                              << "out/q.pdf" << false;
+        QTest::newRow("blank source") << " "
+                                      << "out/b.pdf" << false;
+        QTest::newRow("blank destination") << "src.pdf"
+                                           << "  " << false;
+        QTest::newRow("missing source") << "gone.pdf"
+                                        << "out/g.pdf" << false;
     }
-    void copyChecked()
-    {
+    void copyChecked() {
         QFETCH(QString, source);
         QFETCH(QString, destination);
         QFETCH(bool, copied);
@@ -171,8 +187,7 @@ private slots:
         QVERIFY(!IsFolder(at("nowhere")));
     }
 
-    void copyWithoutFolderPart()
-    {
+    void copyWithoutFolderPart() {
         // A destination without any "/" names no folder, so nothing is copied.
         writeFile(at("src.pdf"), "x");
         const QString cwd = QDir::currentPath();
@@ -182,16 +197,16 @@ private slots:
         QVERIFY(!PathExists(at("bare.pdf")));
     }
 
-    void copyOverwriteReplacesWholeAndKeepsMode()
-    {
+    void copyOverwriteReplacesWholeAndKeepsMode() {
         QDir(dir_.path()).mkpath("ow");
         writeFile(at("ow/new.pdf"), QByteArray(300000, 'n'));
         writeFile(at("ow/old.pdf"), "old contents");
         QFile::setPermissions(at("ow/old.pdf"), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
         QVERIFY(CopyFileOverwrite(at("ow/new.pdf"), at("ow/old.pdf")));
         QCOMPARE(readFile(at("ow/old.pdf")), QByteArray(300000, 'n'));
-        QCOMPARE(QFile::permissions(at("ow/old.pdf")),
-                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup);
+        QCOMPARE(QFile::permissions(at("ow/old.pdf")), QFile::ReadOwner | QFile::WriteOwner |
+                                                           QFile::ReadUser | QFile::WriteUser |
+                                                           QFile::ReadGroup);
         QDir(dir_.path()).mkpath("into");
         QVERIFY(CopyFileOverwrite(at("ow/new.pdf"), at("into/")));
         QCOMPARE(entries(at("into")), QStringList{"new.pdf"});
@@ -199,30 +214,35 @@ private slots:
         QVERIFY(!CopyFileOverwrite(at("ow/new.pdf"), at("missing/x.pdf")));
     }
 
-    void wildcards_data()
-    {
+    void wildcards_data() {
         QTest::addColumn<QString>("pattern");
         QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("matches");
-        QTest::newRow("any with dot") << "*.*" << "README" << true;
-        QTest::newRow("extension, other case") << "*.pdf" << "A.PDF" << true;
-        QTest::newRow("extension differs") << "*.pdf" << "a.pdfx" << false;
-        QTest::newRow("dot typed twice") << "*..pdf" << "a.pdf" << false;
-        QTest::newRow("double dot name") << "*..pdf" << "a..pdf" << true;
-        QTest::newRow("question mark") << "a?c.txt" << "abc.txt" << true;
-        QTest::newRow("question mark needs one") << "a?c.txt" << "ac.txt" << false;
-        QTest::newRow("star in middle") << "r*t*.doc" << "report-tax.doc" << true;
+        QTest::newRow("any with dot") << "*.*"
+                                      << "README" << true;
+        QTest::newRow("extension, other case") << "*.pdf"
+                                               << "A.PDF" << true;
+        QTest::newRow("extension differs") << "*.pdf"
+                                           << "a.pdfx" << false;
+        QTest::newRow("dot typed twice") << "*..pdf"
+                                         << "a.pdf" << false;
+        QTest::newRow("double dot name") << "*..pdf"
+                                         << "a..pdf" << true;
+        QTest::newRow("question mark") << "a?c.txt"
+                                       << "abc.txt" << true;
+        QTest::newRow("question mark needs one") << "a?c.txt"
+                                                 << "ac.txt" << false;
+        QTest::newRow("star in middle") << "r*t*.doc"
+                                        << "report-tax.doc" << true;
     }
-    void wildcards()
-    {
+    void wildcards() {
         QFETCH(QString, pattern);
         QFETCH(QString, name);
         QFETCH(bool, matches);
         QCOMPARE(WildcardMatches(pattern, name), matches);
     }
 
-    void unusualCharacters_data()
-    {
+    void unusualCharacters_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("unusual");
         QTest::newRow("plain") << "Reports 2021" << false;
@@ -232,15 +252,13 @@ private slots:
         QTest::newRow("DEL") << QString("a") + QChar(127) << true;
         QTest::newRow("C1 control") << QString("a") + QChar(0x85) << true;
     }
-    void unusualCharacters()
-    {
+    void unusualCharacters() {
         QFETCH(QString, name);
         QFETCH(bool, unusual);
         QCOMPARE(HasUnusualCharacters(name), unusual);
     }
 
-    void settingsKeepMissingAndEmptyApart()
-    {
+    void settingsKeepMissingAndEmptyApart() {
         home_.clearSettings();
         QCOMPARE(ReadSetting("First Number", "1"), QString("1"));
         WriteSetting("First Number", "");
@@ -252,8 +270,7 @@ private slots:
         QCOMPARE(other.value("First Number").toString(), QString(""));
     }
 
-    void settingsRefusedWriteIsRaised()
-    {
+    void settingsRefusedWriteIsRaised() {
         // A folder where the store's file belongs can't be written, not even by root.
         home_.clearSettings();
         QVERIFY(QDir().mkpath(home_.settingsFile()));
@@ -261,63 +278,73 @@ private slots:
         QVERIFY(QDir().rmdir(home_.settingsFile()));
     }
 
-    void errorReportText()
-    {
+    void errorReportText() {
         QCOMPARE(ErrorReportText("Numbrel2021/08/31.Form1.PushButton4_Click", "File not found.", 102),
                  QString("File not found.\r\nin Numbrel2021/08/31.Form1.PushButton4_Click at line 102\r\r"
                          "Please email screenshot of this message to support@quillane.example"));
     }
 
-    void stepGuardCarriesOn()
-    {
+    void stepGuardCarriesOn() {
         ScriptedPrompts prompts;
         StepGuard g(prompts, "Numbrel2021/08/31.Form1.Form_Load");
         QStringList ran;
         auto fail = [] { throw std::runtime_error("Disk not ready"); };
         g.step(100, [&] { ran << "100"; });
-        g.step(102, [&] { fail(); ran << "never"; });
-        const bool stop = g.stopIf(104, [&]() -> bool { fail(); return true; });
-        const bool block = g.blockIf(106, [&]() -> bool { fail(); return false; });
+        g.step(102, [&] {
+            fail();
+            ran << "never";
+        });
+        const bool stop = g.stopIf(104, [&]() -> bool {
+            fail();
+            return true;
+        });
+        const bool block = g.blockIf(106, [&]() -> bool {
+            fail();
+            return false;
+        });
         g.step(108, [&] { ran << "108"; });
         QCOMPARE(ran, (QStringList{"100", "108"}));
-        QVERIFY(!stop);  // a failed "if ..., stop" doesn't stop
-        QVERIFY(block);  // a failed test that opens a block lets the block run
+        QVERIFY(!stop); // a failed "if ..., stop" doesn't stop
+        QVERIFY(block); // a failed test that opens a block lets the block run
         const auto boxes = prompts.ofKind("message");
         QCOMPARE(boxes.size(), 3);
-        QCOMPARE(boxes.at(0).text, ErrorReportText("Numbrel2021/08/31.Form1.Form_Load", "Disk not ready", 102));
+        QCOMPARE(boxes.at(0).text,
+                 ErrorReportText("Numbrel2021/08/31.Form1.Form_Load", "Disk not ready", 102));
         QVERIFY(boxes.at(1).text.contains("at line 104\r\r"));
         QVERIFY(boxes.at(2).text.contains("at line 106\r\r"));
         QCOMPARE(boxes.at(0).caption, QString("Application Error"));
         QCOMPARE(boxes.at(0).style, 48);
     }
 
-    void title_data()
-    {
+    void title_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("title");
-        QTest::newRow("one word is kept") << "Numbrel" << "Numbrel";
-        QTest::newRow("last word cut once") << "Numbrel PDF Page Numberer" << "Numbrel PDF Page";
-        QTest::newRow("cut until at most 40")
-            << "Numbrel Batch PDF Page Numbering Tool For Many Files" << "Numbrel Batch PDF Page Numbering Tool";
+        QTest::newRow("one word is kept") << "Numbrel"
+                                          << "Numbrel";
+        QTest::newRow("last word cut once") << "Numbrel PDF Page Numberer"
+                                            << "Numbrel PDF Page";
+        QTest::newRow("cut until at most 40") << "Numbrel Batch PDF Page Numbering Tool For Many Files"
+                                              << "Numbrel Batch PDF Page Numbering Tool";
     }
-    void title()
-    {
+    void title() {
         QFETCH(QString, name);
         QFETCH(QString, title);
         QCOMPARE(ShortenedTitle(name), title);
     }
 
-    void folderPicker_data()
-    {
+    void folderPicker_data() {
         QTest::addColumn<QString>("answer");
         QTest::addColumn<QString>("result");
-        QTest::newRow("cancel") << "" << "";
-        QTest::newRow("folder") << "/data/x" << "/data/x";
-        QTest::newRow("final separator dropped") << "/data/x/" << "/data/x";
-        QTest::newRow("root stays") << "/" << "/";
+        QTest::newRow("cancel") << ""
+                                << "";
+        QTest::newRow("folder") << "/data/x"
+                                << "/data/x";
+        QTest::newRow("final separator dropped") << "/data/x/"
+                                                 << "/data/x";
+        QTest::newRow("root stays") << "/"
+                                    << "/";
     }
-    void folderPicker()
-    {
+    void folderPicker() {
         QFETCH(QString, answer);
         QFETCH(QString, result);
         ScriptedPrompts prompts;

@@ -1,10 +1,10 @@
 // The real main window offscreen: start-up, layout, pointer rules, the options panel.
 
+#include "ScriptedPrompts.h"
+#include "TestHome.h"
 #include "app/ErrorReport.h"
 #include "app/Form1.h"
 #include "app/ProgressBar.h"
-#include "ScriptedPrompts.h"
-#include "TestHome.h"
 #include "sys/FileUtils.h"
 
 #include <QGroupBox>
@@ -18,28 +18,26 @@
 namespace {
 const QString kLoadTag = "Numbrel2021/08/31.Form1.Form_Load";
 
-QStringList storedKeys(const TestHome& home)
-{
+QStringList storedKeys(const TestHome& home) {
     QSettings s(home.settingsFile(), QSettings::IniFormat);
     return s.allKeys();
 }
 
-QString stored(const TestHome& home, const QString& key)
-{
+QString stored(const TestHome& home, const QString& key) {
     QSettings s(home.settingsFile(), QSettings::IniFormat);
     return s.value(key, "<missing>").toString();
 }
 
-void store(const TestHome& home, const QString& key, const QString& value)
-{
+void store(const TestHome& home, const QString& key, const QString& value) {
     QSettings s(home.settingsFile(), QSettings::IniFormat);
     s.setValue(key, value);
 }
 
-QColor swatchColour(Form1& w) { return w.findChild<QWidget*>("Picture1")->palette().color(QPalette::Window); }
+QColor swatchColour(Form1& w) {
+    return w.findChild<QWidget*>("Picture1")->palette().color(QPalette::Window);
+}
 
-void moveOver(QWidget* widget)
-{
+void moveOver(QWidget* widget) {
     QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), widget->mapToGlobal(QPointF(5, 5)), Qt::NoButton,
                      Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(widget, &move);
@@ -51,8 +49,7 @@ class TestWindow : public QObject {
     TestHome home_;
 
     // A window started as the program starts it.
-    std::unique_ptr<Form1> start(ScriptedPrompts& prompts)
-    {
+    std::unique_ptr<Form1> start(ScriptedPrompts& prompts) {
         auto w = std::make_unique<Form1>(prompts);
         w->Form_Load();
         w->show();
@@ -60,14 +57,12 @@ class TestWindow : public QObject {
     }
 
 private slots:
-    void init()
-    {
+    void init() {
         home_.clearSettings();
         OverrideProgramFolder(BuiltProgramFolder());
     }
 
-    void firstStartShowsDefaultsAndStoresOnlyTheOutputFolder()
-    {
+    void firstStartShowsDefaultsAndStoresOnlyTheOutputFolder() {
         ScriptedPrompts prompts;
         auto w = start(prompts);
         QCOMPARE(w->findChild<QLineEdit*>("Text1")->text(), QString("1"));
@@ -83,18 +78,24 @@ private slots:
         QCOMPARE(w->windowTitle(), QString("Numbrel"));
     }
 
-    void storedValuesAreShownAsStored_data()
-    {
+    void storedValuesAreShownAsStored_data() {
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("field");
-        QTest::newRow("letters in font size") << "Font Size" << "abc" << "Text4";
-        QTest::newRow("empty first number") << "First Number" << "" << "Text1";
-        QTest::newRow("margin with blank") << "Left Margin" << "12 " << "Text2";
-        QTest::newRow("typed output folder") << "Text5" << "/data/out" << "Text5";
+        QTest::newRow("letters in font size") << "Font Size"
+                                              << "abc"
+                                              << "Text4";
+        QTest::newRow("empty first number") << "First Number"
+                                            << ""
+                                            << "Text1";
+        QTest::newRow("margin with blank") << "Left Margin"
+                                           << "12 "
+                                           << "Text2";
+        QTest::newRow("typed output folder") << "Text5"
+                                             << "/data/out"
+                                             << "Text5";
     }
-    void storedValuesAreShownAsStored()
-    {
+    void storedValuesAreShownAsStored() {
         QFETCH(QString, key);
         QFETCH(QString, value);
         QFETCH(QString, field);
@@ -105,16 +106,14 @@ private slots:
         QVERIFY(prompts.shown.isEmpty());
     }
 
-    void storedColourIsRestored_data()
-    {
+    void storedColourIsRestored_data() {
         QTest::addColumn<QString>("value");
         QTest::addColumn<QColor>("colour");
         QTest::newRow("red") << "255" << QColor(255, 0, 0);
         QTest::newRow("green") << "65280" << QColor(0, 255, 0);
         QTest::newRow("blue") << "16711680" << QColor(0, 0, 255);
     }
-    void storedColourIsRestored()
-    {
+    void storedColourIsRestored() {
         QFETCH(QString, value);
         QFETCH(QColor, colour);
         store(home_, "Font Color", value);
@@ -124,8 +123,7 @@ private slots:
         QCOMPARE(QString::number(w->services().options.fontColor()), value);
     }
 
-    void unreadableColourFailsStep140AndStartUpGoesOn()
-    {
+    void unreadableColourFailsStep140AndStartUpGoesOn() {
         store(home_, "Font Color", "");
         store(home_, "Text5", "/stored/out/");
         ScriptedPrompts prompts;
@@ -137,12 +135,11 @@ private slots:
                                       "Please email screenshot of this message to support@quillane.example"));
         QCOMPARE(prompts.shown.at(0).caption, QString("Application Error"));
         QCOMPARE(prompts.shown.at(0).style, 48);
-        QCOMPARE(swatchColour(*w), QColor(Qt::black));                          // left unchanged
+        QCOMPARE(swatchColour(*w), QColor(Qt::black));                                // left unchanged
         QCOMPARE(w->findChild<QLineEdit*>("Text5")->text(), QString("/stored/out/")); // step 142 ran
     }
 
-    void layoutFollowsTheDesign()
-    {
+    void layoutFollowsTheDesign() {
         ScriptedPrompts prompts;
         auto w = start(prompts);
         QCOMPARE(w->size(), QSize(536, 452));
@@ -188,8 +185,8 @@ private slots:
                 caption = p->text();
             QCOMPARE(caption, QString(c.caption));
         }
-        const QStringList labels{"First Number:", "Left Margin:", "Bottom Margin:", "pt", "pt", "Font Size:",
-                                 "Font Color:"};
+        const QStringList labels{"First Number:", "Left Margin:", "Bottom Margin:", "pt", "pt",
+                                 "Font Size:",    "Font Color:"};
         for (int i = 0; i < labels.size(); ++i)
             QCOMPARE(w->findChild<QLabel*>(QString("Label1_%1").arg(i))->text(), labels.at(i));
 
@@ -197,8 +194,9 @@ private slots:
         QCOMPARE(list->columnCount(), 1);
         QCOMPARE(list->headerItem()->text(0), QString("PDF File(s)"));
         QCOMPARE(list->header()->sectionSize(0), 480);
-        QCOMPARE(list->toolTip(), QString("Drag and drop files here. Double-click item to remove it. Move | line to "
-                                          "right and out of window to reveal full names."));
+        QCOMPARE(list->toolTip(),
+                 QString("Drag and drop files here. Double-click item to remove it. Move | line to "
+                         "right and out of window to reveal full names."));
         QCOMPARE(list->topLevelItemCount(), 0);
         QCOMPARE(w->findChild<QLineEdit*>("Text1")->alignment(), Qt::AlignCenter);
 
@@ -218,13 +216,12 @@ private slots:
                 at = at->nextInFocusChain();
             chain << at->objectName();
         }
-        QCOMPARE(chain, (QStringList{"ListView1", "Text1", "Text2", "Text3", "Text4", "PushButton4", "PushButton1",
-                                     "PushButton3", "PushButton2", "PushButton5", "PushButton6", "Text5",
-                                     "PushButton7"}));
+        QCOMPARE(chain, (QStringList{"ListView1", "Text1", "Text2", "Text3", "Text4", "PushButton4",
+                                     "PushButton1", "PushButton3", "PushButton2", "PushButton5",
+                                     "PushButton6", "Text5", "PushButton7"}));
     }
 
-    void skinFileDecidesTheBackground()
-    {
+    void skinFileDecidesTheBackground() {
         ScriptedPrompts prompts;
         QCOMPARE(start(prompts)->palette().color(QPalette::Window), QColor(Qt::white));
 
@@ -242,8 +239,7 @@ private slots:
         QVERIFY(prompts.shown.isEmpty());
     }
 
-    void pointerRules_data()
-    {
+    void pointerRules_data() {
         QTest::addColumn<QString>("cursorFile"); // "" missing, "real", "damaged"
         QTest::addColumn<int>("overButton");
         QTest::addColumn<int>("errorStep");
@@ -251,8 +247,7 @@ private slots:
         QTest::newRow("no cursor file: arrow, no box") << "" << int(Qt::ArrowCursor) << 0;
         QTest::newRow("damaged cursor file") << "damaged" << int(Qt::ArrowCursor) << 108;
     }
-    void pointerRules()
-    {
+    void pointerRules() {
         QFETCH(QString, cursorFile);
         QFETCH(int, overButton);
         QFETCH(int, errorStep);
@@ -291,8 +286,7 @@ private slots:
         }
     }
 
-    void handCursorHotSpotIsTheFingertip()
-    {
+    void handCursorHotSpotIsTheFingertip() {
         ScriptedPrompts prompts;
         auto w = start(prompts);
         moveOver(w->findChild<QPushButton*>("PushButton1"));
@@ -302,8 +296,7 @@ private slots:
 
     // The options panel
 
-    void typingStoresEveryKeystroke()
-    {
+    void typingStoresEveryKeystroke() {
         ScriptedPrompts prompts;
         auto w = start(prompts);
         auto* first = w->findChild<QLineEdit*>("Text1");
@@ -329,8 +322,7 @@ private slots:
         QCOMPARE(next->findChild<QLineEdit*>("Text4")->text(), QString("10px"));
     }
 
-    void refusedFieldWriteKeepsTheText()
-    {
+    void refusedFieldWriteKeepsTheText() {
         ScriptedPrompts prompts;
         auto w = start(prompts);
         QVERIFY(QFile::remove(home_.settingsFile()));
@@ -342,19 +334,18 @@ private slots:
         QVERIFY(QDir().rmdir(home_.settingsFile()));
     }
 
-    void changeColour_data()
-    {
+    void changeColour_data() {
         QTest::addColumn<QList<QColor>>("answers"); // an invalid colour stands for Cancel
         QTest::addColumn<QColor>("swatch");
         QTest::addColumn<QString>("storedValue");
         QTest::newRow("pure red") << QList<QColor>{QColor(255, 0, 0)} << QColor(255, 0, 0) << "255";
         QTest::newRow("pure blue") << QList<QColor>{QColor(0, 0, 255)} << QColor(0, 0, 255) << "16711680";
-        QTest::newRow("cancel changes nothing") << QList<QColor>{QColor()} << QColor(Qt::black) << "<missing>";
+        QTest::newRow("cancel changes nothing")
+            << QList<QColor>{QColor()} << QColor(Qt::black) << "<missing>";
         QTest::newRow("cancel after a choice keeps it")
             << QList<QColor>{QColor(0, 255, 0), QColor()} << QColor(0, 255, 0) << "65280";
     }
-    void changeColour()
-    {
+    void changeColour() {
         QFETCH(QList<QColor>, answers);
         QFETCH(QColor, swatch);
         QFETCH(QString, storedValue);
@@ -370,20 +361,34 @@ private slots:
         QVERIFY(prompts.messages().isEmpty());
     }
 
-    void chooseOutputFolder_data()
-    {
+    void chooseOutputFolder_data() {
         QTest::addColumn<QString>("lastFolder");
         QTest::addColumn<QString>("lastFolderDot");
         QTest::addColumn<QString>("answer");
         QTest::addColumn<QString>("expectedStart");
         QTest::addColumn<QString>("text5");
-        QTest::newRow("folder gains a final /") << "/scan" << "<missing>" << "/data/x" << "/scan" << "/data/x/";
-        QTest::newRow("root stays /") << "" << "<missing>" << "/" << "" << "/";
-        QTest::newRow("starts in its own memory") << "/scan" << "/out" << "/data/y" << "/out" << "/data/y/";
-        QTest::newRow("cancel changes nothing") << "/scan" << "<missing>" << "" << "/scan" << "<desktop>";
+        QTest::newRow("folder gains a final /") << "/scan"
+                                                << "<missing>"
+                                                << "/data/x"
+                                                << "/scan"
+                                                << "/data/x/";
+        QTest::newRow("root stays /") << ""
+                                      << "<missing>"
+                                      << "/"
+                                      << ""
+                                      << "/";
+        QTest::newRow("starts in its own memory") << "/scan"
+                                                  << "/out"
+                                                  << "/data/y"
+                                                  << "/out"
+                                                  << "/data/y/";
+        QTest::newRow("cancel changes nothing") << "/scan"
+                                                << "<missing>"
+                                                << ""
+                                                << "/scan"
+                                                << "<desktop>";
     }
-    void chooseOutputFolder()
-    {
+    void chooseOutputFolder() {
         QFETCH(QString, lastFolder);
         QFETCH(QString, lastFolderDot);
         QFETCH(QString, answer);
@@ -408,8 +413,7 @@ private slots:
         QCOMPARE(stored(home_, "LastFolder"), lastFolder.isEmpty() ? QString("<missing>") : lastFolder);
     }
 
-    void failingStepShowsTheBoxAndCarriesOn()
-    {
+    void failingStepShowsTheBoxAndCarriesOn() {
         // The store refuses the write of step 104; the folder is still shown (step 106).
         ScriptedPrompts prompts;
         auto w = start(prompts);
@@ -434,8 +438,7 @@ private slots:
         QCOMPARE(swatchColour(*w), QColor(255, 0, 0));
     }
 
-    void closingDuringACommandEndsTheProgram()
-    {
+    void closingDuringACommandEndsTheProgram() {
         ScriptedPrompts prompts;
         auto w = start(prompts);
         int quits = 0;

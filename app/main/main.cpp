@@ -5,8 +5,7 @@
 #include <QScreen>
 #include <QStyle>
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Numbrel"));
     QApplication::setOrganizationName(QStringLiteral("Quillane"));

@@ -18,11 +18,11 @@ struct ShownPrompt {
 
 class ScriptedPrompts : public Prompts {
 public:
-    QQueue<int> messageAnswers;              // default Ok (or No for Yes/No boxes)
-    QQueue<QString> inputAnswers;            // default: Cancel (empty)
-    QQueue<std::optional<QColor>> colours;   // default: Cancel
-    QQueue<QStringList> fileSelections;      // default: Cancel
-    QQueue<QString> folders;                 // default: Cancel
+    QQueue<int> messageAnswers;            // default Ok (or No for Yes/No boxes)
+    QQueue<QString> inputAnswers;          // default: Cancel (empty)
+    QQueue<std::optional<QColor>> colours; // default: Cancel
+    QQueue<QStringList> fileSelections;    // default: Cancel
+    QQueue<QString> folders;               // default: Cancel
     QList<ShownPrompt> shown;
     // Called each time something is shown, before it is answered (to act "while the box is open").
     std::function<void(const ShownPrompt&)> onShow;
