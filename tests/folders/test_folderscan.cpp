@@ -2,6 +2,7 @@
 #include "filelist/FolderScan.h"
 
 #include "ScriptedPrompts.h"
+#include "TempTree.h"
 #include "Unprivileged.h"
 
 #include <QDir>
@@ -15,56 +16,6 @@
 #include <unistd.h>
 
 namespace {
-// A temporary tree that "nobody" may walk, so that permission tests can run as root too.
-class Tree {
-public:
-    Tree() {
-        QFile::setPermissions(dir_.path(), QFileDevice::Permissions(0x7755));
-        root_ = dir_.path() + QLatin1Char('/');
-    }
-    ~Tree() {
-        for (const QString& folder : std::as_const(denied_))
-            QFile::setPermissions(folder,
-                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    }
-    QString root() const { return root_; }
-    QString abs(const QString& relative) const { return root_ + relative; }
-    QString rel(const QString& absolute) const {
-        return absolute.startsWith(root_) ? absolute.mid(root_.size()) : absolute;
-    }
-    QStringList rel(const QStringList& absolute) const {
-        QStringList out;
-        for (const QString& path : absolute)
-            out.append(rel(path));
-        return out;
-    }
-    QStringList abs(const QStringList& relative) const {
-        QStringList out;
-        for (const QString& path : relative)
-            out.append(abs(path));
-        return out;
-    }
-    bool folder(const QString& relative) const { return QDir().mkpath(abs(relative)); }
-    bool file(const QString& relative) const {
-        QFile f(abs(relative));
-        return f.open(QIODevice::WriteOnly) && f.write("%PDF-1.4\n") > 0;
-    }
-    // "link=>target", target relative to the tree
-    bool link(const QString& spec) const {
-        const QStringList parts = spec.split(QStringLiteral("=>"));
-        return parts.size() == 2 && QFile::link(abs(parts[1]), abs(parts[0]));
-    }
-    bool deny(const QString& relative) {
-        denied_.append(abs(relative));
-        return QFile::setPermissions(abs(relative), QFileDevice::Permissions());
-    }
-
-private:
-    QTemporaryDir dir_;
-    QString root_;
-    QStringList denied_;
-};
-
 QString parentOf(const QString& folder) {
     return folder.left(folder.lastIndexOf(QLatin1Char('/'), -2) + 1);
 }
@@ -138,7 +89,7 @@ void TestFolderScan::listFiles() {
     QFETCH(QString, pattern);
     QFETCH(QStringList, expected);
 
-    Tree t;
+    TempTree t;
     for (const char* name : {"A.PDF", "b.pdf", ".hidden.pdf", "noext", "c.pdf.txt"})
         QVERIFY(t.file(name));
     QVERIFY(t.folder("x.pdf"));
@@ -155,7 +106,7 @@ void TestFolderScan::listFiles() {
 }
 
 void TestFolderScan::listFilesOfMissingFolder() {
-    Tree t;
+    TempTree t;
     QCOMPARE(ListFilesInFolder(t.abs("missing"), "*.*"), QStringList());
 }
 
@@ -209,7 +160,7 @@ void TestFolderScan::scan() {
     QFETCH(bool, recurse);
     QFETCH(QStringList, expected);
 
-    Tree t;
+    TempTree t;
     for (const QString& folder : folders)
         QVERIFY(t.folder(folder));
     for (const QString& link : links)
@@ -229,7 +180,7 @@ void TestFolderScan::scan() {
 
 void TestFolderScan::longPaths() {
     // Two folders whose paths (with the final "/") have 259 and 260 characters, each holding Q/R.
-    Tree t;
+    TempTree t;
     QVERIFY(t.folder("A"));
     const qsizetype base = t.abs("A/").size();
     const QString p259 = QStringLiteral("A/") + QString(259 - base - 1, QLatin1Char('p')) + QLatin1Char('/');
@@ -277,7 +228,7 @@ void TestFolderScan::unreadable() {
     QFETCH(QStringList, start);
     QFETCH(QStringList, expected);
 
-    Tree t;
+    TempTree t;
     for (const QString& folder : folders)
         QVERIFY(t.folder(folder));
     for (const QString& folder : denied)
@@ -300,7 +251,7 @@ void TestFolderScan::unreadable() {
 
 void TestFolderScan::scanRemembersFiles() {
     // What the scan saw must be what a fresh listing finds, folder by folder.
-    Tree t;
+    TempTree t;
     for (const char* folder : {"A/B/C", "A/D", "A/x.pdf"})
         QVERIFY(t.folder(folder));
     for (const char* file :
@@ -328,7 +279,7 @@ void TestFolderScan::scanRemembersFiles() {
 }
 
 void TestFolderScan::scanLetsEventsRun() {
-    Tree t;
+    TempTree t;
     QVERIFY(t.folder("A/B"));
     bool ran = false;
     QMetaObject::invokeMethod(
