@@ -60,6 +60,12 @@ void FileListView::mousePressEvent(QMouseEvent* event) {
 }
 
 void FileListView::mouseMoveEvent(QMouseEvent* event) {
+    // A release can go astray, for instance to a message box that opened while the button was held;
+    // a move without a button held then ends the drag instead of shuffling rows under a hovering pointer.
+    if (moving_ && event->buttons() == Qt::NoButton) {
+        moving_ = false;
+        viewport()->unsetCursor();
+    }
     if (!moving_) {
         QTreeWidget::mouseMoveEvent(event);
         return;

@@ -208,6 +208,16 @@ private slots:
         QCOMPARE(rowsOf(list_), (QStringList{"D", "B", "C", "A"}));
     }
 
+    // The release went to a message box that opened meanwhile: hovering must not move rows.
+    void lostReleaseEndsTheDrag() {
+        fill({"A", "B", "C"});
+        press(0);
+        dragOver(1, kQuietLine, Qt::NoButton);
+        dragOver(2, kQuietLine, Qt::NoButton);
+        QCOMPARE(rowsOf(list_), (QStringList{"A", "B", "C"}));
+        QCOMPARE(viewport()->cursor().shape(), Qt::ArrowCursor);
+    }
+
     void missingDragPointerKeepsThePointer() {
         QTemporaryDir emptyProgramFolder;
         OverrideProgramFolder(emptyProgramFolder.path());
