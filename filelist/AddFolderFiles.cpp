@@ -62,8 +62,8 @@ void AddFolderFiles(Services& s) {
                 continue;
             const QString path = folder + QLatin1Char('/') + name;
             g.step(134, [&] {
-                if (IsOpenableFile(path) && FileAttributes(path) != (AttrHidden | AttrArchive))
-                    s.files.AppendPath(CollapseBackslashes(path));
+                if (IsAcceptableListedFile(name, path))
+                    s.files.AppendPath(CleanPath(path));
             });
         } // 136
     }

@@ -32,8 +32,8 @@ void appendFolderTree(Services& s, const QString& path) {
             if (name.startsWith(QLatin1Char('~')))
                 continue;
             const QString file = folder + QLatin1Char('/') + name;
-            if (IsOpenableFile(file) && FileAttributes(file) != (AttrHidden | AttrArchive))
-                s.files.AppendPath(CollapseBackslashes(file));
+            if (IsAcceptableListedFile(name, file))
+                s.files.AppendPath(CleanPath(file));
         }
     }
 }

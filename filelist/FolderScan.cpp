@@ -5,7 +5,9 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QSet>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -33,18 +35,26 @@ bool isDotOrDotDot(const char* name) {
 // The name as text, or empty text when the text wouldn't lead back to the same bytes (such a name can't
 // be opened by the path we would build from it).
 QString decodedName(const char* name) {
+    const QByteArrayView bytes(name);
+    // Plain ASCII, by far the most common, reads the same in every encoding.
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return QString::fromLatin1(bytes);
     const QString text = QFile::decodeName(name);
-    return QFile::encodeName(text) == QByteArrayView(name) ? text : QString();
+    return QFile::encodeName(text) == bytes ? text : QString();
 }
 
-// IsOpenableFile for an entry of an open directory, without looking the whole path up again. An entry the
-// directory already reports as a regular file is opened straight away (non-blocking, so even a file swapped
-// for a FIFO meanwhile can't hang us); anything else is looked at first.
+// IsOpenableFile for an entry of an open directory, without looking the whole path up again. For an entry
+// the directory reports as a regular file, the kernel's read-permission check answers what opening it
+// would: opening and closing every file of a big tree costs several times as much as the whole rest of the
+// scan. Anything else (links, file systems that don't report types) is looked at and opened, never
+// blocking on a FIFO or device.
 bool openableEntry(int folderFd, const char* name, unsigned char type) {
     if (type == DT_DIR)
         return false;
+    if (type == DT_REG)
+        return ::faccessat(folderFd, name, R_OK, AT_EACCESS) == 0;
     struct stat st {};
-    if (type != DT_REG && (::fstatat(folderFd, name, &st, 0) != 0 || !S_ISREG(st.st_mode)))
+    if (::fstatat(folderFd, name, &st, 0) != 0 || !S_ISREG(st.st_mode))
         return false;
     const int fd = ::openat(folderFd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
@@ -101,6 +111,12 @@ bool passesNameTest(const QString& name) {
            name != QLatin1String(".") && name != QLatin1String("..");
 }
 
+// IsFolder, keeping what stat said.
+bool statFolder(const QString& folder, struct stat& st) {
+    return !folder.isEmpty() && ::stat(QFile::encodeName(folder).constData(), &st) == 0 &&
+           S_ISDIR(st.st_mode);
+}
+
 void processPendingEvents() {
     QCoreApplication::processEvents();
 }
@@ -119,22 +135,23 @@ struct ScanState {
     // Every folder listed so far in this scan: a symbolic link back up the tree must not be followed
     // round and round until the paths grow too long.
     std::set<FolderId> entered;
+    // Entries the walk found to be folders that pass the folder test; the final pass needn't ask again.
+    QSet<QString> checked;
 };
 
 enum class Listing { Listed, AlreadyEntered };
 
 // Steps 118 to 136: reads folder once, collecting its subfolders that pass the name test and, for the
 // caller, its matching files.
-Listing listFolder(ScanState& state, const QString& folder, QStringList& collected) {
+Listing listFolder(ScanState& state, const QString& folder, FolderId id, QStringList& collected) {
+    if (state.entered.count(id) != 0)
+        return Listing::AlreadyEntered;
     const OpenFolder dir = openFolder(folder);
     if (!dir)
         throw failureOf(errno, folder);
+    state.entered.insert(id);
     const int folderFd = ::dirfd(dir.get());
     struct stat st {};
-    if (::fstat(folderFd, &st) != 0)
-        throw failureOf(errno, folder);
-    if (!state.entered.insert({st.st_dev, st.st_ino}).second)
-        return Listing::AlreadyEntered;
 
     QStringList* files = nullptr;
     if (state.seen) {
@@ -201,22 +218,20 @@ void walkLevel(ScanState& state, QStringList& folders, QStringList& collected, b
     for (qsizetype i = 0; i < folders.size(); ++i) {
         const QString folder = folders.at(i);
         try {
-            if (!attempt(108, [&] { return IsFolder(folder); }))
+            // 108 (IsFolder) and 112 (the look-up, which gives the folder's identity) share one stat.
+            struct stat st {};
+            if (!attempt(108, [&] { return statFolder(folder, st); }))
                 continue;
             if (folder.size() >= 260) // 110: stays in the list, unlisted
                 continue;
-            attempt(112, [&] {
-                struct stat st {};
-                if (::stat(QFile::encodeName(folder).constData(), &st) != 0)
-                    throw failureOf(errno, folder);
-                return true;
-            });
-            processPendingEvents(); // 114
+            const FolderId id{st.st_dev, st.st_ino}; // 112
+            processPendingEvents();                  // 114
             if (!attempt(116, [&] { return passesFolderTest(folder); }))
                 continue;
+            state.checked.insert(folder);
             step = 118;
             listingStarted = true;
-            if (listFolder(state, folder, collected) == Listing::AlreadyEntered && !callersEntries) {
+            if (listFolder(state, folder, id, collected) == Listing::AlreadyEntered && !callersEntries) {
                 // A folder seen before under another path: a link to a folder of this tree. Its files and
                 // subfolders are already in the list.
                 folders.removeAt(i);
@@ -266,7 +281,7 @@ QStringList ListFilesInFolder(const QString& folder, const QString& pattern) {
 }
 
 void GetSubDirectories2016(Prompts& prompts, QStringList& folders, bool recurse, ScannedFiles* seen) {
-    ScanState state{prompts, seen, {}}; // 100-104
+    ScanState state{prompts, seen, {}, {}}; // 100-104
     // The walk goes level by level, so the list comes out breadth first: the caller's folders, their
     // subfolders, then the next level, and so on.
     QStringList found;
@@ -283,7 +298,7 @@ void GetSubDirectories2016(Prompts& prompts, QStringList& folders, bool recurse,
         processPendingEvents();                          // 156
         bool keep = false;
         try {
-            keep = IsFolder(folder) && passesFolderTest(folder); // 158
+            keep = state.checked.contains(folder) || (IsFolder(folder) && passesFolderTest(folder)); // 158
         } catch (const ScanFailure& failure) {
             ReportError(prompts, kScanTag, failure.description, 158);
             keep = true;
@@ -300,4 +315,14 @@ QStringList ListFilesInFolder(const ScannedFiles& seen, const QString& folder, c
             return known.value();
     }
     return ListFilesInFolder(folder, pattern);
+}
+
+bool IsAcceptableListedFile(const QString& name, const QString& path) {
+    // The listing opened the file a moment ago, so opening it again would only cost time; and only a
+    // name with a leading "." can be hidden.
+    return !name.startsWith(QLatin1Char('.')) || FileAttributes(path) != (AttrHidden | AttrArchive);
+}
+
+QString CleanPath(const QString& path) {
+    return path.contains(QLatin1String("//")) ? CollapseBackslashes(path) : path;
 }

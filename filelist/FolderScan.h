@@ -26,3 +26,8 @@ void GetSubDirectories2016(Prompts& prompts, QStringList& folders, bool recurse,
 QStringList ListFilesInFolder(const QString& folder, const QString& pattern);
 // The same, answered from what a scan saw of that folder when it can be.
 QStringList ListFilesInFolder(const ScannedFiles& seen, const QString& folder, const QString& pattern);
+// For a name that ListFilesInFolder has just returned, and its path: false for a file whose attribute
+// value is exactly hidden + archive (34), which the folder add and drops leave out.
+bool IsAcceptableListedFile(const QString& name, const QString& path);
+// CollapseBackslashes for a path built from a scanned folder and a name; quick when there is nothing to do.
+QString CleanPath(const QString& path);
