@@ -1,82 +1,84 @@
 #include "ContentScan.h"
 
+#include <array>
+
 namespace {
 
-bool isWhite(unsigned char c) {
-    return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32;
-}
+enum CharClass : unsigned char { Regular = 0, White = 1, Delimiter = 2 };
 
-bool isDelimiter(unsigned char c) {
-    return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' ||
-           c == '/' || c == '%';
-}
+constexpr std::array<unsigned char, 256> kClasses = [] {
+    std::array<unsigned char, 256> t{};
+    for (unsigned char c : {0, 9, 10, 12, 13, 32})
+        t[c] = White;
+    for (unsigned char c : {'(', ')', '<', '>', '[', ']', '{', '}', '/', '%'})
+        t[c] = Delimiter;
+    return t;
+}();
 
-bool isRegular(unsigned char c) {
-    return !isWhite(c) && !isDelimiter(c);
+inline unsigned char classOf(char c) {
+    return kClasses[static_cast<unsigned char>(c)];
 }
 
 } // namespace
 
 ContentScan ContentScan::of(std::string_view s) {
     ContentScan scan;
-    const size_t n = s.size();
-    size_t i = 0;
-    while (i < n) {
-        unsigned char c = s[i];
-        if (isWhite(c)) {
-            ++i;
-        } else if (c == '%') {
-            while (i < n && s[i] != '\r' && s[i] != '\n')
-                ++i;
-        } else if (c == '(') {
-            int depth = 0;
-            for (; i < n; ++i) {
-                if (s[i] == '\\') {
-                    ++i;
-                } else if (s[i] == '(') {
-                    ++depth;
-                } else if (s[i] == ')' && --depth == 0) {
-                    ++i;
-                    break;
-                }
-            }
-        } else if (c == '<' && i + 1 < n && s[i + 1] != '<') {
-            while (i < n && s[i] != '>')
-                ++i;
-            ++i;
-        } else if (c == '/') {
-            ++i;
-            while (i < n && isRegular(s[i]))
-                ++i;
-        } else if (isDelimiter(c)) {
-            ++i;
-        } else {
-            size_t start = i;
-            while (i < n && isRegular(s[i]))
-                ++i;
-            std::string_view word = s.substr(start, i - start);
-            if (word == "q") {
+    const char* p = s.data();
+    const char* const end = p + s.size();
+    while (p < end) {
+        const char c = *p;
+        const unsigned char cls = classOf(c);
+        if (cls == White) {
+            ++p;
+        } else if (cls == Regular) {
+            const char* word = p;
+            while (p < end && classOf(*p) == Regular)
+                ++p;
+            const size_t len = size_t(p - word);
+            if (len == 1 && word[0] == 'q') {
                 ++scan.openSaves;
-            } else if (word == "Q") {
+            } else if (len == 1 && word[0] == 'Q') {
                 if (scan.openSaves > 0)
                     --scan.openSaves;
                 else
-                    scan.strayRestores.push_back(start);
-            } else if (word == "BT") {
-                scan.openText = true;
-            } else if (word == "ET") {
-                scan.openText = false;
-            } else if (word == "ID") {
+                    scan.strayRestores.push_back(size_t(word - s.data()));
+            } else if (len == 2 && word[1] == 'T' && (word[0] == 'B' || word[0] == 'E')) {
+                scan.openText = word[0] == 'B';
+            } else if (len == 2 && word[0] == 'I' && word[1] == 'D') {
                 // Inline image data: binary up to an EI that stands alone as a word.
-                ++i;
-                while (i + 1 < n) {
-                    if (s[i] == 'E' && s[i + 1] == 'I' && isWhite(s[i - 1]) &&
-                        (i + 2 == n || !isRegular(s[i + 2])))
-                        break;
-                    ++i;
-                }
-                i = i + 1 < n ? i + 2 : n;
+                ++p;
+                while (p + 1 < end && !(p[0] == 'E' && p[1] == 'I' && classOf(p[-1]) == White &&
+                                        (p + 2 == end || classOf(p[2]) != Regular)))
+                    ++p;
+                p = p + 1 < end ? p + 2 : end;
             }
+        } else if (c == '%') {
+            while (p < end && *p != '\r' && *p != '\n')
+                ++p;
+        } else if (c == '(') {
+            int depth = 0;
+            for (; p < end; ++p) {
+                if (*p == '\\') {
+                    if (++p == end)
+                        break;
+                } else if (*p == '(') {
+                    ++depth;
+                } else if (*p == ')' && --depth == 0) {
+                    ++p;
+                    break;
+                }
+            }
+        } else if (c == '<' && p + 1 < end && p[1] != '<') {
+            while (p < end && *p != '>')
+                ++p;
+            if (p < end)
+                ++p;
+        } else if (c == '/') {
+            ++p;
+            while (p < end && classOf(*p) == Regular)
+                ++p;
+        } else {
+            ++p;
         }
     }
     return scan;

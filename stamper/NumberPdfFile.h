@@ -12,5 +12,6 @@ struct NumberPdfResult {
     std::vector<std::string> warnings; // what qpdf had to repair while reading
 };
 
-// Throws StampError with a one-line message; no file is left behind then.
-NumberPdfResult NumberPdfFile(const StampOptions& options);
+// Throws StampError with a one-line message; no file is left behind then. leaveDocumentToExit is for
+// a caller that exits right after: the read document is then not freed.
+NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToExit = false);

@@ -2,7 +2,6 @@
 
 #include "PageGeometry.h"
 
-#include <qpdf/Pl_String.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 
 #include <cmath>
@@ -66,14 +65,8 @@ ContentScan PageStamper::scanContents(QPDFObjectHandle contents, std::string* da
             return found->second;
     }
     std::string bytes;
-    Pl_String sink("page content", nullptr, bytes);
     for (auto& s : streams) {
-        // A stream whose data can't be decoded shows nothing past the damage in a viewer either;
-        // scan what could be read.
-        try {
-            s.pipeStreamData(&sink, 0, qpdf_dl_specialized, true, false);
-        } catch (std::exception&) {
-        }
+        reader_.append(s, bytes);
         bytes += '\n';
     }
     ContentScan scan = ContentScan::of(bytes);

@@ -1,6 +1,7 @@
 #pragma once
 // Draws the page number on every page of an open document, changing nothing else the page shows.
 
+#include "ContentReader.h"
 #include "ContentScan.h"
 #include "StampOptions.h"
 
@@ -28,6 +29,7 @@ private:
     StampOptions options_;
     QPDFObjectHandle font_;
     QPDFObjectHandle openSave_;
+    ContentReader reader_;
     // Pages often share content streams; their scan is the same.
     std::map<std::string, ContentScan> scans_;
 };

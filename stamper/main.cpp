@@ -29,7 +29,7 @@ int main(int argc, char* argv[]) {
             std::printf("%s (Numbrel page numbering) 1.0, qpdf %s\n", kWhoami, QPDF::QPDFVersion().c_str());
             return 0;
         }
-        NumberPdfResult result = NumberPdfFile(line.options);
+        NumberPdfResult result = NumberPdfFile(line.options, true);
         for (size_t k = 0; k < result.warnings.size() && k < kWarningsShown; ++k)
             std::fprintf(stderr, "%s: warning: %s\n", kWhoami, result.warnings[k].c_str());
         if (result.warnings.size() > kWarningsShown)
