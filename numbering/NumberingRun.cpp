@@ -268,8 +268,8 @@ private:
         // The field may have been changed while the tool ran; an empty one would mean the root folder.
         if (!IsFolder(s_.options.outputFolder())) {
             removeWorkingFiles();
-            return skip(QStringLiteral("the output folder ") + s_.options.outputFolder() +
-                        QStringLiteral(" does not exist"));
+            return skip(
+                QStringLiteral("the output folder \"%1\" does not exist").arg(s_.options.outputFolder()));
         }
         const FileIdentity before = identityOf(output);
         g_.step(164, [&] { CopyFileChecked(numbered_, output); });

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/stat.h>
 
 class TestHeaderCheck : public QObject {
     Q_OBJECT
@@ -12,6 +13,7 @@ private slots:
     void readFileText_data();
     void readFileText();
     void folderCannotBeRead();
+    void fifoIsNeverOpened();
     void gate_data();
     void gate();
     void leadingNumber_data();
@@ -56,6 +58,14 @@ void TestHeaderCheck::readFileText() {
 void TestHeaderCheck::folderCannotBeRead() {
     QTemporaryDir dir;
     QVERIFY_THROWS_EXCEPTION(std::runtime_error, ReadFileText(dir.path()));
+}
+
+void TestHeaderCheck::fifoIsNeverOpened() {
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("pipe.pdf"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    // Opening a FIFO with no writer would block the window.
+    QCOMPARE(ReadFileText(fifo), QStringLiteral("empty file"));
 }
 
 void TestHeaderCheck::gate_data() {

@@ -10,12 +10,15 @@
 #include "filelist/FileList.h"
 #include "numbering/NumberingRun.h"
 #include "numbering/RunScript.h"
+#include "numbering/TemporaryFolder.h"
 
 #include <QDir>
 #include <QFile>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
+#include <sys/stat.h>
+#include <unistd.h>
 
 class TestNumbering : public QObject {
     Q_OBJECT
@@ -37,6 +40,11 @@ private slots:
     void workingFilesAreNeverInputOrOutput();
     void outputIntoInputFolderReplacesWhole();
     void moreThan32767Entries();
+    void missingToolNamedInDone();
+    void outputThatCannotBeSaved();
+    void outputFolderEmptiedDuringRun();
+    void temporaryFolder();
+    void unusableTemporaryFolderSkipsFiles();
 };
 
 void TestNumbering::colorComponent_data() {
@@ -384,6 +392,118 @@ void TestNumbering::moreThan32767Entries() {
         QStringLiteral("Done.\r\n\r\nNo numbered copy was made of these files:\r\n") +
         inputs.filePath(QStringLiteral("gone-0.pdf")) + QStringLiteral(" (the file does not exist)\r\n")));
     QVERIFY(messages.first().endsWith(QStringLiteral("\r\n...and %1 more.").arg(missing - 20)));
+}
+
+void TestNumbering::missingToolNamedInDone() {
+    StandInFolders folders;
+    QFile::remove(folders.programFolder() + QStringLiteral("/mbtPdfAsm.exe"));
+    WindowUnderTest w(&folders);
+    QTemporaryDir inputs;
+    const QString input = inputs.filePath(QStringLiteral("a.pdf"));
+    WriteBlankPdf(input, 1);
+    w.append(input);
+    w.clickStart();
+    QCOMPARE(w.prompts().messages(),
+             QStringList{QStringLiteral("Done.\r\n\r\nNo numbered copy was made of this file:\r\n") + input +
+                         QStringLiteral(" (numbrel-batch: cannot run ") + folders.programFolder() +
+                         QStringLiteral("/mbtPdfAsm.exe: No such file or directory)")});
+    // The script's second line still removed the working copy.
+    QCOMPARE(folders.leftInTemp(), QStringList());
+}
+
+void TestNumbering::outputThatCannotBeSaved() {
+    StandInFolders folders;
+    WindowUnderTest w(&folders);
+    QTemporaryDir inputs;
+    const QString input = inputs.filePath(QStringLiteral("a.pdf"));
+    WriteBlankPdf(input, 1);
+    // A folder in the way of the output file.
+    QVERIFY(QDir(w.output()).mkdir(QStringLiteral("a.pdf")));
+    w.append(input);
+    w.clickStart();
+    QCOMPARE(w.prompts().messages(),
+             QStringList{QStringLiteral("Done.\r\n\r\nNo numbered copy was made of this file:\r\n") + input +
+                         QStringLiteral(" (the numbered copy cannot be saved as ") + w.output() +
+                         QStringLiteral("/a.pdf)")});
+    QCOMPARE(QDir(w.output()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    QCOMPARE(folders.leftInTemp(), QStringList());
+}
+
+void TestNumbering::outputFolderEmptiedDuringRun() {
+    StandInFolders folders;
+    WindowUnderTest w(&folders);
+    QTemporaryDir inputs;
+    for (const char* name : {"a.pdf", "b.pdf"}) {
+        WriteBlankPdf(inputs.filePath(QLatin1String(name)), 1);
+        w.append(inputs.filePath(QLatin1String(name)));
+    }
+    // The field is read again for every file; emptied, it would name the root folder.
+    QTimer edit;
+    QObject::connect(&edit, &QTimer::timeout, [&] {
+        if (QFile::exists(w.output() + QStringLiteral("/a.pdf"))) {
+            edit.stop();
+            w.type("Text5", QString());
+        }
+    });
+    edit.start(0);
+    w.clickStart();
+    QCOMPARE(w.prompts().messages(),
+             QStringList{QStringLiteral("Done.\r\n\r\nNo numbered copy was made of this file:\r\n") +
+                         inputs.filePath(QStringLiteral("b.pdf")) +
+                         QStringLiteral(" (the output folder \"\" does not exist)")});
+    QCOMPARE(w.outputFiles(), QStringList{QStringLiteral("a.pdf")});
+}
+
+void TestNumbering::temporaryFolder() {
+    const QByteArray oldTemp = qgetenv("TEMP"), oldTmpdir = qgetenv("TMPDIR");
+    QTemporaryDir base, named;
+    qputenv("TMPDIR", QFile::encodeName(base.path()));
+    const QString own = base.path() + QStringLiteral("/numbrel-") + QString::number(::getuid());
+
+    qputenv("TEMP", QFile::encodeName(named.path()));
+    QCOMPARE(TemporaryFolder(), named.path());
+    qputenv("TEMP", QFile::encodeName(named.filePath(QStringLiteral("missing"))));
+    QCOMPARE(TemporaryFolder(), own);
+    struct stat st {};
+    QCOMPARE(::stat(QFile::encodeName(own).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 0777, 0700u);
+    qunsetenv("TEMP");
+    QCOMPARE(TemporaryFolder(), own);
+    // A link planted at that name would put the working files wherever it points.
+    QVERIFY(QDir(own).removeRecursively());
+    QVERIFY(QFile::link(named.path(), own));
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error, TemporaryFolder());
+
+    qputenv("TEMP", oldTemp);
+    qputenv("TMPDIR", oldTmpdir);
+}
+
+void TestNumbering::unusableTemporaryFolderSkipsFiles() {
+    StandInFolders folders;
+    WindowUnderTest w(&folders);
+    QTemporaryDir base, elsewhere;
+    const QByteArray oldTmpdir = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(base.path()));
+    qunsetenv("TEMP");
+    const QString own = base.path() + QStringLiteral("/numbrel-") + QString::number(::getuid());
+    QVERIFY(QFile::link(elsewhere.path(), own));
+    QTemporaryDir inputs;
+    const QString input = inputs.filePath(QStringLiteral("a.pdf"));
+    WriteBlankPdf(input, 1);
+    w.append(input);
+    w.clickStart();
+    qputenv("TMPDIR", oldTmpdir);
+    const QString problem = QStringLiteral("The temporary folder ") + own +
+                            QStringLiteral(" cannot be used: it is a symbolic link");
+    const QStringList messages = w.prompts().messages();
+    QCOMPARE(messages.size(), 2);
+    QCOMPARE(w.prompts().shown.first().caption, QStringLiteral("Application Error"));
+    QVERIFY(messages.first().startsWith(problem +
+                                        QStringLiteral("\r\nin Numbrel2021/08/31.Form1.PushButton2_Click "
+                                                       "at line 128")));
+    QCOMPARE(messages.last(), QStringLiteral("Done.\r\n\r\nNo numbered copy was made of this file:\r\n") +
+                                  input + QStringLiteral(" (") + problem + QLatin1Char(')'));
+    QCOMPARE(QDir(elsewhere.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
 }
 
 QTEST_MAIN(TestNumbering)
