@@ -48,7 +48,7 @@ void DropPaths(Services& s, const QStringList& paths) {
         // A dropped folder that fails is skipped; the drop goes on with the next path.
         try {
             appendFolderTree(s, path);
-        } catch (const std::exception&) {
+        } catch (...) {
         }
     }
 }
