@@ -379,6 +379,7 @@ void TestNumbering::moreThan32767Entries() {
     WindowUnderTest w(&folders);
     QTemporaryDir inputs;
     const int missing = 32768;
+    w.window().hide(); // 32,769 repaints of the bar would only slow the test down
     for (int k = 0; k < missing; ++k)
         w.append(inputs.filePath(QStringLiteral("gone-%1.pdf").arg(k)));
     const QString last = inputs.filePath(QStringLiteral("last.pdf"));
