@@ -107,6 +107,7 @@ private slots:
     void addFolder();
     void busyWhileScanning();
     void addingTwiceListsTwice();
+    void unlistableFolderIsReported();
     void drop_data();
     void drop();
     void dropIsRefused_data();
@@ -226,6 +227,21 @@ void TestAddFolder::addingTwiceListsTwice() {
     win.addFolder("png", t.abs("G"));
     win.addFolder("png", t.abs("G"));
     QCOMPARE(win.rows(), (QStringList{t.abs("G/pic.png"), t.abs("G/pic.png")}));
+}
+
+void TestAddFolder::unlistableFolderIsReported() {
+    // A link to itself: no folder for the scan, which leaves it alone, and its files can't be listed.
+    TempTree t;
+    QVERIFY(t.link("loop=>loop"));
+    Window win;
+    win.addFolder("pdf", t.abs("loop"));
+    const QStringList messages = win.prompts.messages();
+    QCOMPARE(messages.size(), 1);
+    QVERIFY2(messages[0].contains("\r\nin Numbrel2021/08/31.Form1.PushButton3_Click at line 124\r\r"),
+             qPrintable(messages[0]));
+    QCOMPARE(win.prompts.ofKind("message")[0].caption, QString("Application Error"));
+    QCOMPARE(win.rows(), QStringList());
+    QCOMPARE(win.w.cursor().shape(), Qt::ArrowCursor);
 }
 
 void TestAddFolder::drop_data() {
