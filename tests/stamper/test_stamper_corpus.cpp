@@ -1,6 +1,7 @@
 // Every real-world PDF of the corpus is either numbered correctly or refused cleanly; the results are
 // judged by poppler and the qpdf command line, never by the engine itself.
 
+#include "NumberCheck.h"
 #include "PdfProbe.h"
 
 #include <qpdf/QPDF.hh>
@@ -225,64 +226,10 @@ void StamperCorpusTest::corpusFile() {
         sample.append(pages);
 
     for (int p : sample) {
-        const DisplayedPage& page = shown[p - 1];
-        const double u = units[p - 1];
-        const QString expected = QString::number(style.first + p - 1);
-        // Poppler measures in user space units; Helvetica's descender is 0.207 of the size.
-        const double x = style.left / u;
-        const double yMax = page.height - style.bottom / u + 0.207 * style.size / u;
-        const double tolerance = 0.06 * style.size / u;
-        const PdfWord* found = nullptr;
-        QList<PdfWord> words = PdfProbe::words(out, p);
-        for (const PdfWord& w : words)
-            if (w.text == expected && std::abs(w.xMin - x) < tolerance && std::abs(w.yMax - yMax) < tolerance)
-                found = &w;
-        QString seen;
-        for (const PdfWord& w : words)
-            if (w.text == expected)
-                seen += QString(" (%1,%2)").arg(w.xMin).arg(w.yMax);
-        QVERIFY2(found != nullptr,
-                 qPrintable(QString("page %1: no %2 at (%3,%4) on a %5x%6 page rotated %7; seen%8")
-                                .arg(p)
-                                .arg(expected)
-                                .arg(x)
-                                .arg(yMax)
-                                .arg(page.width)
-                                .arg(page.height)
-                                .arg(page.rotate)
-                                .arg(seen)));
-
-        // Rendering: nothing changes outside the number's box, and something inside it does.
-        // Low resolution, but at least 100 pixels across a tiny page.
-        const int dpi = std::clamp(int(7200 / std::min(page.width, page.height)), 36, 14400);
-        const double s = dpi / 72.0;
-        QString renderErrors;
-        Raster a = PdfProbe::render(in, p, dpi, &renderErrors);
-        Raster b = PdfProbe::render(out, p, dpi);
-        QVERIFY2(a.valid() && b.valid(), qPrintable(renderErrors));
-        QCOMPARE(b.width, a.width);
-        QCOMPARE(b.height, a.height);
-        const int x0 = int(std::floor(found->xMin * s)) - 2, x1 = int(std::ceil(found->xMax * s)) + 2;
-        const int y0 = int(std::floor(found->yMin * s)) - 2, y1 = int(std::ceil(found->yMax * s)) + 2;
-        int inside = 0, outside = 0;
-        QString firstOutside;
-        for (int y = 0; y < a.height; ++y)
-            for (int xx = 0; xx < a.width; ++xx) {
-                if (std::equal(a.pixel(xx, y), a.pixel(xx, y) + 3, b.pixel(xx, y)))
-                    continue;
-                if (xx >= x0 && xx <= x1 && y >= y0 && y <= y1) {
-                    ++inside;
-                } else if (outside++ == 0) {
-                    firstOutside = QString("%1,%2").arg(xx).arg(y);
-                }
-            }
-        QVERIFY2(outside == 0,
-                 qPrintable(QString("page %1: %2 pixels changed outside the number, first at %3 %4")
-                                .arg(p)
-                                .arg(outside)
-                                .arg(firstOutside)
-                                .arg(renderErrors.left(200))));
-        QVERIFY2(inside > 0, qPrintable(QString("page %1: the number does not show").arg(p)));
+        const NumberPlacement place{QString::number(style.first + p - 1), style.left, style.bottom,
+                                    style.size, units[p - 1]};
+        const QString problem = CheckPageNumber(in, out, p, shown[p - 1], place);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
     }
 }
 
