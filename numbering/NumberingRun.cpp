@@ -12,6 +12,7 @@
 #include "numbering/RunScript.h"
 #include "numbering/ScriptRunner.h"
 #include "numbering/TemporaryFolder.h"
+#include "numbering/TemporaryFolderLock.h"
 #include "sys/FileUtils.h"
 
 #include <QCoreApplication>
@@ -196,6 +197,8 @@ private:
         if (isWorkingFile(outputPathFor(s_.options.outputFolder(), input_), folder_))
             return skip(QStringLiteral("its numbered copy would replace one of the run's own working files"));
 
+        // From here to the removal of the working files, another Numbrel would use the same files.
+        const TemporaryFolderLock lock(folder_);
         g_.step(134, [&] { DeleteFileQuietly(numbered_); });
         // An old numbered copy left in place would be delivered under this file's name.
         if (PathExists(numbered_))

@@ -17,6 +17,8 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,6 +47,7 @@ private slots:
     void outputFolderEmptiedDuringRun();
     void temporaryFolder();
     void unusableTemporaryFolderSkipsFiles();
+    void takesTurnsWithAnotherWindow();
 };
 
 void TestNumbering::colorComponent_data() {
@@ -505,6 +508,36 @@ void TestNumbering::unusableTemporaryFolderSkipsFiles() {
     QCOMPARE(messages.last(), QStringLiteral("Done.\r\n\r\nNo numbered copy was made of this file:\r\n") +
                                   input + QStringLiteral(" (") + problem + QLatin1Char(')'));
     QCOMPARE(QDir(elsewhere.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+}
+
+void TestNumbering::takesTurnsWithAnotherWindow() {
+    StandInFolders folders;
+    WindowUnderTest w(&folders);
+    QTemporaryDir inputs;
+    const QString input = inputs.filePath(QStringLiteral("a.pdf"));
+    WriteBlankPdf(input, 1);
+    w.append(input);
+    // Another window's run holds the folder for a while.
+    const int other =
+        ::open(QFile::encodeName(folders.temp()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    QVERIFY(other >= 0);
+    QCOMPARE(::flock(other, LOCK_EX | LOCK_NB), 0);
+    int looks = 0;
+    QStringList seenWhileHeld;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        seenWhileHeld += folders.leftInTemp();
+        if (++looks == 5) {
+            watch.stop();
+            ::close(other);
+        }
+    });
+    watch.start(50);
+    w.clickStart();
+    QCOMPARE(looks, 5);
+    QCOMPARE(seenWhileHeld, QStringList());
+    QCOMPARE(w.prompts().messages(), QStringList{QStringLiteral("Done.")});
+    QCOMPARE(w.outputFiles(), QStringList{QStringLiteral("a.pdf")});
 }
 
 QTEST_MAIN(TestNumbering)

@@ -13,6 +13,9 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QtTest>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 struct Word {
@@ -184,8 +187,15 @@ void TestNumberingWindow::closingDuringRunEndsProgram() {
     QCOMPARE(said, QByteArray("closing\n"));
     QCOMPARE(helper.exitStatus(), QProcess::NormalExit);
     QCOMPARE(helper.exitCode(), 0);
-    // The stand-in goes on after the window has gone; its numbered copy must not arrive anyway.
+    // The stand-in goes on after the window has gone, and keeps the temporary folder from another
+    // window's run until it ends; its numbered copy must not arrive anyway.
+    const int folder =
+        ::open(QFile::encodeName(folders.temp()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    QVERIFY(folder >= 0);
+    QCOMPARE(::flock(folder, LOCK_EX | LOCK_NB), -1);
     QTest::qWait(2000);
+    QCOMPARE(::flock(folder, LOCK_EX | LOCK_NB), 0);
+    ::close(folder);
     QCOMPARE(QDir(output.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("a.pdf")});
 }
 

@@ -1,0 +1,33 @@
+#include "numbering/TemporaryFolderLock.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QThread>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+TemporaryFolderLock::TemporaryFolderLock(const QString& folder) {
+    // Deliberately without O_CLOEXEC: the run script inherits the descriptor and with it the lock.
+    fd_ = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+    if (fd_ < 0)
+        return;
+    while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK) {
+            ::close(fd_);
+            fd_ = -1;
+            return;
+        }
+        QCoreApplication::processEvents();
+        QThread::msleep(100);
+    }
+}
+
+TemporaryFolderLock::~TemporaryFolderLock() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
