@@ -113,13 +113,26 @@ void checkWritten(const std::string& path, size_t pages) {
     QPDF check;
     check.setSuppressWarnings(true);
     check.processFile(path.c_str(), "");
-    size_t found = QPDFPageDocumentHelper(check).getAllPages().size();
-    bool rebuilt = false;
+    std::vector<QPDFPageObjectHelper> found = QPDFPageDocumentHelper(check).getAllPages();
+    bool sound = found.size() == pages;
+    for (auto& page : found)
+        sound = sound && page.getObjectHandle().isDictionary();
     for (auto& w : check.getWarnings())
-        rebuilt = rebuilt || w.getMessageDetail().find("damaged") != std::string::npos ||
-                  w.getMessageDetail().find("reconstruct") != std::string::npos;
-    if (found != pages || rebuilt)
+        sound = sound && w.getErrorCode() != qpdf_e_object &&
+                w.getMessageDetail().find("damaged") == std::string::npos &&
+                w.getMessageDetail().find("reconstruct") == std::string::npos;
+    if (!sound)
         throw StampError("the file is too damaged: its numbered copy does not read back cleanly");
+}
+
+// A signed field or a document-level signature flag: any change outside an incremental update
+// invalidates the signature, and the user should hear that the copy no longer carries a valid one.
+bool isSigned(QPDF& pdf) {
+    QPDFObjectHandle form = pdf.getRoot().getKey("/AcroForm");
+    if (!form.isDictionary())
+        return false;
+    QPDFObjectHandle flags = form.getKey("/SigFlags");
+    return flags.isInteger() && (flags.getIntValue() & 1) != 0;
 }
 
 } // namespace
@@ -135,6 +148,7 @@ NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToE
     pdf.setSuppressWarnings(true);
     openInput(pdf, options.input);
     try {
+        result.signatureBroken = isSigned(pdf);
         PageStamper stamper(pdf, options);
         result.pages = stamper.stampAll();
         if (result.pages == 0)

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -44,10 +45,18 @@ PageStamper::PageStamper(QPDF& pdf, const StampOptions& options)
     font_ = pdf_.makeIndirectObject(QPDFObjectHandle::parse(
         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>"));
     openSave_ = pdf_.newStream("q\n");
+    // In a tagged file every mark must belong to the structure or be an artifact; screen readers then
+    // skip the number as they skip any running footer.
+    QPDFObjectHandle markInfo = pdf_.getRoot().getKey("/MarkInfo");
+    tagged_ = markInfo.isDictionary() && markInfo.getKey("/Marked").isBool() &&
+              markInfo.getKey("/Marked").getBoolValue();
 }
 
 size_t PageStamper::stampAll() {
     std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf_).getAllPages();
+    for (size_t k = 0; k < pages.size(); ++k)
+        if (!pages[k].getObjectHandle().isDictionary())
+            throw std::runtime_error("page " + std::to_string(k + 1) + " is damaged beyond repair");
     long long n = options_.firstNumber;
     for (auto& page : pages)
         stampPage(page, n++);
@@ -99,12 +108,13 @@ std::string PageStamper::numberContent(QPDFPageObjectHelper& page, const std::st
     PageGeometry g = PageGeometry::of(page);
     double m[6];
     g.displayToUser(m);
-    std::string s = "q " + number(m[0]) + " " + number(m[1]) + " " + number(m[2]) + " " + number(m[3]) + " " +
+    std::string s = (tagged_ ? "/Artifact <</Type /Pagination /Subtype /Footer>> BDC q " : "q ") +
+                    number(m[0]) + " " + number(m[1]) + " " + number(m[2]) + " " + number(m[3]) + " " +
                     number(m[4]) + " " + number(m[5]) + " cm BT " + fontName + " " +
                     number(options_.fontSize) + " Tf " + number(options_.red / 255.0) + " " +
                     number(options_.green / 255.0) + " " + number(options_.blue / 255.0) + " rg 1 0 0 1 " +
                     number(options_.left) + " " + number(options_.bottom) + " Tm (" + std::to_string(value) +
-                    ") Tj ET Q\n";
+                    ") Tj ET Q" + (tagged_ ? " EMC\n" : "\n");
     return s;
 }
 

@@ -30,6 +30,7 @@ private:
     QPDFObjectHandle font_;
     QPDFObjectHandle openSave_;
     ContentReader reader_;
+    bool tagged_ = false;
     // Pages often share content streams; their scan is the same.
     std::map<std::string, ContentScan> scans_;
 };

@@ -35,6 +35,11 @@ int main(int argc, char* argv[]) {
         if (result.warnings.size() > kWarningsShown)
             std::fprintf(stderr, "%s: warning: %zu more repairs while reading %s\n", kWhoami,
                          result.warnings.size() - kWarningsShown, line.options.input.c_str());
+        if (result.signatureBroken)
+            std::fprintf(
+                stderr,
+                "%s: warning: %s was digitally signed; the numbered copy's signature is no longer valid\n",
+                kWhoami, line.options.input.c_str());
         return 0;
     } catch (StampError& e) {
         std::fprintf(stderr, "%s: %s\n", kWhoami, e.what());
