@@ -28,6 +28,21 @@ std::string formatLimit(double v) {
 }
 
 // PDF pages are at most 14400 units a side, times /UserUnit; margins and sizes beyond this are typos.
+// A number or a colour triple standing alone, as opposed to the next switch.
+bool looksLikeValue(const std::string& text) {
+    if (text.empty())
+        return false;
+    size_t digits = 0;
+    for (size_t k = 0; k < text.size(); ++k) {
+        char c = text[k];
+        if (c >= '0' && c <= '9')
+            ++digits;
+        else if (!(c == '.' || c == ',' || ((c == '-' || c == '+') && k == 0)))
+            return false;
+    }
+    return digits > 0;
+}
+
 constexpr double kMaxDistance = 1e6;
 constexpr double kMaxFontSize = 10000;
 // Leaves room to add any page index without overflow.
@@ -78,12 +93,17 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         }
     }
 
-    for (const std::string& arg : args) {
+    for (size_t k = 0; k < args.size(); ++k) {
+        const std::string& arg = args[k];
         std::string key;
         std::string value;
         if (arg.rfind("-N", 0) == 0 && arg.size() >= 3) {
             key = arg.substr(0, 3);
             value = arg.substr(3);
+            // The window passes option texts as typed; a leading blank splits "-N0 5" in two. The
+            // value is still plain, so take it rather than lose the whole run.
+            if (value.empty() && k + 1 < args.size() && looksLikeValue(args[k + 1]))
+                value = args[++k];
         } else if (arg.rfind("-m", 0) == 0 || arg.rfind("-d", 0) == 0) {
             key = arg.substr(0, 2);
             value = arg.substr(2);

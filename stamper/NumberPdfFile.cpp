@@ -30,6 +30,15 @@ std::string nameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The temporary file being written, for RemovePendingOutput (a signal handler may only read it).
+char pendingOutput[4096];
+
+void setPending(const std::string& path) {
+    pendingOutput[0] = '\0';
+    if (path.size() < sizeof pendingOutput)
+        std::memcpy(pendingOutput, path.c_str(), path.size() + 1);
+}
+
 // A file in OUT's folder that is removed unless it was renamed into place.
 class TemporaryOutput {
 public:
@@ -41,6 +50,7 @@ public:
         if (fd < 0)
             throw StampError("cannot write in the folder of " + target + ": " + std::strerror(errno));
         path_ = buf.data();
+        setPending(path_);
         mode_t mask = umask(0);
         umask(mask);
         fchmod(fd, 0666 & ~mask);
@@ -56,6 +66,7 @@ public:
             std::fclose(file_);
         if (!committed_)
             unlink(path_.c_str());
+        setPending("");
     }
     TemporaryOutput(const TemporaryOutput&) = delete;
     TemporaryOutput& operator=(const TemporaryOutput&) = delete;
@@ -75,6 +86,7 @@ public:
         if (std::rename(path_.c_str(), target.c_str()) != 0)
             throw StampError("cannot replace " + target + ": " + std::strerror(errno));
         committed_ = true;
+        setPending("");
     }
 
 private:
@@ -136,6 +148,11 @@ bool isSigned(QPDF& pdf) {
 }
 
 } // namespace
+
+void RemovePendingOutput() {
+    if (pendingOutput[0] != '\0')
+        unlink(pendingOutput);
+}
 
 NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToExit) {
     struct stat st {};

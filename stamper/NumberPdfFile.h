@@ -16,3 +16,6 @@ struct NumberPdfResult {
 // Throws StampError with a one-line message; no file is left behind then. leaveDocumentToExit is for
 // a caller that exits right after: the read document is then not freed.
 NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToExit = false);
+
+// Removes the temporary file of a run in progress; safe to call from a signal handler.
+void RemovePendingOutput();

@@ -7,6 +7,7 @@
 
 #include <qpdf/QPDF.hh>
 
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -15,9 +16,18 @@
 namespace {
 const char* const kWhoami = "mbtPdfAsm.exe";
 constexpr size_t kWarningsShown = 3;
+
+// Stopped from outside (the run being closed, Ctrl+C): leave no half-written file behind.
+void onStopSignal(int sig) {
+    RemovePendingOutput();
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
 } // namespace
 
 int main(int argc, char* argv[]) {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(sig, onStopSignal);
     std::vector<std::string> args(argv + 1, argv + argc);
     try {
         CommandLine line = ParseCommandLine(args);

@@ -154,6 +154,12 @@ void StamperCliTest::accepted_data() {
     QTest::newRow("leading zeros") << With("-N0007") << QStringList{"7", "10"};
     QTest::newRow("decimal size") << With("-Ns10.5") << QStringList{"1", "4"};
     QTest::newRow("only the required tokens") << QStringList{"-mIN", "-n", "-dOUT"} << QStringList{"1", "4"};
+    // A blank typed before a value makes the run script split it from its switch.
+    QTest::newRow("value split from its switch")
+        << QStringList{"-mIN", "-n", "-N0", "5", "-Ns", "10", "-Nc", "0,0,0", "-Nx10", "-Ny10", "-dOUT"}
+        << QStringList{"5", "8"};
+    QTest::newRow("negative value split from its switch")
+        << QStringList{"-mIN", "-n", "-N0", "-3", "-dOUT"} << QStringList{"-3", "0"};
     QTest::newRow("same file in and out")
         << QStringList{"-mIN", "-n", "-N01", "-dIN"} << QStringList{"1", "4"};
 }
