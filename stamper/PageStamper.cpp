@@ -65,23 +65,24 @@ size_t PageStamper::stampAll() {
 
 ContentScan PageStamper::scanContents(QPDFObjectHandle contents, std::string* data) {
     std::vector<QPDFObjectHandle> streams = contentStreams(contents);
-    std::string key;
+    std::vector<QPDFObjGen> key;
+    key.reserve(streams.size());
     for (auto& s : streams)
-        key += s.getObjGen().unparse(' ') + ";";
+        key.push_back(s.getObjGen());
     if (data == nullptr) {
         auto found = scans_.find(key);
         if (found != scans_.end())
             return found->second;
     }
-    std::string bytes;
+    content_.clear();
     for (auto& s : streams) {
-        reader_.append(s, bytes);
-        bytes += '\n';
+        reader_.append(s, content_);
+        content_ += '\n';
     }
-    ContentScan scan = ContentScan::of(bytes);
+    ContentScan scan = ContentScan::of(content_);
     if (data != nullptr)
-        *data = std::move(bytes);
-    scans_[key] = scan;
+        *data = content_;
+    scans_.emplace(std::move(key), scan);
     return scan;
 }
 

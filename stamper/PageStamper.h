@@ -10,6 +10,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 class PageStamper {
 public:
@@ -32,5 +33,6 @@ private:
     ContentReader reader_;
     bool tagged_ = false;
     // Pages often share content streams; their scan is the same.
-    std::map<std::string, ContentScan> scans_;
+    std::map<std::vector<QPDFObjGen>, ContentScan> scans_;
+    std::string content_; // reused: its capacity outlives one page
 };
