@@ -98,9 +98,12 @@ QString outputPathFor(const QString& outputFolder, const QString& input) {
 // The tool's own last word on standard error, when it said anything.
 QString toolReason(const WaitReport& report) {
     const QStringList lines = QString::fromLocal8Bit(report.errorOutput).split(QLatin1Char('\n'));
-    for (auto line = lines.crbegin(); line != lines.crend(); ++line)
-        if (!line->trimmed().isEmpty())
-            return line->trimmed();
+    constexpr qsizetype kLongest = 200; // the box lists many files; one of them must not fill it
+    for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
+        const QString reason = line->trimmed();
+        if (!reason.isEmpty())
+            return reason.size() > kLongest ? reason.left(kLongest - 3) + QStringLiteral("...") : reason;
+    }
     return QStringLiteral("the numbering tool made no numbered copy");
 }
 

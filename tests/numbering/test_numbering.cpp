@@ -223,7 +223,9 @@ void TestNumbering::failuresListedAfterDone() {
     WriteBlankPdf(newer, 1, "1.7");
     WriteBlankPdf(newest, 1, "2.0");
     WriteBlankPdf(v16, 1, "1.6");
-    for (const QString& path : {good, missing, failing, newer, newest, v16})
+    const QString empty = inputs.filePath(QStringLiteral("empty.pdf"));
+    WriteBytes(empty, QByteArray());
+    for (const QString& path : {good, missing, failing, newer, newest, v16, empty})
         w.append(path);
     w.clickStart();
 
@@ -239,7 +241,8 @@ void TestNumbering::failuresListedAfterDone() {
         QCOMPARE(p.caption, ApplicationTitle());
         QCOMPARE(p.style, int(Prompts::OkOnly));
     }
-    QCOMPARE(w.outputFiles(), (QStringList{"good.pdf", "v16.pdf"}));
+    // The empty file passes the version gate and goes to the tool, which here takes it.
+    QCOMPARE(w.outputFiles(), (QStringList{"empty.pdf", "good.pdf", "v16.pdf"}));
     QCOMPARE(folders.leftInTemp(), QStringList());
 }
 
