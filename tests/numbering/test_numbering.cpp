@@ -5,6 +5,7 @@
 
 #include "app/AppTitle.h"
 #include "app/BusyState.h"
+#include "app/ErrorReport.h"
 #include "app/NumberingOptions.h"
 #include "app/ProgressBar.h"
 #include "filelist/FileList.h"
@@ -48,6 +49,7 @@ private slots:
     void temporaryFolder();
     void unusableTemporaryFolderSkipsFiles();
     void takesTurnsWithAnotherWindow();
+    void scriptThatCannotBeWrittenIsNotRun();
 };
 
 void TestNumbering::colorComponent_data() {
@@ -541,6 +543,29 @@ void TestNumbering::takesTurnsWithAnotherWindow() {
     QCOMPARE(seenWhileHeld, QStringList());
     QCOMPARE(w.prompts().messages(), QStringList{QStringLiteral("Done.")});
     QCOMPARE(w.outputFiles(), QStringList{QStringLiteral("a.pdf")});
+}
+
+void TestNumbering::scriptThatCannotBeWrittenIsNotRun() {
+    StandInFolders folders;
+    WindowUnderTest w(&folders);
+    QTemporaryDir inputs, scratch;
+    qputenv("STANDIN_LOG", QFile::encodeName(scratch.filePath(QStringLiteral("log.txt"))));
+    QVERIFY(QDir(folders.temp()).mkdir(QStringLiteral("temp.bat")));
+    const QString input = inputs.filePath(QStringLiteral("a.pdf"));
+    WriteBlankPdf(input, 1);
+    w.append(input);
+    w.clickStart();
+    const QString problem = QStringLiteral("File exists: ") + folders.temp() + QStringLiteral("/temp.bat");
+    QCOMPARE(w.prompts().messages(),
+             (QStringList{
+                 problem +
+                     QStringLiteral("\r\nin Numbrel2021/08/31.Form1.PushButton2_Click at line 150\r\r"
+                                    "Please email screenshot of this message to ") +
+                     kSupportAddress,
+                 QStringLiteral("Done.\r\n\r\nNo numbered copy was made of this file:\r\n") + input +
+                     QStringLiteral(" (the run script cannot be written: ") + problem + QLatin1Char(')')}));
+    QVERIFY(!QFile::exists(scratch.filePath(QStringLiteral("log.txt"))));
+    QCOMPARE(folders.leftInTemp(), QStringList{QStringLiteral("temp.bat")});
 }
 
 QTEST_MAIN(TestNumbering)
