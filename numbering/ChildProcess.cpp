@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -18,8 +19,9 @@ constexpr qsizetype kErrorOutputLimit = 64 * 1024;
 ChildProcess::~ChildProcess() {
     if (errorPipe_ >= 0)
         ::close(errorPipe_);
-    if (pid_ > 0 && !ended_)
-        ::waitpid(pid_, nullptr, WNOHANG);
+    // Nobody waits for a process released while it runs; reap it when it ends, so it leaves no zombie.
+    if (pid_ > 0 && !ended_ && ::waitpid(pid_, nullptr, WNOHANG) == 0)
+        std::thread([pid = pid_] { ::waitpid(pid, nullptr, 0); }).detach();
 }
 
 int ChildProcess::start(const QString& program, const QStringList& arguments, const QString& folder) {

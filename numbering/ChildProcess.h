@@ -15,7 +15,7 @@ public:
     ChildProcess() = default;
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
-    // Releases the handle; a process still running goes on on its own.
+    // Releases the handle; a process still running goes on on its own and is reaped when it ends.
     ~ChildProcess();
 
     // Starts program with arguments in folder (the current folder when empty), standard input from
