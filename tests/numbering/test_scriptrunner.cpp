@@ -1,6 +1,7 @@
 // GShell's launches and error table, and RunAndWait's polling, with real short processes.
 
 #include "RunFixture.h"
+#include "numbering/ChildProcess.h"
 #include "numbering/ScriptRunner.h"
 #include "numbering/ShellError.h"
 #include "sys/FileUtils.h"
@@ -26,6 +27,7 @@ private slots:
     void exitStatusAndErrorOutput();
     void windowEventsRunWhileWaiting();
     void failedLaunchReturnsAtOnce();
+    void programGetsItsParameters();
 
 private:
     QTemporaryDir dir_;
@@ -219,6 +221,22 @@ void TestScriptRunner::failedLaunchReturnsAtOnce() {
     QCOMPARE(report.launchErrorMessage, QStringLiteral("File not found"));
     QCOMPARE(report.statusQueries, 0);
     QCOMPARE(report.pauses, 0);
+}
+
+void TestScriptRunner::programGetsItsParameters() {
+    const QString program = dir_.filePath(QStringLiteral("tool.exe"));
+    QVERIFY(QFile::copy(StandInToolPath(), program));
+    QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner);
+    const QString log = dir_.filePath(QStringLiteral("log.txt"));
+    qputenv("STANDIN_LOG", QFile::encodeName(log));
+    ShellLaunch launch;
+    QVERIFY(GShell(QLatin1Char('"') + program + QLatin1Char('"'), 3, QStringLiteral("-x \"a b\" c\\\"d"),
+                   QString(), QStringLiteral("open"), nullptr, &launch) > 32);
+    qunsetenv("STANDIN_LOG");
+    QVERIFY(launch.process);
+    QTRY_VERIFY(launch.process->exitStatus() != ChildProcess::kStillActive);
+    QCOMPARE(launch.showMode, 0);
+    QCOMPARE(ReadBytes(log), QByteArray("-x|a b|c\"d\n"));
 }
 
 QTEST_MAIN(TestScriptRunner)
