@@ -201,15 +201,19 @@ int RunAndWait(const QString& command, int* showMode, const QString& folder, Wai
     seen.launched = true;
     seen.showMode = launch.showMode;
 
-    // The status is queried before the pause and tested after it, so even a process that has
-    // already ended costs one pause.
-    int status = 0;
-    do {
-        status = launch.process ? launch.process->exitStatus() : 0;
+    // One status query as the process starts, then a pause and a fresh query, for as long as it runs:
+    // even a process that has already ended costs one pause, and one that ends during a pause is
+    // seen at the query right after it rather than one pause later.
+    auto query = [&] {
         ++seen.statusQueries;
+        return launch.process ? launch.process->exitStatus() : 0;
+    };
+    int status = query();
+    do {
         QCoreApplication::processEvents();
         QThread::msleep(kPollMilliseconds);
         ++seen.pauses;
+        status = query();
     } while (status == ChildProcess::kStillActive);
 
     if (launch.process) {
