@@ -4,11 +4,11 @@
 # Files: generated 5,000 pages compressed with object streams, 500 pages uncompressed, and the corpus.
 # The peers are for this bench only:
 #   sudo apt-get install python3-pikepdf python3-fitz ghostscript time
-#   bench/stamper/bench_stamper.sh [build-folder]
+#   bench/stamper/bench_stamper.sh [build-folder, default build]
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$here/../..
-build=${1:-$root/build-stamper}
+build=${1:-$root/build}
 tool=$build/bin/mbtPdfAsm.exe
 out=$root/bench/out/stamper
 corpus=$root/tests/data/corpus
