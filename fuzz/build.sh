@@ -4,7 +4,7 @@
 #   fuzz/build.sh [build-folder]        then   fuzz/run.sh [seconds]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-out=${1:-$here/../build-stamper/fuzz}
+out=${1:-$here/../build/fuzz}
 mkdir -p "$out"
 src=$here/../stamper
 # qpdf 11.3's headers trip clang-14 in C++20 mode (incomplete JSON in a constexpr vector).
