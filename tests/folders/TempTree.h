@@ -43,8 +43,8 @@ public:
         return f.open(QIODevice::WriteOnly) && f.write("%PDF-1.4\n") > 0;
     }
     // "link=>target", target relative to the tree
-    bool link(const QString& spec) const {
-        const QStringList parts = spec.split(QStringLiteral("=>"));
+    bool link(const QString& description) const {
+        const QStringList parts = description.split(QStringLiteral("=>"));
         return parts.size() == 2 && QFile::link(abs(parts[1]), abs(parts[0]));
     }
     bool fifo(const QString& relative) const {
