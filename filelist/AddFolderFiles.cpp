@@ -63,7 +63,7 @@ void AddFolderFiles(Services& s) {
             const QString path = folder + QLatin1Char('/') + name;
             g.step(134, [&] {
                 if (IsAcceptableListedFile(name, path))
-                    s.files.AppendPath(CleanPath(path));
+                    s.files.AppendPath(CollapseBackslashes(path));
             });
         } // 136
     }

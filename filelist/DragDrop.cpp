@@ -33,7 +33,7 @@ void appendFolderTree(Services& s, const QString& path) {
                 continue;
             const QString file = folder + QLatin1Char('/') + name;
             if (IsAcceptableListedFile(name, file))
-                s.files.AppendPath(CleanPath(file));
+                s.files.AppendPath(CollapseBackslashes(file));
         }
     }
 }

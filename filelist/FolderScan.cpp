@@ -323,6 +323,3 @@ bool IsAcceptableListedFile(const QString& name, const QString& path) {
     return !name.startsWith(QLatin1Char('.')) || FileAttributes(path) != (AttrHidden | AttrArchive);
 }
 
-QString CleanPath(const QString& path) {
-    return path.contains(QLatin1String("//")) ? CollapseBackslashes(path) : path;
-}

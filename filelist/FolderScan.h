@@ -29,5 +29,3 @@ QStringList ListFilesInFolder(const ScannedFiles& seen, const QString& folder, c
 // For a name that ListFilesInFolder has just returned, and its path: false for a file whose attribute
 // value is exactly hidden + archive (34), which the folder add and drops leave out.
 bool IsAcceptableListedFile(const QString& name, const QString& path);
-// CollapseBackslashes for a path built from a scanned folder and a name; quick when there is nothing to do.
-QString CleanPath(const QString& path);

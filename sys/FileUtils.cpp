@@ -204,6 +204,8 @@ bool CopyFileOverwrite(const QString& source, const QString& destination) {
 }
 
 QString CollapseBackslashes(const QString& path) {
+    if (!path.contains(QLatin1String("//")))
+        return path; // the common case, and the folder scan calls this for every file it lists
     auto onePass = [](const QString& text) {
         QString out;
         out.reserve(text.size());

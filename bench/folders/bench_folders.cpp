@@ -8,6 +8,7 @@
 #include "app/Form1.h"
 #include "filelist/FileList.h"
 #include "filelist/FolderScan.h"
+#include "sys/FileUtils.h"
 
 #include <QApplication>
 #include <QDir>
@@ -96,7 +97,7 @@ Timing timeScanAndAppend(const QString& root, int& rows) {
         for (const QString& name : ListFilesInFolder(seen, folder, pattern)) {
             const QString path = folder + QLatin1Char('/') + name;
             if (!name.startsWith(QLatin1Char('~')) && IsAcceptableListedFile(name, path))
-                files.AppendPath(CleanPath(path));
+                files.AppendPath(CollapseBackslashes(path));
         }
     }
     const Timing t{timer.nsecsElapsed() / 1e9, cpuSeconds(RUSAGE_SELF) - cpuBefore};
