@@ -2,8 +2,6 @@
 
 #include <qpdf/Pl_String.hh>
 
-#include <algorithm>
-
 namespace {
 
 bool isPlainFlate(QPDFObjectHandle dict) {
@@ -24,6 +22,7 @@ bool isPlainFlate(QPDFObjectHandle dict) {
 // pass over the data. A page's content is only scanned, never written from this copy.
 ContentReader::ContentReader() {
     zlibReady_ = inflateInit2(&zlib_, -MAX_WBITS) == Z_OK;
+    chunk_.resize(64 * 1024);
 }
 
 ContentReader::~ContentReader() {
@@ -39,24 +38,22 @@ bool ContentReader::inflateInto(std::string& out) {
         return false; // not a plain zlib stream; qpdf knows what to do with it
     zlib_.next_in = reinterpret_cast<Bytef*>(raw_.data() + 2);
     zlib_.avail_in = uInt(raw_.size() - 2);
-    size_t start = out.size();
-    size_t room = std::max<size_t>(raw_.size() * 4, 4096);
+    const size_t start = out.size();
+    // Through a fixed buffer: growing `out` ahead of the data would fill it with zeros first.
     for (;;) {
-        size_t used = out.size();
-        out.resize(used + room);
-        zlib_.next_out = reinterpret_cast<Bytef*>(out.data() + used);
-        zlib_.avail_out = uInt(room);
+        zlib_.next_out = chunk_.data();
+        zlib_.avail_out = uInt(chunk_.size());
         int rc = inflate(&zlib_, Z_NO_FLUSH);
-        out.resize(used + room - zlib_.avail_out);
+        const size_t produced = chunk_.size() - zlib_.avail_out;
+        out.append(reinterpret_cast<const char*>(chunk_.data()), produced);
         if (rc == Z_STREAM_END)
             return true;
-        if (rc == Z_BUF_ERROR && zlib_.avail_in == 0)
+        if (rc == Z_BUF_ERROR && (zlib_.avail_in == 0 || produced == 0))
             return true; // truncated data: keep what came out, as a viewer does
         if (rc != Z_OK && rc != Z_BUF_ERROR) {
             out.resize(start);
             return false;
         }
-        room *= 2;
     }
 }
 

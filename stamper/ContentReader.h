@@ -6,6 +6,7 @@
 #include <qpdf/QPDFObjectHandle.hh>
 
 #include <string>
+#include <vector>
 #include <zlib.h>
 
 class ContentReader {
@@ -25,4 +26,5 @@ private:
     z_stream zlib_{};
     bool zlibReady_ = false;
     std::string raw_;
+    std::vector<unsigned char> chunk_;
 };

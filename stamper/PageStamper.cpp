@@ -4,6 +4,7 @@
 
 #include <qpdf/QPDFPageDocumentHelper.hh>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <stdexcept>
@@ -50,6 +51,9 @@ PageStamper::PageStamper(QPDF& pdf, const StampOptions& options)
     QPDFObjectHandle markInfo = pdf_.getRoot().getKey("/MarkInfo");
     tagged_ = markInfo.isDictionary() && markInfo.getKey("/Marked").isBool() &&
               markInfo.getKey("/Marked").getBoolValue();
+    textState_ = " " + number(options_.fontSize) + " Tf " + number(options_.red / 255.0) + " " +
+                 number(options_.green / 255.0) + " " + number(options_.blue / 255.0) + " rg 1 0 0 1 " +
+                 number(options_.left) + " " + number(options_.bottom) + " Tm (";
 }
 
 size_t PageStamper::stampAll() {
@@ -105,17 +109,25 @@ std::string PageStamper::addFont(QPDFPageObjectHelper& page) {
 }
 
 std::string PageStamper::numberContent(QPDFPageObjectHelper& page, const std::string& fontName,
-                                       long long value) const {
+                                       long long value) {
     PageGeometry g = PageGeometry::of(page);
     double m[6];
     g.displayToUser(m);
-    std::string s = (tagged_ ? "/Artifact <</Type /Pagination /Subtype /Footer>> BDC q " : "q ") +
-                    number(m[0]) + " " + number(m[1]) + " " + number(m[2]) + " " + number(m[3]) + " " +
-                    number(m[4]) + " " + number(m[5]) + " cm BT " + fontName + " " +
-                    number(options_.fontSize) + " Tf " + number(options_.red / 255.0) + " " +
-                    number(options_.green / 255.0) + " " + number(options_.blue / 255.0) + " rg 1 0 0 1 " +
-                    number(options_.left) + " " + number(options_.bottom) + " Tm (" + std::to_string(value) +
-                    ") Tj ET Q" + (tagged_ ? " EMC\n" : "\n");
+    // Pages mostly share their size and turn; the matrix text is then made once.
+    if (matrixText_.empty() || !std::equal(m, m + 6, matrix_)) {
+        std::copy(m, m + 6, matrix_);
+        matrixText_ = number(m[0]) + " " + number(m[1]) + " " + number(m[2]) + " " + number(m[3]) + " " +
+                      number(m[4]) + " " + number(m[5]);
+    }
+    std::string s;
+    s.reserve(200);
+    s += tagged_ ? "/Artifact <</Type /Pagination /Subtype /Footer>> BDC q " : "q ";
+    s += matrixText_;
+    s += " cm BT ";
+    s += fontName;
+    s += textState_;
+    s += std::to_string(value);
+    s += tagged_ ? ") Tj ET Q EMC\n" : ") Tj ET Q\n";
     return s;
 }
 

@@ -21,8 +21,7 @@ public:
     void stampPage(QPDFPageObjectHelper& page, long long number);
 
 private:
-    std::string numberContent(QPDFPageObjectHelper& page, const std::string& fontName,
-                              long long number) const;
+    std::string numberContent(QPDFPageObjectHelper& page, const std::string& fontName, long long number);
     std::string addFont(QPDFPageObjectHelper& page);
     ContentScan scanContents(QPDFObjectHandle contents, std::string* data);
 
@@ -34,5 +33,8 @@ private:
     bool tagged_ = false;
     // Pages often share content streams; their scan is the same.
     std::map<std::vector<QPDFObjGen>, ContentScan> scans_;
-    std::string content_; // reused: its capacity outlives one page
+    std::string content_;   // reused: its capacity outlives one page
+    std::string textState_; // font size, colour and place of the number: the same on every page
+    double matrix_[6] = {};
+    std::string matrixText_;
 };
