@@ -31,14 +31,31 @@ Box readBox(QPDFObjectHandle array) {
     return b;
 }
 
+// The page's own value of an inheritable key, or the nearest ancestor's. QPDFPageObjectHelper::getAttribute
+// finds the same, but builds a described null object for every level that lacks the key, which made
+// this the costliest part of placing the number. The depth limit stands in for loop detection.
+QPDFObjectHandle inherited(QPDFObjectHandle node, const std::string& key) {
+    static const std::string parent = "/Parent";
+    for (int depth = 0; depth < 1000 && node.isDictionary(); ++depth) {
+        if (node.hasKey(key))
+            return node.getKey(key);
+        if (!node.hasKey(parent))
+            break;
+        node = node.getKey(parent);
+    }
+    return QPDFObjectHandle::newNull();
+}
+
 } // namespace
 
 PageGeometry PageGeometry::of(QPDFPageObjectHelper& page) {
     PageGeometry g;
-    Box media = readBox(page.getAttribute("/MediaBox", false));
+    static const std::string kMediaBox = "/MediaBox", kCropBox = "/CropBox", kRotate = "/Rotate";
+    QPDFObjectHandle dict = page.getObjectHandle();
+    Box media = readBox(inherited(dict, kMediaBox));
     if (!media.valid)
         media = Box{0, 0, 612, 792, true}; // what viewers assume for a page without a usable MediaBox
-    Box crop = readBox(page.getAttribute("/CropBox", false));
+    Box crop = readBox(inherited(dict, kCropBox));
     if (crop.valid) {
         crop.llx = std::max(crop.llx, media.llx);
         crop.lly = std::max(crop.lly, media.lly);
@@ -52,7 +69,7 @@ PageGeometry PageGeometry::of(QPDFPageObjectHelper& page) {
     g.urx = shown.urx;
     g.ury = shown.ury;
 
-    QPDFObjectHandle rotate = page.getAttribute("/Rotate", false);
+    QPDFObjectHandle rotate = inherited(dict, kRotate);
     if (rotate.isInteger()) {
         long long r = rotate.getIntValue() % 360;
         if (r < 0)
@@ -60,7 +77,7 @@ PageGeometry PageGeometry::of(QPDFPageObjectHelper& page) {
         g.rotate = int(r - r % 90);
     }
 
-    QPDFObjectHandle unit = page.getObjectHandle().getKey("/UserUnit");
+    QPDFObjectHandle unit = dict.getKey("/UserUnit");
     if (unit.isNumber()) {
         double u = unit.getNumericValue();
         if (std::isfinite(u) && u > 0)
