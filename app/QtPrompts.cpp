@@ -49,7 +49,10 @@ std::optional<QColor> QtPrompts::chooseColor(QWidget* owner) {
 }
 
 QStringList QtPrompts::openFiles(QWidget* owner, const QString& title, const QString& filter) {
-    return QFileDialog::getOpenFileNames(owner, title, QString(), filter);
+    // Qt's own dialog matches "*.pdf" without regard to case, as users expect ("SCAN0001.PDF");
+    // the desktop's native dialog would hide such files.
+    return QFileDialog::getOpenFileNames(owner, title, QString(), filter, nullptr,
+                                         QFileDialog::DontUseNativeDialog);
 }
 
 QString QtPrompts::chooseFolder(QWidget* owner, const QString& title, const QString& startFolder) {
