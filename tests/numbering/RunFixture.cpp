@@ -89,6 +89,12 @@ void WindowUnderTest::append(const QString& path) {
     window_->services().files.AppendPath(path);
 }
 
+QString WindowUnderTest::appendBlankPdf(const QString& path) {
+    WriteBlankPdf(path, 1);
+    append(path);
+    return path;
+}
+
 void WindowUnderTest::type(const char* field, const QString& text) {
     auto* edit = window_->findChild<QLineEdit*>(QLatin1String(field));
     QVERIFY(edit);

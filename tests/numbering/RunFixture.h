@@ -49,6 +49,8 @@ public:
     QList<double> progressValues;
 
     void append(const QString& path);
+    // Writes a one-page PDF at path and appends it; returns the path.
+    QString appendBlankPdf(const QString& path);
     // Replaces a field's text by typing, as a user would.
     void type(const char* field, const QString& text);
     void clickStart();

@@ -254,9 +254,7 @@ void TestNumbering::staleNumberedCopySkipsFile() {
     QTemporaryDir inputs;
     // A folder by the numbered copy's name is something the deletion cannot remove.
     QVERIFY(QDir(folders.temp()).mkdir(QStringLiteral("temp2.pdf")));
-    const QString input = inputs.filePath(QStringLiteral("a.pdf"));
-    WriteBlankPdf(input, 1);
-    w.append(input);
+    const QString input = w.appendBlankPdf(inputs.filePath(QStringLiteral("a.pdf")));
     w.clickStart();
     QCOMPARE(
         w.prompts().messages(),
@@ -295,9 +293,7 @@ void TestNumbering::scriptEndingWithoutDeletingStopsTheWait() {
     QFile::setPermissions(interpreter, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     WindowUnderTest w(&folders);
     QTemporaryDir inputs;
-    const QString input = inputs.filePath(QStringLiteral("a.pdf"));
-    WriteBlankPdf(input, 1);
-    w.append(input);
+    const QString input = w.appendBlankPdf(inputs.filePath(QStringLiteral("a.pdf")));
     w.clickStart();
     QCOMPARE(w.prompts().messages(),
              QStringList{QStringLiteral("Done.\r\n\r\nNo numbered copy was made of this file:\r\n") + input +
@@ -408,9 +404,7 @@ void TestNumbering::missingToolNamedInDone() {
     QFile::remove(folders.programFolder() + QStringLiteral("/mbtPdfAsm.exe"));
     WindowUnderTest w(&folders);
     QTemporaryDir inputs;
-    const QString input = inputs.filePath(QStringLiteral("a.pdf"));
-    WriteBlankPdf(input, 1);
-    w.append(input);
+    const QString input = w.appendBlankPdf(inputs.filePath(QStringLiteral("a.pdf")));
     w.clickStart();
     QCOMPARE(w.prompts().messages(),
              QStringList{QStringLiteral("Done.\r\n\r\nNo numbered copy was made of this file:\r\n") + input +
@@ -497,9 +491,7 @@ void TestNumbering::unusableTemporaryFolderSkipsFiles() {
     const QString own = base.path() + QStringLiteral("/numbrel-") + QString::number(::getuid());
     QVERIFY(QFile::link(elsewhere.path(), own));
     QTemporaryDir inputs;
-    const QString input = inputs.filePath(QStringLiteral("a.pdf"));
-    WriteBlankPdf(input, 1);
-    w.append(input);
+    const QString input = w.appendBlankPdf(inputs.filePath(QStringLiteral("a.pdf")));
     w.clickStart();
     qputenv("TMPDIR", oldTmpdir);
     const QString problem = QStringLiteral("The temporary folder ") + own +
@@ -519,9 +511,7 @@ void TestNumbering::takesTurnsWithAnotherWindow() {
     StandInFolders folders;
     WindowUnderTest w(&folders);
     QTemporaryDir inputs;
-    const QString input = inputs.filePath(QStringLiteral("a.pdf"));
-    WriteBlankPdf(input, 1);
-    w.append(input);
+    const QString input = w.appendBlankPdf(inputs.filePath(QStringLiteral("a.pdf")));
     // Another window's run holds the folder for a while.
     const int other =
         ::open(QFile::encodeName(folders.temp()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -551,9 +541,7 @@ void TestNumbering::scriptThatCannotBeWrittenIsNotRun() {
     QTemporaryDir inputs, scratch;
     qputenv("STANDIN_LOG", QFile::encodeName(scratch.filePath(QStringLiteral("log.txt"))));
     QVERIFY(QDir(folders.temp()).mkdir(QStringLiteral("temp.bat")));
-    const QString input = inputs.filePath(QStringLiteral("a.pdf"));
-    WriteBlankPdf(input, 1);
-    w.append(input);
+    const QString input = w.appendBlankPdf(inputs.filePath(QStringLiteral("a.pdf")));
     w.clickStart();
     const QString problem = QStringLiteral("File exists: ") + folders.temp() + QStringLiteral("/temp.bat");
     QCOMPARE(w.prompts().messages(),
