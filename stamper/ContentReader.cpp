@@ -18,6 +18,18 @@ bool isPlainFlate(QPDFObjectHandle dict) {
 
 } // namespace
 
+std::vector<QPDFObjectHandle> ContentStreams(QPDFObjectHandle contents) {
+    std::vector<QPDFObjectHandle> streams;
+    if (contents.isStream()) {
+        streams.push_back(contents);
+    } else if (contents.isArray()) {
+        for (auto& item : contents.aitems())
+            if (item.isStream())
+                streams.push_back(item);
+    }
+    return streams;
+}
+
 // Raw deflate: the zlib header is checked here and the trailing checksum is not, which saves a
 // pass over the data. A page's content is only scanned, never written from this copy.
 ContentReader::ContentReader() {
@@ -30,14 +42,48 @@ ContentReader::~ContentReader() {
         inflateEnd(&zlib_);
 }
 
-bool ContentReader::inflateInto(std::string& out) {
-    if (!zlibReady_ || raw_.size() < 2 || inflateReset(&zlib_) != Z_OK)
+ContentPiece ContentReader::fetch(QPDFObjectHandle stream) {
+    ContentPiece piece;
+    if (isPlainFlate(stream.getDict())) {
+        Pl_String sink("raw content", nullptr, piece.bytes);
+        try {
+            // Without decoding, qpdf still decrypts. It reports "not filtered" here, which is the point.
+            stream.pipeStreamData(&sink, 0, qpdf_dl_none, true, false);
+            piece.deflated = true;
+            return piece;
+        } catch (std::exception&) {
+            piece.bytes.clear();
+        }
+    }
+    appendThroughQpdf(stream, piece.bytes);
+    return piece;
+}
+
+void ContentReader::appendThroughQpdf(QPDFObjectHandle stream, std::string& out) {
+    Pl_String sink("content", nullptr, out);
+    try {
+        stream.pipeStreamData(&sink, 0, qpdf_dl_specialized, true, false);
+    } catch (std::exception&) {
+        // keep what was decoded before the damage
+    }
+}
+
+bool ContentReader::appendDecoded(const ContentPiece& piece, std::string& out) {
+    if (!piece.deflated) {
+        out += piece.bytes;
+        return true;
+    }
+    return inflateInto(piece.bytes, out);
+}
+
+bool ContentReader::inflateInto(const std::string& raw, std::string& out) {
+    if (!zlibReady_ || raw.size() < 2 || inflateReset(&zlib_) != Z_OK)
         return false;
-    const unsigned cmf = static_cast<unsigned char>(raw_[0]), flg = static_cast<unsigned char>(raw_[1]);
+    const unsigned cmf = static_cast<unsigned char>(raw[0]), flg = static_cast<unsigned char>(raw[1]);
     if ((cmf & 0x0f) != Z_DEFLATED || (cmf * 256 + flg) % 31 != 0 || (flg & 0x20) != 0)
         return false; // not a plain zlib stream; qpdf knows what to do with it
-    zlib_.next_in = reinterpret_cast<Bytef*>(raw_.data() + 2);
-    zlib_.avail_in = uInt(raw_.size() - 2);
+    zlib_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(raw.data() + 2));
+    zlib_.avail_in = uInt(raw.size() - 2);
     const size_t start = out.size();
     // Through a fixed buffer: growing `out` ahead of the data would fill it with zeros first.
     for (;;) {
@@ -55,26 +101,4 @@ bool ContentReader::inflateInto(std::string& out) {
             return false;
         }
     }
-}
-
-void ContentReader::append(QPDFObjectHandle stream, std::string& out) {
-    if (isPlainFlate(stream.getDict())) {
-        raw_.clear();
-        Pl_String sink("raw content", nullptr, raw_);
-        try {
-            // Without decoding, qpdf still decrypts. It reports "not filtered" here, which is the point.
-            stream.pipeStreamData(&sink, 0, qpdf_dl_none, true, false);
-            if (inflateInto(out))
-                return;
-        } catch (std::exception&) {
-        }
-    }
-    size_t start = out.size();
-    Pl_String sink("content", nullptr, out);
-    try {
-        stream.pipeStreamData(&sink, 0, qpdf_dl_specialized, true, false);
-    } catch (std::exception&) {
-        // keep what was decoded before the damage
-    }
-    (void)start;
 }

@@ -1,5 +1,6 @@
 #include "PageStamper.h"
 
+#include "PageContentScans.h"
 #include "PageGeometry.h"
 
 #include <qpdf/QPDFPageDocumentHelper.hh>
@@ -26,26 +27,11 @@ std::string number(double v) {
     return s;
 }
 
-std::vector<QPDFObjectHandle> contentStreams(QPDFObjectHandle contents) {
-    std::vector<QPDFObjectHandle> streams;
-    if (contents.isStream()) {
-        streams.push_back(contents);
-    } else if (contents.isArray()) {
-        for (auto& item : contents.aitems())
-            if (item.isStream())
-                streams.push_back(item);
-    }
-    return streams;
-}
-
 } // namespace
 
 PageStamper::PageStamper(QPDF& pdf, const StampOptions& options)
     : pdf_(pdf)
     , options_(options) {
-    font_ = pdf_.makeIndirectObject(QPDFObjectHandle::parse(
-        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>"));
-    openSave_ = pdf_.newStream("q\n");
     // In a tagged file every mark must belong to the structure or be an artifact; screen readers then
     // skip the number as they skip any running footer.
     QPDFObjectHandle markInfo = pdf_.getRoot().getKey("/MarkInfo");
@@ -58,36 +44,27 @@ PageStamper::PageStamper(QPDF& pdf, const StampOptions& options)
 
 size_t PageStamper::stampAll() {
     std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf_).getAllPages();
-    for (size_t k = 0; k < pages.size(); ++k)
-        if (!pages[k].getObjectHandle().isDictionary())
+    std::vector<QPDFObjectHandle> contents;
+    contents.reserve(pages.size());
+    for (size_t k = 0; k < pages.size(); ++k) {
+        QPDFObjectHandle page = pages[k].getObjectHandle();
+        if (!page.isDictionary())
             throw std::runtime_error("page " + std::to_string(k + 1) + " is damaged beyond repair");
-    long long n = options_.firstNumber;
-    for (auto& page : pages)
-        stampPage(page, n++);
-    return pages.size();
-}
+        contents.push_back(page.getKey("/Contents"));
+    }
+    PageContentScans scans(contents);
 
-ContentScan PageStamper::scanContents(QPDFObjectHandle contents, std::string* data) {
-    std::vector<QPDFObjectHandle> streams = contentStreams(contents);
-    std::vector<QPDFObjGen> key;
-    key.reserve(streams.size());
-    for (auto& s : streams)
-        key.push_back(s.getObjGen());
-    if (data == nullptr) {
-        auto found = scans_.find(key);
-        if (found != scans_.end())
-            return found->second;
+    // The first new object makes qpdf read every object of the file; the scans go on meanwhile.
+    font_ = pdf_.makeIndirectObject(QPDFObjectHandle::parse(
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>"));
+    openSave_ = pdf_.newStream("q\n");
+    long long n = options_.firstNumber;
+    std::string content;
+    for (size_t k = 0; k < pages.size(); ++k) {
+        ContentScan scan = scans.scanOf(k, &content);
+        stampPage(pages[k], n++, scan, content);
     }
-    content_.clear();
-    for (auto& s : streams) {
-        reader_.append(s, content_);
-        content_ += '\n';
-    }
-    ContentScan scan = ContentScan::of(content_);
-    if (data != nullptr)
-        *data = content_;
-    scans_.emplace(std::move(key), scan);
-    return scan;
+    return pages.size();
 }
 
 std::string PageStamper::addFont(QPDFPageObjectHelper& page) {
@@ -131,10 +108,10 @@ std::string PageStamper::numberContent(QPDFPageObjectHelper& page, const std::st
     return s;
 }
 
-void PageStamper::stampPage(QPDFPageObjectHelper& page, long long value) {
+void PageStamper::stampPage(QPDFPageObjectHelper& page, long long value, const ContentScan& scan,
+                            std::string& content) {
     QPDFObjectHandle page_dict = page.getObjectHandle();
     QPDFObjectHandle contents = page_dict.getKey("/Contents");
-    ContentScan scan = scanContents(contents, nullptr);
 
     std::string fontName = addFont(page);
     std::string close = "\n";
@@ -150,15 +127,13 @@ void PageStamper::stampPage(QPDFPageObjectHelper& page, long long value) {
     QPDFObjectHandle list = QPDFObjectHandle::newArray();
     if (scan.strayRestores.empty()) {
         list.appendItem(openSave_);
-        for (auto& s : contentStreams(contents))
+        for (auto& s : ContentStreams(contents))
             list.appendItem(s);
     } else {
         // A Q that closes nothing is ignored by viewers but would close our q; drop it from a copy.
-        std::string data;
-        scanContents(contents, &data);
         for (size_t at : scan.strayRestores)
-            data[at] = ' ';
-        list.appendItem(pdf_.newStream("q\n" + data));
+            content[at] = ' ';
+        list.appendItem(pdf_.newStream("q\n" + content));
     }
     list.appendItem(pdf_.newStream(close));
     page_dict.replaceKey("/Contents", list);

@@ -44,7 +44,6 @@ const QHash<QString, QString>& ExpectedRefusals() {
         {"qpdf__qtest__qpdf__bad-content.pdf", "cannot be read"},
         {"qpdf__qtest__qpdf__issue-1503.pdf", "cannot be read"},
         {"qpdf__qtest__qpdf__issue-202.pdf", "cannot be read"},
-        {"qpdf__qtest__qpdf__fuzz-16214.pdf", "could not be numbered"},
         {"qpdf__qtest__qpdf__issue-100.pdf", "could not be numbered"},
         {"qpdf__qtest__qpdf__deep-pages.pdf", "Loop"},
         {"qpdf__qtest__qpdf__pages-loop.pdf", "Loop"},

@@ -1,0 +1,124 @@
+#include "PageContentScans.h"
+
+PageContentScans::PageContentScans(const std::vector<QPDFObjectHandle>& pageContents)
+    : jobs_(pageContents.size()) {
+    worker_ = std::jthread([this](std::stop_token stop) { work(stop); });
+    try {
+        fetchAll(pageContents);
+    } catch (...) {
+        stopWorker(); // the destructor won't run, and the worker must not be left waiting
+        throw;
+    }
+}
+
+void PageContentScans::fetchAll(const std::vector<QPDFObjectHandle>& pageContents) {
+    std::map<std::vector<QPDFObjGen>, size_t> jobOfKey;
+    jobOfPage_.reserve(pageContents.size());
+    size_t count = 0;
+    for (auto& contents : pageContents) {
+        std::vector<QPDFObjectHandle> streams = ContentStreams(contents);
+        std::vector<QPDFObjGen> key;
+        key.reserve(streams.size());
+        for (auto& s : streams)
+            key.push_back(s.getObjGen());
+        auto [at, added] = jobOfKey.try_emplace(std::move(key), count);
+        jobOfPage_.push_back(at->second);
+        if (!added)
+            continue;
+        Job& job = jobs_[count++];
+        for (auto& s : streams)
+            job.pieces.push_back(ContentReader::fetch(s));
+        job.streams = std::move(streams);
+        // Handed over a few at a time: waking the worker for each page would cost more than it saves.
+        if (count % 32 == 0)
+            publish(count);
+    }
+    publish(count);
+    std::lock_guard lock(mutex_);
+    allFetched_ = true;
+    fetchedMore_.notify_one();
+}
+
+PageContentScans::~PageContentScans() {
+    stopWorker();
+}
+
+void PageContentScans::stopWorker() {
+    worker_.request_stop();
+    {
+        std::lock_guard lock(mutex_);
+        allFetched_ = true;
+    }
+    fetchedMore_.notify_one();
+    if (worker_.joinable())
+        worker_.join();
+}
+
+void PageContentScans::publish(size_t count) {
+    {
+        std::lock_guard lock(mutex_);
+        fetched_ = count;
+    }
+    fetchedMore_.notify_one();
+}
+
+void PageContentScans::decodeAndScan(Job& job, ContentReader& reader, std::string& buffer) {
+    buffer.clear();
+    for (auto& piece : job.pieces) {
+        if (!reader.appendDecoded(piece, buffer))
+            return;
+        buffer += '\n';
+    }
+    job.scan = ContentScan::of(buffer);
+    if (!job.scan.strayRestores.empty())
+        job.content = buffer;
+    job.decoded = true;
+    job.pieces.clear();
+    job.pieces.shrink_to_fit();
+}
+
+void PageContentScans::work(std::stop_token stop) {
+    ContentReader reader;
+    std::string buffer; // reused: its capacity outlives one page
+    for (size_t k = 0; !stop.stop_requested(); ++k) {
+        {
+            std::unique_lock lock(mutex_);
+            fetchedMore_.wait(lock, [&] { return fetched_ > k || allFetched_; });
+            if (fetched_ <= k)
+                return;
+        }
+        try {
+            decodeAndScan(jobs_[k], reader, buffer);
+        } catch (std::exception&) {
+            // out of memory here: the main thread tries again through qpdf
+        }
+        {
+            std::lock_guard lock(mutex_);
+            done_ = k + 1;
+        }
+        scannedMore_.notify_one();
+    }
+}
+
+ContentScan PageContentScans::scanOf(size_t page, std::string* content) {
+    const size_t k = jobOfPage_.at(page);
+    {
+        std::unique_lock lock(mutex_);
+        scannedMore_.wait(lock, [&] { return done_ > k; });
+    }
+    Job& job = jobs_[k];
+    if (!job.decoded) {
+        std::string buffer;
+        for (auto& s : job.streams) {
+            ContentReader::appendThroughQpdf(s, buffer);
+            buffer += '\n';
+        }
+        job.scan = ContentScan::of(buffer);
+        if (!job.scan.strayRestores.empty())
+            job.content = std::move(buffer);
+        job.decoded = true;
+    }
+    if (content != nullptr)
+        *content = job.content;
+    return job.scan;
+}
