@@ -8,13 +8,17 @@
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <qpdf/Pipeline.hh>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -39,46 +43,57 @@ void setPending(const std::string& path) {
         std::memcpy(pendingOutput, path.c_str(), path.size() + 1);
 }
 
-// A file in OUT's folder that is removed unless it was renamed into place.
-class TemporaryOutput {
+// A file in OUT's folder that is removed unless it was renamed into place. It is also where the
+// writer's bytes go: gathered into large writes, with the disk set to work on each few megabytes as
+// they are done, so the sync before the rename finds little left to wait for.
+class TemporaryOutput : public Pipeline {
 public:
-    explicit TemporaryOutput(const std::string& target) {
+    explicit TemporaryOutput(const std::string& target)
+        : Pipeline("numbered copy", nullptr) {
         std::string pattern = folderOf(target) + "/." + nameOf(target) + ".XXXXXX";
         std::vector<char> buf(pattern.begin(), pattern.end());
         buf.push_back('\0');
-        int fd = mkstemp(buf.data());
-        if (fd < 0)
+        fd_ = mkostemp(buf.data(), O_CLOEXEC);
+        if (fd_ < 0)
             throw StampError("cannot write in the folder of " + target + ": " + std::strerror(errno));
         path_ = buf.data();
         setPending(path_);
         mode_t mask = umask(0);
         umask(mask);
-        fchmod(fd, 0666 & ~mask);
-        file_ = fdopen(fd, "wb");
-        if (file_ == nullptr) {
-            close(fd);
-            unlink(path_.c_str());
-            throw StampError("cannot write " + path_ + ": " + std::strerror(errno));
-        }
+        fchmod(fd_, 0666 & ~mask);
+        buffer_.resize(kBufferSize);
     }
-    ~TemporaryOutput() {
-        if (file_ != nullptr)
-            std::fclose(file_);
+    ~TemporaryOutput() override {
+        if (fd_ >= 0)
+            close(fd_);
         if (!committed_)
             unlink(path_.c_str());
         setPending("");
     }
-    TemporaryOutput(const TemporaryOutput&) = delete;
-    TemporaryOutput& operator=(const TemporaryOutput&) = delete;
 
-    FILE* file() const { return file_; }
     const std::string& path() const { return path_; }
 
-    // Flushes to disk and closes; the writer must not use the FILE any more.
-    void finish() {
-        bool ok = std::fflush(file_) == 0 && fsync(fileno(file_)) == 0;
-        ok = std::fclose(file_) == 0 && ok;
-        file_ = nullptr;
+    void write(unsigned char const* data, size_t len) override {
+        if (failed_)
+            return;
+        if (used_ + len > buffer_.size()) {
+            flush();
+            if (len >= buffer_.size())
+                return writeAll(data, len);
+        }
+        std::memcpy(buffer_.data() + used_, data, len);
+        used_ += len;
+    }
+    void finish() override { flush(); }
+
+    // Puts everything on the disk and closes; nothing may be written after.
+    void commit() {
+        flush();
+        if (failed_)
+            throw StampError(failure_);
+        bool ok = fsync(fd_) == 0;
+        ok = close(fd_) == 0 && ok;
+        fd_ = -1;
         if (!ok)
             throw StampError("cannot write " + path_ + ": " + std::strerror(errno));
     }
@@ -90,9 +105,45 @@ public:
     }
 
 private:
+    static constexpr size_t kBufferSize = 256 * 1024;
+    static constexpr off_t kWritebackStep = 4 * 1024 * 1024;
+
+    void flush() {
+        const size_t len = used_;
+        used_ = 0;
+        if (!failed_)
+            writeAll(buffer_.data(), len);
+    }
+    // Never throws: qpdf's writer also writes from destructors, where an exception ends the program.
+    // A failure is kept, the rest is dropped, and `commit` reports it.
+    void writeAll(unsigned char const* data, size_t len) {
+        while (len > 0) {
+            ssize_t n = ::write(fd_, data, len);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                failed_ = true;
+                failure_ = "cannot write " + path_ + ": " + std::strerror(n < 0 ? errno : ENOSPC);
+                return;
+            }
+            data += n;
+            len -= size_t(n);
+            written_ += n;
+        }
+        if (written_ - syncedFrom_ >= kWritebackStep) {
+            sync_file_range(fd_, syncedFrom_, written_ - syncedFrom_, SYNC_FILE_RANGE_WRITE);
+            syncedFrom_ = written_;
+        }
+    }
+
     std::string path_;
-    FILE* file_ = nullptr;
+    int fd_ = -1;
     bool committed_ = false;
+    std::vector<unsigned char> buffer_;
+    size_t used_ = 0;
+    bool failed_ = false;
+    std::string failure_;
+    off_t written_ = 0, syncedFrom_ = 0;
 };
 
 std::string describe(const QPDFExc& e) {
@@ -173,11 +224,11 @@ NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToE
 
         TemporaryOutput out(options.output);
         QPDFWriter writer(pdf);
-        writer.setOutputFile(out.path().c_str(), out.file(), false);
+        writer.setOutputPipeline(&out);
         // Streams are written as they came: what was compressed stays so, nothing is decoded.
         writer.setStreamDataMode(qpdf_s_preserve);
         writer.write();
-        out.finish();
+        out.commit();
         for (auto& w : pdf.getWarnings())
             result.warnings.push_back(w.what());
         if (!result.warnings.empty())

@@ -28,6 +28,9 @@ void onStopSignal(int sig) {
 int main(int argc, char* argv[]) {
     for (int sig : {SIGINT, SIGTERM, SIGHUP})
         std::signal(sig, onStopSignal);
+    // Past a file size limit a write then fails with a message instead of ending the program
+    // without removing what it had written.
+    std::signal(SIGXFSZ, SIG_IGN);
     std::vector<std::string> args(argv + 1, argv + argc);
     try {
         CommandLine line = ParseCommandLine(args);

@@ -108,6 +108,8 @@ void StamperCliTest::rejected_data() {
     QTest::newRow("output is a folder") << With("-dFOLDER") << 1 << "is a folder; give a file name";
     QTest::newRow("output folder missing")
         << With("-dFOLDER/none/out.pdf") << 1 << "cannot write in the folder";
+    // Run under a 2 KB file size limit: the numbered copy can't be written in full.
+    QTest::newRow("output cut short") << (QStringList{"LIMIT"} + kDefaults) << 1 << "File too large";
 }
 
 void StamperCliTest::rejected() {
@@ -128,7 +130,9 @@ void StamperCliTest::rejected() {
         a.replace("TEXT", dir.filePath("text.pdf")).replace("FOLDER", dir.filePath("folder"));
     }
 
-    ProcessResult r = RunProgram(Tool(), args);
+    ProcessResult r = args.value(0) == "LIMIT"
+                          ? RunProgram("prlimit", QStringList{"--fsize=2048", Tool()} + args.mid(1))
+                          : RunProgram(Tool(), args);
     const QString err = QString::fromUtf8(r.err);
     QCOMPARE(r.exitCode, exitCode);
     QVERIFY2(err.startsWith("mbtPdfAsm.exe: ") && err.endsWith('\n') && err.count('\n') == 1,
