@@ -1,7 +1,6 @@
 #include "ContentScan.h"
 
 #include <array>
-#include <bit>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -33,7 +32,7 @@ template <char... Cs> const char* findAny(const char* p, const char* const end) 
         __m128i hit = _mm_setzero_si128();
         ((hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, _mm_set1_epi8(Cs)))), ...);
         if (const unsigned mask = unsigned(_mm_movemask_epi8(hit)); mask != 0)
-            return p + std::countr_zero(mask);
+            return p + __builtin_ctz(mask);
         p += 16;
     }
 #endif

@@ -2,7 +2,7 @@
 
 PageContentScans::PageContentScans(const std::vector<QPDFObjectHandle>& pageContents)
     : jobs_(pageContents.size()) {
-    worker_ = std::jthread([this](std::stop_token stop) { work(stop); });
+    worker_ = std::thread([this] { work(); });
     try {
         fetchAll(pageContents);
     } catch (...) {
@@ -44,7 +44,7 @@ PageContentScans::~PageContentScans() {
 }
 
 void PageContentScans::stopWorker() {
-    worker_.request_stop();
+    stopping_ = true;
     {
         std::lock_guard lock(mutex_);
         allFetched_ = true;
@@ -77,10 +77,10 @@ void PageContentScans::decodeAndScan(Job& job, ContentReader& reader, std::strin
     job.pieces.shrink_to_fit();
 }
 
-void PageContentScans::work(std::stop_token stop) {
+void PageContentScans::work() {
     ContentReader reader;
     std::string buffer; // reused: its capacity outlives one page
-    for (size_t k = 0; !stop.stop_requested(); ++k) {
+    for (size_t k = 0; !stopping_; ++k) {
         {
             std::unique_lock lock(mutex_);
             fetchedMore_.wait(lock, [&] { return fetched_ > k || allFetched_; });

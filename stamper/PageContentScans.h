@@ -8,6 +8,7 @@
 
 #include <qpdf/QPDFObjectHandle.hh>
 
+#include <atomic>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -38,7 +39,7 @@ private:
 
     void fetchAll(const std::vector<QPDFObjectHandle>& pageContents);
     void stopWorker();
-    void work(std::stop_token stop);
+    void work();
     void decodeAndScan(Job& job, ContentReader& reader, std::string& buffer);
 
     void publish(size_t count);
@@ -51,5 +52,6 @@ private:
     std::condition_variable fetchedMore_, scannedMore_;
     size_t fetched_ = 0, done_ = 0; // under mutex_
     bool allFetched_ = false;       // under mutex_
-    std::jthread worker_;
+    std::atomic<bool> stopping_{false};
+    std::thread worker_;
 };
