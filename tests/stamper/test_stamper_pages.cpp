@@ -38,6 +38,17 @@ struct Builder {
         return res;
     }
     Oh stream(const std::string& content) { return pdf.newStream(content); }
+    // Kept ASCIIHex-encoded in the file; the whole file is then written with its streams as made.
+    bool keepFilters = false;
+    Oh hexStream(const std::string& content) {
+        keepFilters = true;
+        std::string hex;
+        for (unsigned char c : content)
+            hex += "0123456789abcdef"[c >> 4], hex += "0123456789abcdef"[c & 15];
+        Oh s = pdf.newStream();
+        s.replaceStreamData(hex + ">", Oh::newName("/ASCIIHexDecode"), Oh::newNull());
+        return s;
+    }
     // A page with the given dictionary entries; /Contents and /Resources as given (null leaves them out).
     Oh page(const std::string& entries, Oh contents, Oh resources) {
         Oh dict = Oh::parse("<< /Type /Page " + entries + " >>");
@@ -53,6 +64,10 @@ struct Builder {
     void write(const QString& path) {
         QPDFWriter w(pdf, path.toLocal8Bit().constData());
         w.setStaticID(true);
+        if (keepFilters) {
+            w.setCompressStreams(false);
+            w.setDecodeLevel(qpdf_dl_none);
+        }
         w.write();
     }
 };
@@ -79,6 +94,15 @@ const std::map<QString, std::function<void(Builder&)>>& Cases() {
         {"restores that close nothing",
          [](Builder& b) {
              b.page(kLetterish, b.stream("2 0 0 2 0 0 cm 1 0 1 rg 20 20 50 50 re f Q Q"), kNone);
+         }},
+        // Not plain Flate: decoded through qpdf instead of the quick inflate.
+        {"hex-encoded content with two q and a cm between them left open, then with a stray restore",
+         [](Builder& b) {
+             b.page(kLetterish, b.hexStream("q 3 0 0 3 0 0 cm q 0 0 1 rg 10 10 40 40 re f"), kNone);
+             Oh list = Oh::newArray();
+             list.appendItem(b.hexStream("2 0 0 2 0 0 cm 1 0 1 rg 20 20 50 50 re f"));
+             list.appendItem(b.stream("Q"));
+             b.page(kLetterish, list, kNone);
          }},
         {"text object left open",
          [](Builder& b) {
