@@ -14,7 +14,7 @@ PageContentScans::PageContentScans(const std::vector<QPDFObjectHandle>& pageCont
 void PageContentScans::fetchAll(const std::vector<QPDFObjectHandle>& pageContents) {
     std::map<std::vector<QPDFObjGen>, size_t> jobOfKey;
     jobOfPage_.reserve(pageContents.size());
-    size_t count = 0;
+    size_t count = 0, unpublished = 0;
     for (auto& contents : pageContents) {
         std::vector<QPDFObjectHandle> streams = ContentStreams(contents);
         std::vector<QPDFObjGen> key;
@@ -23,17 +23,23 @@ void PageContentScans::fetchAll(const std::vector<QPDFObjectHandle>& pageContent
             key.push_back(s.getObjGen());
         auto [at, added] = jobOfKey.try_emplace(std::move(key), count);
         jobOfPage_.push_back(at->second);
+        ++jobs_[at->second].pages;
         if (!added)
             continue;
         Job& job = jobs_[count++];
-        for (auto& s : streams)
+        for (auto& s : streams) {
             job.pieces.push_back(ContentReader::fetch(s));
+            job.bytes += job.pieces.back().bytes.size();
+        }
         job.streams = std::move(streams);
+        unpublished += job.bytes;
         // Handed over a few at a time: waking the worker for each page would cost more than it saves.
-        if (count % 32 == 0)
-            publish(count);
+        if (count % 32 == 0 || unpublished >= kPublishBytes) {
+            publish(count, unpublished);
+            unpublished = 0;
+        }
     }
-    publish(count);
+    publish(count, unpublished);
     std::lock_guard lock(mutex_);
     allFetched_ = true;
     fetchedMore_.notify_one();
@@ -54,12 +60,14 @@ void PageContentScans::stopWorker() {
         worker_.join();
 }
 
-void PageContentScans::publish(size_t count) {
-    {
-        std::lock_guard lock(mutex_);
-        fetched_ = count;
-    }
+// Content taken from the file waits in memory until it is scanned; when the worker falls behind,
+// reading stops for a while, so a file with huge pages never holds all of them at once.
+void PageContentScans::publish(size_t count, size_t bytes) {
+    std::unique_lock lock(mutex_);
+    fetched_ = count;
+    pendingBytes_ += bytes;
     fetchedMore_.notify_one();
+    scannedMore_.wait(lock, [&] { return pendingBytes_ <= kMaxPendingBytes; });
 }
 
 void PageContentScans::decodeAndScan(Job& job, ContentReader& reader, std::string& buffer) {
@@ -95,6 +103,7 @@ void PageContentScans::work() {
         {
             std::lock_guard lock(mutex_);
             done_ = k + 1;
+            pendingBytes_ -= jobs_[k].bytes;
         }
         scannedMore_.notify_one();
     }
@@ -120,5 +129,7 @@ ContentScan PageContentScans::scanOf(size_t page, std::string* content) {
     }
     if (content != nullptr)
         *content = job.content;
+    if (--job.pages == 0)
+        std::string().swap(job.content); // the last page that shows it
     return job.scan;
 }

@@ -35,14 +35,18 @@ private:
         ContentScan scan;
         bool decoded = false; // false: the fast inflate gave up, qpdf decodes it on its thread
         std::string content;  // kept only when there are stray restores
+        size_t bytes = 0;     // of the pieces
+        size_t pages = 0;     // that show this content and haven't asked for its scan yet
     };
+    static constexpr size_t kPublishBytes = 1 << 20;
+    static constexpr size_t kMaxPendingBytes = 64 << 20;
 
     void fetchAll(const std::vector<QPDFObjectHandle>& pageContents);
     void stopWorker();
     void work();
     void decodeAndScan(Job& job, ContentReader& reader, std::string& buffer);
 
-    void publish(size_t count);
+    void publish(size_t count, size_t bytes);
 
     // One job per distinct content (pages often share theirs). Sized once, so a job never moves: the
     // worker may take job k once `fetched_` passes k, and hands it back when `done_` passes it.
@@ -51,6 +55,7 @@ private:
     std::mutex mutex_;
     std::condition_variable fetchedMore_, scannedMore_;
     size_t fetched_ = 0, done_ = 0; // under mutex_
+    size_t pendingBytes_ = 0;       // fetched and not yet scanned, under mutex_
     bool allFetched_ = false;       // under mutex_
     std::atomic<bool> stopping_{false};
     std::thread worker_;
