@@ -106,7 +106,7 @@ public:
 
 private:
     static constexpr size_t kBufferSize = 256 * 1024;
-    static constexpr off_t kWritebackStep = 4 * 1024 * 1024;
+    static constexpr off_t kWritebackStep = 1024 * 1024;
 
     void flush() {
         const size_t len = used_;
