@@ -3,12 +3,11 @@
 #include "PageStamper.h"
 #include "StampError.h"
 
+#include <qpdf/Pipeline.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
-
-#include <qpdf/Pipeline.hh>
 
 #include <cerrno>
 #include <cstdio>

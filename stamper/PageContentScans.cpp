@@ -70,6 +70,13 @@ void PageContentScans::publish(size_t count, size_t bytes) {
     scannedMore_.wait(lock, [&] { return pendingBytes_ <= kMaxPendingBytes; });
 }
 
+void PageContentScans::record(Job& job, const std::string& content) {
+    job.scan = ContentScan::of(content);
+    if (!job.scan.strayRestores.empty())
+        job.content = content;
+    job.decoded = true;
+}
+
 void PageContentScans::decodeAndScan(Job& job, ContentReader& reader, std::string& buffer) {
     buffer.clear();
     for (auto& piece : job.pieces) {
@@ -77,10 +84,7 @@ void PageContentScans::decodeAndScan(Job& job, ContentReader& reader, std::strin
             return;
         buffer += '\n';
     }
-    job.scan = ContentScan::of(buffer);
-    if (!job.scan.strayRestores.empty())
-        job.content = buffer;
-    job.decoded = true;
+    record(job, buffer);
     job.pieces.clear();
     job.pieces.shrink_to_fit();
 }
@@ -122,10 +126,7 @@ ContentScan PageContentScans::scanOf(size_t page, std::string* content) {
             ContentReader::appendThroughQpdf(s, buffer);
             buffer += '\n';
         }
-        job.scan = ContentScan::of(buffer);
-        if (!job.scan.strayRestores.empty())
-            job.content = std::move(buffer);
-        job.decoded = true;
+        record(job, buffer);
     }
     if (content != nullptr)
         *content = job.content;

@@ -45,6 +45,8 @@ private:
     void stopWorker();
     void work();
     void decodeAndScan(Job& job, ContentReader& reader, std::string& buffer);
+    // The scan of the job's decoded content, and the content itself where it must be rewritten.
+    static void record(Job& job, const std::string& content);
 
     void publish(size_t count, size_t bytes);
 
