@@ -93,7 +93,7 @@ Form1::Form1(Prompts& prompts, QWidget* parent)
     services_ =
         std::make_unique<Services>(Services{this, prompts_, busy_, *files_, *options_, *ProgressBar1});
     ListView1->setBusyTest([this] { return busy_.isBusy(); });
-    ListView1->setDropHandler([this](const QStringList& paths) { DropPaths(*services_, paths); });
+    ListView1->setDropHandler([this](const QStringList& paths) { DropOnList(paths); });
     connectOptionFields();
 }
 
@@ -312,6 +312,10 @@ void Form1::runCommand(const std::function<void()>& command) {
     ++commandsUnderWay_;
     command();
     --commandsUnderWay_;
+}
+
+void Form1::DropOnList(const QStringList& paths) {
+    DropPaths(*services_, paths);
 }
 
 void Form1::PushButton1_Click() {

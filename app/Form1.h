@@ -36,6 +36,9 @@ public:
     bool isBusy() const { return busy_.isBusy(); }
     // What closing the window during a command does; by default the program ends at once.
     void setQuitAction(std::function<void()> quit) { quitAction_ = std::move(quit); }
+    // A drop of local files and folders on the list. Files named on the command line arrive here too,
+    // so that they are listed exactly as a drop of them would be.
+    void DropOnList(const QStringList& paths);
 
 public slots:
     void PushButton1_Click();

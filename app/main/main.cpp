@@ -1,20 +1,35 @@
+#include "app/CommandLine.h"
 #include "app/Form1.h"
 #include "app/QtPrompts.h"
+#include "app/StartUp.h"
 
 #include <QApplication>
-#include <QScreen>
-#include <QStyle>
+#include <QDir>
+#include <cstdio>
 
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Numbrel"));
-    QApplication::setOrganizationName(QStringLiteral("Quillane"));
+    QCoreApplication::setApplicationName(QStringLiteral("Numbrel"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Quillane"));
 
+    // Help, the version and mistakes are answered before anything touches the window system, so they
+    // work without a display too.
+    CommandLine line;
+    {
+        const QCoreApplication core(argc, argv);
+        line = ReadCommandLine(QCoreApplication::arguments(), QDir::currentPath());
+    }
+    if (line.outcome == CommandLine::Outcome::Answered) {
+        std::fputs(line.text.toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    if (line.outcome == CommandLine::Outcome::Refused) {
+        std::fputs(line.text.toLocal8Bit().constData(), stderr);
+        return kCommandLineMistake;
+    }
+
+    QApplication app(argc, argv);
     QtPrompts prompts;
     Form1 window(prompts);
-    window.Form_Load();
-    window.setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, window.size(),
-                                           QGuiApplication::primaryScreen()->availableGeometry()));
-    window.show();
+    StartMainWindow(window, line.paths);
     return app.exec();
 }
