@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QStandardPaths>
 
 #include <cerrno>
@@ -10,6 +11,7 @@
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 QByteArray native(const QString& path) {
@@ -59,6 +61,88 @@ bool copyContents(int from, int to) {
             return false;
     }
 }
+
+// A copy being written into a folder. Where the file system allows, the file has no name at all
+// until it is complete (O_TMPFILE), so a copy cut short by anything, kill -9 included, leaves nothing
+// behind. Elsewhere it is written under a short temporary name of its own, removed on failure. The
+// temporary names never grow with the destination's name: every name the file system accepts can be
+// a destination.
+class PendingCopy {
+public:
+    explicit PendingCopy(QByteArray folder)
+        : folder_(std::move(folder)) {
+        if (!folder_.endsWith('/'))
+            folder_ += '/';
+        fd_ = ::open(folder_.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        if (fd_ >= 0)
+            return;
+        QByteArray pattern = folder_ + ".numbrel-XXXXXX";
+        fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
+        if (fd_ >= 0)
+            name_ = pattern;
+    }
+    ~PendingCopy() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        if (!name_.isEmpty())
+            ::unlink(name_.constData());
+    }
+    PendingCopy(const PendingCopy&) = delete;
+    PendingCopy& operator=(const PendingCopy&) = delete;
+
+    bool isOpen() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+
+    // Gives the file its mode and puts it on the disk, before any name can show it.
+    bool complete(mode_t mode) { return ::fchmod(fd_, mode) == 0 && ::fsync(fd_) == 0; }
+
+    // Puts the complete copy in target's place: the old file or the new one is there at every moment.
+    bool publishAs(const QByteArray& target) {
+        if (name_.isEmpty()) {
+            // Still unnamed: a destination that doesn't exist yet takes the file as it is.
+            if (linkUnnamed(target))
+                return ::close(std::exchange(fd_, -1)) == 0;
+            if (errno != EEXIST || !linkUnnamedUnderShortName())
+                return false;
+        }
+        // The destination exists: only a rename replaces it without a moment of absence.
+        if (::close(std::exchange(fd_, -1)) != 0 || ::rename(name_.constData(), target.constData()) != 0)
+            return false;
+        name_.clear();
+        return true;
+    }
+
+private:
+    // Names the unnamed file; fails with EEXIST when something has that name already.
+    bool linkUnnamed(const QByteArray& name) const {
+        const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd_);
+        if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) == 0)
+            return true;
+        if (errno != ENOENT) // no /proc: the descriptor itself can be named by those allowed to
+            return false;
+        return ::linkat(fd_, "", AT_FDCWD, name.constData(), AT_EMPTY_PATH) == 0;
+    }
+
+    bool linkUnnamedUnderShortName() {
+        static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            QByteArray name = folder_ + ".numbrel-";
+            for (int k = 0; k < 6; ++k)
+                name += letters[QRandomGenerator::global()->bounded(int(sizeof letters - 1))];
+            if (linkUnnamed(name)) {
+                name_ = name;
+                return true;
+            }
+            if (errno != EEXIST)
+                return false;
+        }
+        return false;
+    }
+
+    QByteArray folder_;
+    QByteArray name_; // the file's temporary name while it has one
+    int fd_ = -1;
+};
 } // namespace
 
 int FileAttributes(const QString& path) {
@@ -128,14 +212,9 @@ bool IsOpenableFile(const QString& path) {
 
 void DeleteFileQuietly(const QString& path) {
     QCoreApplication::processEvents();
-    auto removeOne = [](const QString& file) {
-        if (IsFolder(file))
-            return;
-        if (::unlink(native(file)) == 0 || errno == ENOENT)
-            return;
-        ::chmod(native(file), S_IRUSR | S_IWUSR);
-        ::unlink(native(file));
-    };
+    // On Linux a file's own mode never stands in the way of its removal; only the folder's does. So
+    // there is nothing to retry, and no mode is ever changed (a chmod would follow a link to its target).
+    auto removeOne = [](const QString& file) { ::unlink(native(file)); };
     const QString name = GetFileNamePart(path);
     if (!hasWildcard(name)) {
         if (!path.isEmpty())
@@ -176,13 +255,6 @@ bool CopyFileOverwrite(const QString& source, const QString& destination) {
     QString folder = GetFolderPart(target);
     if (folder.isEmpty())
         folder = QStringLiteral("./");
-    QByteArray temporary =
-        native(folder + QStringLiteral(".") + GetFileNamePart(target) + QStringLiteral(".XXXXXX"));
-    const int to = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (to < 0) {
-        ::close(from);
-        return false;
-    }
     // An existing destination keeps its permissions; a new one gets the source's, less the umask.
     struct stat targetStat {};
     mode_t mode = sourceStat.st_mode & 0777;
@@ -193,14 +265,10 @@ bool CopyFileOverwrite(const QString& source, const QString& destination) {
         ::umask(mask);
         mode &= ~mask;
     }
-    const bool copied = copyContents(from, to) && ::fchmod(to, mode) == 0 && ::fsync(to) == 0;
+    PendingCopy copy(native(folder));
+    const bool written = copy.isOpen() && copyContents(from, copy.fd()) && copy.complete(mode);
     ::close(from);
-    const bool closed = ::close(to) == 0;
-    if (!copied || !closed || ::rename(temporary.constData(), native(target)) != 0) {
-        ::unlink(temporary.constData());
-        return false;
-    }
-    return true;
+    return written && copy.publishAs(native(target));
 }
 
 QString CollapseBackslashes(const QString& path) {
