@@ -12,6 +12,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
@@ -19,6 +20,7 @@
 #include <QUrl>
 #include <QtTest>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 QStringList rowsOf(const QTreeWidget* list) {
@@ -81,6 +83,9 @@ private slots:
     void rowsStayWhileARunIsUnderWay_data();
     void rowsStayWhileARunIsUnderWay();
     void hostileInputsThroughARealRun();
+    void toolSavesUnderAnyName_data();
+    void toolSavesUnderAnyName();
+    void killedToolLeavesNoPartialCopy();
 };
 
 // A folder add started during a run ends its own busy claim, not the run's: the pointer stays busy,
@@ -183,7 +188,7 @@ void TestHostile::hostileInputsThroughARealRun() {
         QStringLiteral("new\nline.pdf"),
         QStringLiteral("cr\rhere.pdf"),
         QStringLiteral("\u00dcbersicht \u6587\u66f8 \u2713.pdf"),
-        QStringLiteral("<b>tag</b> ^|>.pdf"),
+        QStringLiteral("<i>tag<br> ^|>.pdf"),
         QStringLiteral("x.pdf/inside.pdf"),
     };
     for (const QString& name : names)
@@ -256,6 +261,114 @@ void TestHostile::hostileInputsThroughARealRun() {
     QCOMPARE(QDir(temp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList());
     qInfo() << "boxes shown:" << boxes;
+}
+
+namespace {
+QString toolPath() {
+    return BuiltProgramFolder() + QStringLiteral("/mbtPdfAsm.exe");
+}
+QStringList toolArguments(const QString& input, const QString& output) {
+    return {QStringLiteral("-m") + input, QStringLiteral("-n"),         QStringLiteral("-N01"),
+            QStringLiteral("-Ns10"),      QStringLiteral("-Nc0,0,0"),   QStringLiteral("-Nx10"),
+            QStringLiteral("-Ny10"),      QStringLiteral("-d") + output};
+}
+QStringList entriesOf(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                  QDir::Name);
+}
+} // namespace
+
+// The tool's temporary file never takes a name longer than the output's own.
+void TestHostile::toolSavesUnderAnyName_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("existing");
+    QTest::newRow("255 bytes, new") << QString(251, 'n') + ".pdf" << false;
+    QTest::newRow("255 bytes, replacing") << QString(251, 'r') + ".pdf" << true;
+    QTest::newRow("CJK at 255 bytes") << QString(83, QChar(0x6587)) + "xx.pdf" << false;
+}
+void TestHostile::toolSavesUnderAnyName() {
+    QFETCH(QString, name);
+    QFETCH(bool, existing);
+    QCOMPARE(QFile::encodeName(name).size(), 255);
+    QTemporaryDir inputs, outputs;
+    const QString input = inputs.filePath(QStringLiteral("in.pdf"));
+    WriteBlankPdf(input, 2);
+    const QString output = outputs.filePath(name);
+    if (existing)
+        WriteBytes(output, "old");
+    QProcess tool;
+    tool.start(toolPath(), toolArguments(input, output));
+    QVERIFY(tool.waitForFinished(60000));
+    QVERIFY2(tool.exitCode() == 0, tool.readAllStandardError().constData());
+    int status = -1;
+    runTool(QStringLiteral("qpdf"), {QStringLiteral("--check"), output}, &status);
+    QCOMPARE(status, 0);
+    QCOMPARE(entriesOf(outputs.path()), QStringList{name});
+}
+
+// kill -9 while the tool writes its copy leaves the old output (or none) and nothing else.
+void TestHostile::killedToolLeavesNoPartialCopy() {
+    QTemporaryDir inputs, outputs;
+    const QString input = inputs.filePath(QStringLiteral("big.pdf"));
+    {
+        // One page with a large image: the tool copies its bytes as they are, which takes a while.
+        constexpr qsizetype kImageBytes = qsizetype(256) << 20;
+        QFile f(input);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QList<qint64> offsets;
+        auto object = [&](const QByteArray& body) {
+            offsets.append(f.pos());
+            f.write(QByteArray::number(offsets.size()) + " 0 obj\n" + body + "\nendobj\n");
+        };
+        f.write("%PDF-1.4\n");
+        object("<< /Type /Catalog /Pages 2 0 R >>");
+        object("<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+        object("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /XObject << /Im 5 0 R >> "
+               ">> /Contents 4 0 R >>");
+        object("<< /Length 26 >>\nstream\nq 612 0 0 792 0 0 cm /Im Do Q\nendstream");
+        offsets.append(f.pos());
+        f.write("5 0 obj\n<< /Type /XObject /Subtype /Image /Width 8192 /Height 10923 /ColorSpace /DeviceRGB "
+                "/BitsPerComponent 8 /Length " +
+                QByteArray::number(kImageBytes) + " >>\nstream\n");
+        const QByteArray chunk(1 << 20, '\x7f');
+        for (qsizetype written = 0; written < kImageBytes; written += chunk.size())
+            f.write(chunk);
+        f.write("\nendstream\nendobj\n");
+        const qint64 xref = f.pos();
+        f.write("xref\n0 6\n0000000000 65535 f \n");
+        for (qint64 offset : offsets)
+            f.write(QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n");
+        f.write("trailer\n<< /Size 6 /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n");
+    }
+    const QString output = outputs.filePath(QStringLiteral("out.pdf"));
+    WriteBytes(output, "old");
+    QProcess tool;
+    tool.start(toolPath(), toolArguments(input, output));
+    QVERIFY(tool.waitForStarted());
+    const QByteArray fds = "/proc/" + QByteArray::number(tool.processId()) + "/fd/";
+    const QByteArray folder = QFile::encodeName(outputs.path()) + '/';
+    // Caught while it writes: a file of the output folder, open and already holding some bytes.
+    auto writing = [&] {
+        for (const QString& fd : QDir(QFile::decodeName(fds)).entryList(QDir::AllEntries | QDir::System)) {
+            const QByteArray where = fds + QFile::encodeName(fd);
+            char target[4096];
+            const ssize_t n = ::readlink(where.constData(), target, sizeof target);
+            struct stat st {};
+            if (n > 0 && QByteArray(target, n).startsWith(folder) && ::stat(where.constData(), &st) == 0 &&
+                S_ISREG(st.st_mode) && st.st_size > 0 && QByteArray(target, n) != QFile::encodeName(output))
+                return true;
+        }
+        return false;
+    };
+    QElapsedTimer waited;
+    waited.start();
+    while (!writing() && tool.state() == QProcess::Running && waited.elapsed() < 60000)
+        tool.waitForFinished(1);
+    QVERIFY2(tool.state() == QProcess::Running, "the tool ended before it was seen writing");
+    tool.kill(); // SIGKILL
+    QVERIFY(tool.waitForFinished(10000));
+    QCOMPARE(entriesOf(outputs.path()), QStringList{QStringLiteral("out.pdf")});
+    QCOMPARE(ReadBytes(output), QByteArray("old"));
 }
 
 QTEST_MAIN(TestHostile)
