@@ -190,6 +190,7 @@ void TestHostile::hostileInputsThroughARealRun() {
         QStringLiteral("\u00dcbersicht \u6587\u66f8 \u2713.pdf"),
         QStringLiteral("<i>tag<br> ^|>.pdf"),
         QStringLiteral("x.pdf/inside.pdf"),
+        QString(83, QChar(0x6587)) + QStringLiteral("xx.pdf"),
     };
     for (const QString& name : names)
         WriteBlankPdf(in + QLatin1Char('/') + name, 2);
