@@ -1,9 +1,10 @@
 #include "sys/FileUtils.h"
 
+#include "sys/PendingCopy.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QStandardPaths>
 
 #include <cerrno>
@@ -11,7 +12,6 @@
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <utility>
 
 namespace {
 QByteArray native(const QString& path) {
@@ -61,88 +61,6 @@ bool copyContents(int from, int to) {
             return false;
     }
 }
-
-// A copy being written into a folder. Where the file system allows, the file has no name at all
-// until it is complete (O_TMPFILE), so a copy cut short by anything, kill -9 included, leaves nothing
-// behind. Elsewhere it is written under a short temporary name of its own, removed on failure. The
-// temporary names never grow with the destination's name: every name the file system accepts can be
-// a destination.
-class PendingCopy {
-public:
-    explicit PendingCopy(QByteArray folder)
-        : folder_(std::move(folder)) {
-        if (!folder_.endsWith('/'))
-            folder_ += '/';
-        fd_ = ::open(folder_.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-        if (fd_ >= 0)
-            return;
-        QByteArray pattern = folder_ + ".numbrel-XXXXXX";
-        fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
-        if (fd_ >= 0)
-            name_ = pattern;
-    }
-    ~PendingCopy() {
-        if (fd_ >= 0)
-            ::close(fd_);
-        if (!name_.isEmpty())
-            ::unlink(name_.constData());
-    }
-    PendingCopy(const PendingCopy&) = delete;
-    PendingCopy& operator=(const PendingCopy&) = delete;
-
-    bool isOpen() const { return fd_ >= 0; }
-    int fd() const { return fd_; }
-
-    // Gives the file its mode and puts it on the disk, before any name can show it.
-    bool complete(mode_t mode) { return ::fchmod(fd_, mode) == 0 && ::fsync(fd_) == 0; }
-
-    // Puts the complete copy in target's place: the old file or the new one is there at every moment.
-    bool publishAs(const QByteArray& target) {
-        if (name_.isEmpty()) {
-            // Still unnamed: a destination that doesn't exist yet takes the file as it is.
-            if (linkUnnamed(target))
-                return ::close(std::exchange(fd_, -1)) == 0;
-            if (errno != EEXIST || !linkUnnamedUnderShortName())
-                return false;
-        }
-        // The destination exists: only a rename replaces it without a moment of absence.
-        if (::close(std::exchange(fd_, -1)) != 0 || ::rename(name_.constData(), target.constData()) != 0)
-            return false;
-        name_.clear();
-        return true;
-    }
-
-private:
-    // Names the unnamed file; fails with EEXIST when something has that name already.
-    bool linkUnnamed(const QByteArray& name) const {
-        const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd_);
-        if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) == 0)
-            return true;
-        if (errno != ENOENT) // no /proc: the descriptor itself can be named by those allowed to
-            return false;
-        return ::linkat(fd_, "", AT_FDCWD, name.constData(), AT_EMPTY_PATH) == 0;
-    }
-
-    bool linkUnnamedUnderShortName() {
-        static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            QByteArray name = folder_ + ".numbrel-";
-            for (int k = 0; k < 6; ++k)
-                name += letters[QRandomGenerator::global()->bounded(int(sizeof letters - 1))];
-            if (linkUnnamed(name)) {
-                name_ = name;
-                return true;
-            }
-            if (errno != EEXIST)
-                return false;
-        }
-        return false;
-    }
-
-    QByteArray folder_;
-    QByteArray name_; // the file's temporary name while it has one
-    int fd_ = -1;
-};
 } // namespace
 
 int FileAttributes(const QString& path) {
