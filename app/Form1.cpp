@@ -92,7 +92,8 @@ Form1::Form1(Prompts& prompts, QWidget* parent)
     options_->setFontColor(0); // the swatch starts black
     services_ =
         std::make_unique<Services>(Services{this, prompts_, busy_, *files_, *options_, *ProgressBar1});
-    ListView1->setBusyTest([this] { return busy_.isBusy(); });
+    busy_.setRowsLockedTest(&NumberingRunUnderWay);
+    ListView1->setBusyTest([this] { return busy_.rowsLocked(); });
     ListView1->setDropHandler([this](const QStringList& paths) { DropOnList(paths); });
     connectOptionFields();
 }
@@ -243,16 +244,29 @@ void Form1::Form_Load() {
         g.step(108, [&] { handPointer_ = loadCursorFile(cursorFile); });
     g.step(128, [&] { ListView1->setHeaderLabels({QStringLiteral("PDF File(s)")}); });
     g.step(130, [&] { ListView1->header()->resizeSection(0, 7200 / 15); });
-    g.step(132, [&] { Text1->setText(ReadSetting(QStringLiteral("First Number"), QStringLiteral("1"))); });
-    g.step(134, [&] { Text2->setText(ReadSetting(QStringLiteral("Left Margin"), QStringLiteral("10"))); });
-    g.step(136, [&] { Text3->setText(ReadSetting(QStringLiteral("Bottom Margin"), QStringLiteral("10"))); });
-    g.step(138, [&] { Text4->setText(ReadSetting(QStringLiteral("Font Size"), QStringLiteral("10"))); });
+    // A store that can't be read is reported at the first step that reads it; the steps after it
+    // take their defaults without a box of their own.
+    bool storeRefused = false;
+    auto stored = [&](const QString& key, const QString& defaultValue) {
+        if (storeRefused)
+            return defaultValue;
+        try {
+            return ReadSetting(key, defaultValue);
+        } catch (const SettingsError&) {
+            storeRefused = true;
+            throw;
+        }
+    };
+    g.step(132, [&] { Text1->setText(stored(QStringLiteral("First Number"), QStringLiteral("1"))); });
+    g.step(134, [&] { Text2->setText(stored(QStringLiteral("Left Margin"), QStringLiteral("10"))); });
+    g.step(136, [&] { Text3->setText(stored(QStringLiteral("Bottom Margin"), QStringLiteral("10"))); });
+    g.step(138, [&] { Text4->setText(stored(QStringLiteral("Font Size"), QStringLiteral("10"))); });
     g.step(140, [&] {
-        options_->setFontColor(ToColorValue(ReadSetting(QStringLiteral("Font Color"), QStringLiteral("0"))));
+        options_->setFontColor(ToColorValue(stored(QStringLiteral("Font Color"), QStringLiteral("0"))));
     });
     g.step(142, [&] {
         const QString desktop = GetDesktopFolder(); // worked out first, even when a folder is stored
-        Text5->setText(ReadSetting(QStringLiteral("Text5"), desktop));
+        Text5->setText(stored(QStringLiteral("Text5"), desktop));
     });
 }
 
@@ -309,13 +323,16 @@ void Form1::closeEvent(QCloseEvent* event) {
 }
 
 void Form1::runCommand(const std::function<void()>& command) {
+    // A command started while another lets events through ends its own busy claim, not the other's.
+    const BusyState::Scope busyScope(busy_);
     ++commandsUnderWay_;
     command();
     --commandsUnderWay_;
 }
 
+// A drop of a folder tree is a long command like any other: closing the window meanwhile ends it.
 void Form1::DropOnList(const QStringList& paths) {
-    DropPaths(*services_, paths);
+    runCommand([&] { DropPaths(*services_, paths); });
 }
 
 void Form1::PushButton1_Click() {

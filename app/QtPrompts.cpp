@@ -5,6 +5,7 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QUrl>
 
@@ -23,6 +24,8 @@ QWidget* activeOwner() {
 int QtPrompts::messageBox(const QString& text, const QString& caption, int style) {
     QMessageBox box(activeOwner());
     box.setWindowTitle(caption);
+    // Texts carry paths and descriptions from outside, which may look like markup ("<b>" in a name).
+    box.setTextFormat(Qt::PlainText);
     box.setText(displayText(text));
     box.setIcon((style & Exclamation) == Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon);
     if ((style & 7) == YesNo) {
@@ -35,10 +38,13 @@ int QtPrompts::messageBox(const QString& text, const QString& caption, int style
 }
 
 QString QtPrompts::inputBox(const QString& prompt, const QString& caption, const QString& preset) {
-    bool ok = false;
-    const QString answer =
-        QInputDialog::getText(activeOwner(), caption, displayText(prompt), QLineEdit::Normal, preset, &ok);
-    return ok ? answer : QString();
+    QInputDialog dialog(activeOwner());
+    dialog.setWindowTitle(caption);
+    dialog.setLabelText(displayText(prompt));
+    dialog.setTextValue(preset);
+    for (QLabel* label : dialog.findChildren<QLabel*>())
+        label->setTextFormat(Qt::PlainText);
+    return dialog.exec() == QDialog::Accepted ? dialog.textValue() : QString();
 }
 
 std::optional<QColor> QtPrompts::chooseColor(QWidget* owner) {

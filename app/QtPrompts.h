@@ -1,7 +1,8 @@
 #pragma once
 #include "app/Prompts.h"
 
-// The real dialogs. CR, LF and CR LF in texts are shown as line breaks.
+// The real dialogs. CR, LF and CR LF in texts are shown as line breaks; every text is shown as plain
+// text, whatever markup it seems to hold.
 class QtPrompts : public Prompts {
 public:
     int messageBox(const QString& text, const QString& caption, int style) override;

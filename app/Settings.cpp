@@ -1,6 +1,13 @@
 #include "app/Settings.h"
 
+#include <QFile>
 #include <QSettings>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 // The store's section is the file name "Numbrel" under the organisation folder "Quillane". A fresh
@@ -9,10 +16,34 @@ namespace {
 QSettings store() {
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, "Quillane", "Numbrel");
 }
+
+// QSettings takes a file it may not read for an empty store: every read would quietly give the
+// default, and the next write would replace everything stored with that one key. A store that is
+// there but can't be read is refused instead, for reads and writes alike. A missing one is a store
+// without keys.
+void requireReadableStore(const QString& fileName) {
+    const QByteArray path = QFile::encodeName(fileName);
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0 && (errno == ENOENT || errno == ENOTDIR))
+        return;
+    std::string problem;
+    if (fd < 0) {
+        problem = std::strerror(errno);
+    } else {
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+            problem = "it is not a file";
+        ::close(fd);
+    }
+    if (!problem.empty())
+        throw SettingsError("The settings file " + path.toStdString() + " cannot be read (" + problem +
+                            "): the options start from their defaults, and changes are not saved.");
+}
 } // namespace
 
 QString ReadSetting(const QString& key, const QString& defaultValue) {
     const QSettings s = store();
+    requireReadableStore(s.fileName());
     if (!s.contains(key))
         return defaultValue;
     return s.value(key).toString();
@@ -20,6 +51,7 @@ QString ReadSetting(const QString& key, const QString& defaultValue) {
 
 void WriteSetting(const QString& key, const QString& value) {
     QSettings s = store();
+    requireReadableStore(s.fileName());
     s.setValue(key, value);
     s.sync();
     if (s.status() != QSettings::NoError)

@@ -11,8 +11,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Throws SettingsError when the store is there but can't be read.
 QString ReadSetting(const QString& key, const QString& defaultValue);
-// Throws SettingsError when the store refuses the write.
+// Throws SettingsError when the store refuses the write, or can't be read (a write would then replace
+// everything stored with this one key).
 void WriteSetting(const QString& key, const QString& value);
 // Where the store lives (for messages and tests).
 QString SettingsFilePath();

@@ -6,7 +6,7 @@ struct Services;
 
 // "Add PDF File(s)": pick files in the file-open dialog and append them.
 void AddFilesByDialog(Services& s);
-// "Clear List": remove every row unless the window is busy.
+// "Clear List": remove every row unless the window is busy or a run reads the rows.
 void ClearList(Services& s);
 // "Load Sample/Example Files": append the bundled samples and offer to show their folder.
 void LoadSampleFiles(Services& s);

@@ -11,7 +11,7 @@ class FileListView : public QTreeWidget {
 public:
     explicit FileListView(QWidget* parent = nullptr);
 
-    // Set by the main window: whether a long command runs (removals are refused then).
+    // Set by the main window: whether rows must stay as they are (moves and removals are refused).
     void setBusyTest(std::function<bool()> isBusy) { isBusy_ = std::move(isBusy); }
     // Set by the main window: what a drop of local paths does.
     void setDropHandler(std::function<void(const QStringList&)> onDrop) { onDrop_ = std::move(onDrop); }

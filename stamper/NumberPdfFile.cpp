@@ -28,11 +28,6 @@ std::string folderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-std::string nameOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // The temporary file being written, for RemovePendingOutput (a signal handler may only read it).
 char pendingOutput[4096];
 
@@ -42,35 +37,43 @@ void setPending(const std::string& path) {
         std::memcpy(pendingOutput, path.c_str(), path.size() + 1);
 }
 
-// A file in OUT's folder that is removed unless it was renamed into place. It is also where the
-// writer's bytes go: gathered into large writes, with the disk set to work on each few megabytes as
-// they are done, so the sync before the rename finds little left to wait for.
+// The numbered copy while it is written, in OUT's folder. Where the file system allows it has no
+// name until it is complete (O_TMPFILE), so a run cut short, even by kill -9, leaves nothing; elsewhere
+// it has a short temporary name of its own (never one grown from OUT's name, which may already be as
+// long as names can be), removed unless the copy was put in place. It is also where the writer's bytes
+// go: gathered into large writes, with the disk set to work on each few megabytes as they are done, so
+// the sync before the copy is named finds little left to wait for.
 class TemporaryOutput : public Pipeline {
 public:
     explicit TemporaryOutput(const std::string& target)
-        : Pipeline("numbered copy", nullptr) {
-        std::string pattern = folderOf(target) + "/." + nameOf(target) + ".XXXXXX";
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back('\0');
-        fd_ = mkostemp(buf.data(), O_CLOEXEC);
-        if (fd_ < 0)
-            throw StampError("cannot write in the folder of " + target + ": " + std::strerror(errno));
-        path_ = buf.data();
-        setPending(path_);
+        : Pipeline("numbered copy", nullptr)
+        , folder_(folderOf(target)) {
         mode_t mask = umask(0);
         umask(mask);
-        fchmod(fd_, 0666 & ~mask);
+        fd_ = open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666 & ~mask);
+        if (fd_ < 0) {
+            std::string pattern = folder_ + "/.numbrel-XXXXXX";
+            std::vector<char> buf(pattern.begin(), pattern.end());
+            buf.push_back('\0');
+            fd_ = mkostemp(buf.data(), O_CLOEXEC);
+            if (fd_ < 0)
+                throw StampError("cannot write in the folder of " + target + ": " + std::strerror(errno));
+            name_ = buf.data();
+            setPending(name_);
+            fchmod(fd_, 0666 & ~mask);
+        }
         buffer_.resize(kBufferSize);
     }
     ~TemporaryOutput() override {
         if (fd_ >= 0)
             close(fd_);
-        if (!committed_)
-            unlink(path_.c_str());
+        if (!name_.empty())
+            unlink(name_.c_str());
         setPending("");
     }
 
-    const std::string& path() const { return path_; }
+    // Where the copy can be read back before it is put in place.
+    std::string path() const { return name_.empty() ? "/proc/self/fd/" + std::to_string(fd_) : name_; }
 
     void write(unsigned char const* data, size_t len) override {
         if (failed_)
@@ -85,21 +88,27 @@ public:
     }
     void finish() override { flush(); }
 
-    // Puts everything on the disk and closes; nothing may be written after.
+    // Puts everything on the disk; nothing may be written after.
     void commit() {
         flush();
         if (failed_)
             throw StampError(failure_);
-        bool ok = fsync(fd_) == 0;
-        ok = close(fd_) == 0 && ok;
-        fd_ = -1;
-        if (!ok)
-            throw StampError("cannot write " + path_ + ": " + std::strerror(errno));
+        if (fsync(fd_) != 0)
+            throw StampError("cannot write the numbered copy: " + std::string(std::strerror(errno)));
     }
+    // Puts the complete copy in target's place: the old file or the new one is there at every moment.
     void renameTo(const std::string& target) {
-        if (std::rename(path_.c_str(), target.c_str()) != 0)
+        if (name_.empty()) {
+            // Still unnamed: a target that doesn't exist yet takes the file as it is.
+            if (linkUnnamed(target))
+                return closeFile();
+            if (errno != EEXIST || !linkUnnamedUnderShortName())
+                throw StampError("cannot replace " + target + ": " + std::strerror(errno));
+        }
+        closeFile();
+        if (std::rename(name_.c_str(), target.c_str()) != 0)
             throw StampError("cannot replace " + target + ": " + std::strerror(errno));
-        committed_ = true;
+        name_.clear();
         setPending("");
     }
 
@@ -122,7 +131,8 @@ private:
                 continue;
             if (n <= 0) {
                 failed_ = true;
-                failure_ = "cannot write " + path_ + ": " + std::strerror(n < 0 ? errno : ENOSPC);
+                failure_ =
+                    std::string("cannot write the numbered copy: ") + std::strerror(n < 0 ? errno : ENOSPC);
                 return;
             }
             data += n;
@@ -135,9 +145,43 @@ private:
         }
     }
 
-    std::string path_;
+    bool linkUnnamed(const std::string& name) const {
+        const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+        if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+            return true;
+        if (errno != ENOENT) // without /proc, the descriptor itself can be named by those allowed to
+            return false;
+        return linkat(fd_, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0;
+    }
+    bool linkUnnamedUnderShortName() {
+        static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+        unsigned seed = unsigned(getpid()) * 2654435761u ^ unsigned(fd_);
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string name = folder_ + "/.numbrel-";
+            for (int k = 0; k < 6; ++k) {
+                seed = seed * 1103515245u + 12345u + unsigned(attempt);
+                name += letters[(seed >> 16) % (sizeof letters - 1)];
+            }
+            if (linkUnnamed(name)) {
+                name_ = name;
+                setPending(name_);
+                return true;
+            }
+            if (errno != EEXIST)
+                return false;
+        }
+        return false;
+    }
+    void closeFile() {
+        const int fd = fd_;
+        fd_ = -1;
+        if (close(fd) != 0)
+            throw StampError("cannot write the numbered copy: " + std::string(std::strerror(errno)));
+    }
+
+    std::string folder_;
+    std::string name_; // the copy's temporary name while it has one
     int fd_ = -1;
-    bool committed_ = false;
     std::vector<unsigned char> buffer_;
     size_t used_ = 0;
     bool failed_ = false;

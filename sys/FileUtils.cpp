@@ -1,5 +1,7 @@
 #include "sys/FileUtils.h"
 
+#include "sys/PendingCopy.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -128,14 +130,9 @@ bool IsOpenableFile(const QString& path) {
 
 void DeleteFileQuietly(const QString& path) {
     QCoreApplication::processEvents();
-    auto removeOne = [](const QString& file) {
-        if (IsFolder(file))
-            return;
-        if (::unlink(native(file)) == 0 || errno == ENOENT)
-            return;
-        ::chmod(native(file), S_IRUSR | S_IWUSR);
-        ::unlink(native(file));
-    };
+    // On Linux a file's own mode never stands in the way of its removal; only the folder's does. So
+    // there is nothing to retry, and no mode is ever changed (a chmod would follow a link to its target).
+    auto removeOne = [](const QString& file) { ::unlink(native(file)); };
     const QString name = GetFileNamePart(path);
     if (!hasWildcard(name)) {
         if (!path.isEmpty())
@@ -176,13 +173,6 @@ bool CopyFileOverwrite(const QString& source, const QString& destination) {
     QString folder = GetFolderPart(target);
     if (folder.isEmpty())
         folder = QStringLiteral("./");
-    QByteArray temporary =
-        native(folder + QStringLiteral(".") + GetFileNamePart(target) + QStringLiteral(".XXXXXX"));
-    const int to = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (to < 0) {
-        ::close(from);
-        return false;
-    }
     // An existing destination keeps its permissions; a new one gets the source's, less the umask.
     struct stat targetStat {};
     mode_t mode = sourceStat.st_mode & 0777;
@@ -193,14 +183,10 @@ bool CopyFileOverwrite(const QString& source, const QString& destination) {
         ::umask(mask);
         mode &= ~mask;
     }
-    const bool copied = copyContents(from, to) && ::fchmod(to, mode) == 0 && ::fsync(to) == 0;
+    PendingCopy copy(native(folder));
+    const bool written = copy.isOpen() && copyContents(from, copy.fd()) && copy.complete(mode);
     ::close(from);
-    const bool closed = ::close(to) == 0;
-    if (!copied || !closed || ::rename(temporary.constData(), native(target)) != 0) {
-        ::unlink(temporary.constData());
-        return false;
-    }
-    return true;
+    return written && copy.publishAs(native(target));
 }
 
 QString CollapseBackslashes(const QString& path) {

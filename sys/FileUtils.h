@@ -29,12 +29,13 @@ QString GetFileNamePart(const QString& path);
 bool IsFolder(const QString& path);
 // True for an existing regular file (links followed) that opens for reading; never blocks.
 bool IsOpenableFile(const QString& path);
-// Deletes a file (a wildcard is allowed in the last part), making it writable if need be.
-// Lets pending window events run first.
+// Deletes a file (a wildcard is allowed in the last part): a plain unlink, which removes a link and
+// never touches its target. Lets pending window events run first.
 void DeleteFileQuietly(const QString& path);
 void CopyFileChecked(const QString& source, const QString& destination);
-// Copies through a temporary file in the destination folder and a rename, so the destination is
-// either the old file or the complete new one. A destination ending in "/" means "into that folder".
+// Copies through a file in the destination folder that gets a name only when complete (then renamed
+// over an existing destination), so the destination is either the old file or the complete new one,
+// and an interrupted copy leaves no partial file. A destination ending in "/" means "into that folder".
 bool CopyFileOverwrite(const QString& source, const QString& destination);
 // One left-to-right pass that halves each "//"; a leading run of "/" becomes exactly one "/".
 QString CollapseBackslashes(const QString& path);

@@ -8,8 +8,14 @@
 #include "sys/FileUtils.h"
 #include "sys/FolderPicker.h"
 
+#include "tests/folders/Unprivileged.h"
+
 #include <QtTest>
+#include <csignal>
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -27,6 +33,41 @@ QByteArray readFile(const QString& path) {
 QStringList entries(const QString& folder) {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
+
+mode_t modeOf(const QString& path) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// True once process pid has a file open in folder that already holds some bytes.
+bool writingInto(pid_t pid, const QString& folder) {
+    const QByteArray fds = "/proc/" + QByteArray::number(pid) + "/fd/";
+    const QByteArray prefix = QFile::encodeName(folder) + '/';
+    DIR* dir = ::opendir(fds.constData());
+    if (!dir)
+        return false;
+    bool found = false;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray where = fds + entry->d_name;
+        char target[4096];
+        const ssize_t n = ::readlink(where.constData(), target, sizeof target);
+        struct stat st {};
+        if (n > 0 && QByteArray(target, n).startsWith(prefix) && ::stat(where.constData(), &st) == 0 &&
+            S_ISREG(st.st_mode) && st.st_size > 0)
+            found = true;
+    }
+    ::closedir(dir);
+    return found;
+}
+
+// Kills and reaps a child process that a failed check left running.
+struct ChildGuard {
+    pid_t pid;
+    ~ChildGuard() {
+        if (pid > 0 && ::kill(pid, SIGKILL) == 0)
+            ::waitpid(pid, nullptr, 0);
+    }
+};
 } // namespace
 
 class TestSys : public QObject {
@@ -212,6 +253,116 @@ private slots:
         QCOMPARE(entries(at("into")), QStringList{"new.pdf"});
         QCOMPARE(entries(at("ow")), (QStringList{"new.pdf", "old.pdf"}));
         QVERIFY(!CopyFileOverwrite(at("ow/new.pdf"), at("missing/x.pdf")));
+    }
+
+    // Temporary names never grow with the destination's: every name the file system takes works.
+    void copyKeepsAnyNameTheFileSystemTakes_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("existing");
+        const QString cjk = QString(81, QChar(0x6587)) + QStringLiteral(".pdf"); // three bytes each
+        QTest::newRow("248 bytes, new") << QString(244, 'a') + ".pdf" << false;
+        QTest::newRow("255 bytes, new") << QString(251, 'b') + ".pdf" << false;
+        QTest::newRow("255 bytes, replacing") << QString(251, 'c') + ".pdf" << true;
+        QTest::newRow("CJK at 247 bytes, replacing") << cjk << true;
+        QTest::newRow("CJK at 255 bytes, new") << QString(83, QChar(0x6587)) + "xx.pdf" << false;
+    }
+    void copyKeepsAnyNameTheFileSystemTakes() {
+        QFETCH(QString, name);
+        QFETCH(bool, existing);
+        QVERIFY(QFile::encodeName(name).size() <= 255);
+        QVERIFY(QFile::encodeName(name).size() >= 247);
+        QTemporaryDir folder;
+        writeFile(at("long-source.pdf"), "%PDF-1.4 new contents");
+        const QString target = folder.filePath(name);
+        if (existing)
+            writeFile(target, "old contents");
+        QVERIFY(CopyFileOverwrite(at("long-source.pdf"), target));
+        QCOMPARE(readFile(target), QByteArray("%PDF-1.4 new contents"));
+        QCOMPARE(entries(folder.path()), QStringList{name});
+    }
+
+    // A copy killed while it is being written leaves the old file (or none) and nothing else.
+    void killedCopyLeavesNoPartialFile_data() {
+        QTest::addColumn<bool>("existing");
+        QTest::newRow("new destination") << false;
+        QTest::newRow("replacing a file") << true;
+    }
+    void killedCopyLeavesNoPartialFile() {
+        QFETCH(bool, existing);
+        QTemporaryDir source, folder;
+        const QString big = source.filePath("big.pdf");
+        {
+            // Sparse: reading it costs nothing, writing the copy takes long enough to be caught.
+            QFile f(big);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QVERIFY(f.resize(qint64(2) << 30));
+        }
+        const QString target = folder.filePath("out.pdf");
+        if (existing)
+            writeFile(target, "old contents");
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0)
+            ::_exit(CopyFileOverwrite(big, target) ? 0 : 1);
+        ChildGuard guard{child};
+        QTRY_VERIFY_WITH_TIMEOUT(writingInto(child, folder.path()), 20000);
+        ::kill(child, SIGKILL);
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        guard.pid = 0;
+        QVERIFY(WIFSIGNALED(status));
+        QCOMPARE(entries(folder.path()), existing ? QStringList{"out.pdf"} : QStringList());
+        if (existing)
+            QCOMPARE(readFile(target), QByteArray("old contents"));
+    }
+
+    // A delete is an unlink and nothing else: no mode is changed, least of all through a link.
+    void deleteNeverChangesModes_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("folderWritable");
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("link to a file elsewhere, folder not ours") << "link.pdf" << false << false;
+        QTest::newRow("read-only file, folder not ours") << "own.pdf" << false << false;
+        QTest::newRow("link to a file elsewhere") << "link.pdf" << true << true;
+        QTest::newRow("read-only file") << "own.pdf" << true << true;
+        QTest::newRow("by wildcard, folder not ours") << "*.pdf" << false << false;
+    }
+    void deleteNeverChangesModes() {
+        QFETCH(QString, name);
+        QFETCH(bool, folderWritable);
+        QFETCH(bool, removed);
+        QTemporaryDir elsewhere, base;
+        QFile::setPermissions(base.path(), QFileDevice::Permissions(0x7755));
+        QFile::setPermissions(elsewhere.path(), QFileDevice::Permissions(0x7755));
+        const QString target = elsewhere.filePath("target.pdf");
+        const QString folder = base.filePath("f");
+        QVERIFY(QDir().mkdir(folder));
+        writeFile(target, "the target");
+        writeFile(folder + "/own.pdf", "own");
+        QVERIFY(QFile::link(target, folder + "/link.pdf"));
+        // As root the files belong to "nobody", whom the test becomes; the folder stays root's.
+        const bool asRoot = ::geteuid() == 0;
+        for (const QString& path : {target, folder + "/own.pdf"}) {
+            ::chmod(QFile::encodeName(path).constData(), 0444);
+            if (asRoot)
+                QCOMPARE(::chown(QFile::encodeName(path).constData(), Unprivileged::kNobody, -1), 0);
+        }
+        if (folderWritable && asRoot)
+            QCOMPARE(::chown(QFile::encodeName(folder).constData(), Unprivileged::kNobody, -1), 0);
+        ::chmod(QFile::encodeName(folder).constData(), folderWritable ? 0755 : 0555);
+        {
+            const Unprivileged nobody;
+            DeleteFileQuietly(folder + "/" + name);
+        }
+        QCOMPARE(modeOf(target), mode_t(0444));
+        QCOMPARE(readFile(target), QByteArray("the target"));
+        if (name != "link.pdf")
+            QCOMPARE(PathExists(folder + "/own.pdf"), !removed);
+        if (name != "own.pdf")
+            QCOMPARE(QFileInfo(folder + "/link.pdf").isSymLink(), !removed);
+        if (PathExists(folder + "/own.pdf"))
+            QCOMPARE(modeOf(folder + "/own.pdf"), mode_t(0444));
+        ::chmod(QFile::encodeName(folder).constData(), 0755);
     }
 
     void wildcards_data() {

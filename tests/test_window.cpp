@@ -5,15 +5,21 @@
 #include "app/ErrorReport.h"
 #include "app/Form1.h"
 #include "app/ProgressBar.h"
+#include "app/QtPrompts.h"
 #include "sys/FileUtils.h"
+#include "tests/folders/Unprivileged.h"
 
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QtTest>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 const QString kLoadTag = "Numbrel2021/08/31.Form1.Form_Load";
@@ -58,6 +64,7 @@ class TestWindow : public QObject {
 
 private slots:
     void init() {
+        QDir().rmdir(home_.settingsFile()); // a folder in the store's place, left by a failed check
         home_.clearSettings();
         OverrideProgramFolder(BuiltProgramFolder());
     }
@@ -414,14 +421,23 @@ private slots:
     }
 
     void failingStepShowsTheBoxAndCarriesOn() {
-        // The store refuses the write of step 104; the folder is still shown (step 106).
+        // The store reads but refuses the write of step 104; the folder is still shown (step 106).
+        // Root writes anything, so the click is made as "nobody", to whom the store is read-only.
         ScriptedPrompts prompts;
         auto w = start(prompts);
-        QVERIFY(QFile::remove(home_.settingsFile()));
-        QVERIFY(QDir().mkpath(home_.settingsFile()));
+        const QString storeFolder = home_.path() + "/.config/Quillane";
+        const bool asRoot = ::geteuid() == 0;
+        for (const QString& folder : {home_.path(), home_.path() + "/.config", storeFolder})
+            ::chmod(QFile::encodeName(folder).constData(), 0755);
+        ::chmod(QFile::encodeName(storeFolder).constData(), asRoot ? 0755 : 0555);
+        ::chmod(QFile::encodeName(home_.settingsFile()).constData(), asRoot ? 0644 : 0444);
         prompts.folders.enqueue("/data/z");
-        QTest::mouseClick(w->findChild<QPushButton*>("PushButton7"), Qt::LeftButton);
-        QVERIFY(QDir().rmdir(home_.settingsFile()));
+        {
+            const Unprivileged nobody;
+            QTest::mouseClick(w->findChild<QPushButton*>("PushButton7"), Qt::LeftButton);
+        }
+        ::chmod(QFile::encodeName(storeFolder).constData(), 0700);
+        ::chmod(QFile::encodeName(home_.settingsFile()).constData(), 0600);
         const QStringList boxes = prompts.messages();
         QCOMPARE(boxes.size(), 1);
         QVERIFY(boxes.at(0).endsWith("\r\nin Numbrel2021/08/31.Form1.PushButton7_Click at line 104\r\r"
@@ -429,6 +445,7 @@ private slots:
         QCOMPARE(w->findChild<QLineEdit*>("Text5")->text(), QString("/data/z/"));
 
         // The colour's store write fails at 104 as well; the swatch already shows the choice.
+        QVERIFY(QFile::remove(home_.settingsFile()));
         QVERIFY(QDir().mkpath(home_.settingsFile()));
         prompts.colours.enqueue(QColor(255, 0, 0));
         QTest::mouseClick(w->findChild<QPushButton*>("PushButton4"), Qt::LeftButton);
@@ -436,6 +453,103 @@ private slots:
         QCOMPARE(prompts.messages().size(), 2);
         QVERIFY(prompts.messages().at(1).contains("PushButton4_Click at line 104\r\r"));
         QCOMPARE(swatchColour(*w), QColor(255, 0, 0));
+    }
+
+    // A store that is there but can't be read is told once, at the first step that reads it; the
+    // window starts with the defaults, and the store is left exactly as it was.
+    void unreadableStoreIsReportedOnce_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("mode 000") << "mode 000"
+                                  << "Permission denied";
+        QTest::newRow("another owner's file") << "other owner"
+                                              << "Permission denied";
+        QTest::newRow("write-only") << "write-only"
+                                    << "Permission denied";
+        QTest::newRow("a folder in its place") << "folder"
+                                               << "it is not a file";
+    }
+    void unreadableStoreIsReportedOnce() {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        const QByteArray file = QFile::encodeName(home_.settingsFile());
+        const QByteArray contents = "[General]\nFirst Number=7\nFont Size=22\nText5=/stored/out/\n";
+        if (kind == "folder") {
+            QVERIFY(QDir().mkpath(home_.settingsFile()));
+        } else {
+            QVERIFY(QDir().mkpath(home_.path() + "/.config/Quillane"));
+            QFile f(home_.settingsFile());
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(contents);
+        }
+        // Root reads any file: the window starts as "nobody", to whom only the file's mode refuses.
+        const bool asRoot = ::geteuid() == 0;
+        for (const QString& folder :
+             {home_.path(), home_.path() + "/.config", home_.path() + "/.config/Quillane"})
+            ::chmod(QFile::encodeName(folder).constData(), asRoot ? 0755 : 0700);
+        const uid_t owner = asRoot && kind != "other owner" ? Unprivileged::kNobody : ::geteuid();
+        if (kind != "folder") {
+            QCOMPARE(::chown(file.constData(), owner, -1), 0);
+            ::chmod(file.constData(), kind == "mode 000" ? 0 : kind == "write-only" ? 0200 : 0600);
+        }
+        if (kind == "other owner" && !asRoot)
+            QSKIP("another owner's file needs root to set up");
+        ScriptedPrompts prompts;
+        std::unique_ptr<Form1> w;
+        {
+            const Unprivileged nobody;
+            w = start(prompts);
+            QTest::keyClicks(w->findChild<QLineEdit*>("Text1"), "5"); // a later edit
+        }
+        const QString description = "The settings file " + home_.settingsFile() + " cannot be read (" +
+                                    reason +
+                                    "): the options start from their defaults, and changes are not saved.";
+        QCOMPARE(prompts.messages(), QStringList{ErrorReportText(kLoadTag, description, 132)});
+        QCOMPARE(prompts.shown.at(0).caption, QString("Application Error"));
+        QCOMPARE(w->findChild<QLineEdit*>("Text1")->text(), QString("15"));
+        QCOMPARE(w->findChild<QLineEdit*>("Text4")->text(), QString("10"));
+        QCOMPARE(w->findChild<QLineEdit*>("Text5")->text(), home_.desktop());
+        if (kind == "folder") {
+            QVERIFY(IsFolder(home_.settingsFile()));
+            QVERIFY(QDir().rmdir(home_.settingsFile()));
+        } else {
+            ::chmod(file.constData(), 0600);
+            QFile f(home_.settingsFile());
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), contents); // nothing written over what the store holds
+        }
+    }
+
+    // Texts shown in the real boxes are plain text: a path holding markup shows as typed.
+    void boxesShowPlainText_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("error report box") << "message";
+        QTest::newRow("input box prompt") << "input";
+    }
+    void boxesShowPlainText() {
+        QFETCH(QString, kind);
+        const QString path = "/data/<b>bold</b> & <i>x</i>/<img src=a.png>.pdf";
+        const QString description = "Permission denied: " + path;
+        QString shownText;
+        Qt::TextFormat shownFormat = Qt::RichText;
+        QTimer::singleShot(0, [&] {
+            QWidget* box = QApplication::activeModalWidget();
+            QVERIFY(box);
+            for (QLabel* label : box->findChildren<QLabel*>())
+                if (label->text().contains("bold")) {
+                    shownText = label->text();
+                    shownFormat = label->textFormat();
+                }
+            if (auto* dialog = qobject_cast<QDialog*>(box))
+                dialog->reject();
+        });
+        QtPrompts prompts;
+        if (kind == "message")
+            ReportError(prompts, kLoadTag, description, 132);
+        else
+            prompts.inputBox(description, "Numbrel", "pdf");
+        QCOMPARE(shownFormat, Qt::PlainText);
+        QVERIFY(shownText.startsWith(description));
     }
 
     void closingDuringACommandEndsTheProgram() {

@@ -113,6 +113,7 @@ private slots:
     void dropIsRefused_data();
     void dropIsRefused();
     void unreadableDroppedFolderIsSkipped();
+    void closingDuringAFolderDropEndsTheProgram();
 };
 
 void TestAddFolder::extensionPrompt() {
@@ -323,6 +324,22 @@ void TestAddFolder::unreadableDroppedFolderIsSkipped() {
     QCOMPARE(t.rel(win.rows()).mid(0, 1), QStringList{"G/pic.png"});
     compareRows(t, win.rows().mid(1), QStringList{"G/g.pdf", "G/pic.png"});
     QCOMPARE(win.prompts.shown.size(), 0);
+}
+
+void TestAddFolder::closingDuringAFolderDropEndsTheProgram() {
+    TempTree t;
+    fill(t);
+    Window win;
+    int quits = 0;
+    win.w.setQuitAction([&] { ++quits; });
+    std::unique_ptr<QMimeData> data(filesData(t.abs(QStringList{"F"})));
+    // The scan lets window events through as it goes; the close arrives among them.
+    QTimer::singleShot(0, &win.w, [&] { win.w.close(); });
+    QVERIFY(win.drop(*data));
+    QCOMPARE(quits, 1);
+    win.w.show();
+    win.w.close(); // an idle window just closes
+    QCOMPARE(quits, 1);
 }
 
 QTEST_MAIN(TestAddFolder)
