@@ -1,6 +1,7 @@
 #include "RunFixture.h"
 
 #include "app/ProgressBar.h"
+#include "app/Settings.h"
 #include "filelist/FileList.h"
 #include "sys/FileUtils.h"
 
@@ -65,7 +66,8 @@ StandInFolders::StandInFolders()
 StandInFolders::~StandInFolders() {
     OverrideProgramFolder(BuiltProgramFolder());
     qputenv("TEMP", oldTemp_);
-    for (const char* name : {"STANDIN_LOG", "STANDIN_CAPTURE", "STANDIN_SLEEP_MS", "STANDIN_EXIT"})
+    for (const char* name :
+         {"STANDIN_LOG", "STANDIN_CAPTURE", "STANDIN_SLEEP_MS", "STANDIN_EXIT", "STANDIN_LINK_OUTPUT"})
         qunsetenv(name);
 }
 
@@ -73,7 +75,9 @@ QStringList StandInFolders::leftInTemp() const {
     return QDir(temp_.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 
-WindowUnderTest::WindowUnderTest(const StandInFolders* folders) {
+WindowUnderTest::WindowUnderTest(const StandInFolders* folders, const QList<QPair<QString, QString>>& stored) {
+    for (const auto& [key, value] : stored)
+        WriteSetting(key, value);
     window_ = std::make_unique<Form1>(prompts_);
     window_->Form_Load();
     if (folders)

@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QPair>
 #include <QString>
 #include <QTemporaryDir>
 #include <memory>
@@ -42,7 +43,9 @@ private:
 class WindowUnderTest {
 public:
     // With folders, the run uses their program folder (TestHome points it at the build's otherwise).
-    explicit WindowUnderTest(const StandInFolders* folders = nullptr);
+    // stored: settings written before the window starts, as a previous session left them.
+    explicit WindowUnderTest(const StandInFolders* folders = nullptr,
+                             const QList<QPair<QString, QString>>& stored = {});
     Form1& window() { return *window_; }
     ScriptedPrompts& prompts() { return prompts_; }
     QString output() const { return output_.path(); }
