@@ -22,7 +22,7 @@ QByteArray ReadBytes(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-void WriteBlankPdf(const QString& path, int pages, const QByteArray& version) {
+void WriteBlankPdf(const QString& path, int pages, const QByteArray& version, const QByteArray& catalogEntries) {
     QByteArray pdf = "%PDF-" + version + "\n%\xE2\xE3\xCF\xD3\n";
     QList<qsizetype> offsets;
     auto object = [&](const QByteArray& body) {
@@ -32,7 +32,7 @@ void WriteBlankPdf(const QString& path, int pages, const QByteArray& version) {
     QByteArray kids;
     for (int p = 0; p < pages; ++p)
         kids += QByteArray::number(3 + 2 * p) + " 0 R ";
-    object("<< /Type /Catalog /Pages 2 0 R >>");
+    object("<< /Type /Catalog /Pages 2 0 R " + catalogEntries + " >>");
     object("<< /Type /Pages /Kids [" + kids + "] /Count " + QByteArray::number(pages) + " >>");
     for (int p = 0; p < pages; ++p) {
         object("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << >> /Contents " +

@@ -13,8 +13,10 @@
 #include <QTemporaryDir>
 #include <memory>
 
-// A valid PDF of blank US Letter pages, with the given header version.
-void WriteBlankPdf(const QString& path, int pages, const QByteArray& version = "1.4");
+// A valid PDF of blank US Letter pages, with the given header version; catalogEntries are added to
+// its catalog dictionary (e.g. an /AcroForm that says the file is signed).
+void WriteBlankPdf(const QString& path, int pages, const QByteArray& version = "1.4",
+                   const QByteArray& catalogEntries = {});
 void WriteBytes(const QString& path, const QByteArray& bytes);
 QByteArray ReadBytes(const QString& path);
 
