@@ -196,8 +196,9 @@ public:
         // A failed step 112 leaves the path empty rather than the previous file's: the file is then
         // unknown, but the box still says that one of the list got no copy.
         if (!entryProblem.isEmpty()) {
-            outcome_.failures.append({QStringLiteral("Entry %1 of the list").arg(i),
-                                      QStringLiteral("its path cannot be read from the list: ") + entryProblem});
+            outcome_.failures.append(
+                {QStringLiteral("Entry %1 of the list").arg(i),
+                 QStringLiteral("its path cannot be read from the list: ") + entryProblem});
             return;
         }
         if (input.isEmpty()) // its row was removed while the run went on
@@ -290,7 +291,8 @@ private:
             return skip(copyProblem);
         if (!IsStillMadeFile(working_, made)) {
             removeWorkingFiles();
-            return skip(QStringLiteral("its working copy in the temporary folder was replaced by another file"));
+            return skip(
+                QStringLiteral("its working copy in the temporary folder was replaced by another file"));
         }
 
         QString tool, arguments, scriptText;

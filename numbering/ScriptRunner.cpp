@@ -113,8 +113,7 @@ int openAction(const QString& verb, const QString& file, const QString& paramete
         arguments.prepend(path);
     }
     auto process = std::make_unique<ChildProcess>();
-    const int error =
-        process->start(program, arguments, folder, launch ? launch->inheritedDescriptor : -1);
+    const int error = process->start(program, arguments, folder, launch ? launch->inheritedDescriptor : -1);
     if (error != 0)
         return codeForErrno(error);
     if (launch)
@@ -216,10 +215,10 @@ int RunAndWait(const QString& command, int* showMode, const QString& folder, Wai
     seen.launched = true;
     seen.showMode = launch.showMode;
 
-    const int status = WaitWhileActive(
-        {[&] { return launch.process ? launch.process->exitStatus() : 0; },
-         [] { QCoreApplication::processEvents(); }, [] { QThread::msleep(kPollMilliseconds); }},
-        seen);
+    const int status = WaitWhileActive({[&] { return launch.process ? launch.process->exitStatus() : 0; },
+                                        [] { QCoreApplication::processEvents(); },
+                                        [] { QThread::msleep(kPollMilliseconds); }},
+                                       seen);
 
     if (launch.process) {
         seen.processEnded = launch.process->hasEnded();

@@ -58,7 +58,7 @@ int RunAndWait(const QString& command, int* showMode, const QString& folder, Wai
 
 // What the wait does, one call each.
 struct WaitSteps {
-    std::function<int()> queryStatus;   // the started process's exit status, kStillActive while it runs
+    std::function<int()> queryStatus;    // the started process's exit status, kStillActive while it runs
     std::function<void()> processEvents; // let pending window events run
     std::function<void()> pause;         // 100 ms
 };

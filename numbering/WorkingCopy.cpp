@@ -51,7 +51,8 @@ MadeFile MakeWorkingCopy(const QString& source, const QString& target) {
     if (in.get() < 0) {
         if (errno == ENOENT)
             throw WorkingCopyError("the file does not exist");
-        throw WorkingCopyError(QStringLiteral("the file cannot be read: %1").arg(errorText(errno)).toStdString());
+        throw WorkingCopyError(
+            QStringLiteral("the file cannot be read: %1").arg(errorText(errno)).toStdString());
     }
     struct stat st {};
     if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode))
@@ -63,11 +64,13 @@ MadeFile MakeWorkingCopy(const QString& source, const QString& target) {
         if (error == EEXIST)
             throw WorkingCopyError("an old working copy in the temporary folder cannot be removed");
         if (isNoRoom(error))
-            throw WorkingCopyError(
-                QStringLiteral("there is no room in the temporary folder %1 (%2)").arg(folder, errorText(error)).toStdString());
-        throw WorkingCopyError(QStringLiteral("its working copy cannot be made in the temporary folder %1 (%2)")
-                                   .arg(folder, errorText(error))
-                                   .toStdString());
+            throw WorkingCopyError(QStringLiteral("there is no room in the temporary folder %1 (%2)")
+                                       .arg(folder, errorText(error))
+                                       .toStdString());
+        throw WorkingCopyError(
+            QStringLiteral("its working copy cannot be made in the temporary folder %1 (%2)")
+                .arg(folder, errorText(error))
+                .toStdString());
     }
     auto fail = [&](const QString& reason) {
         ::close(out.release());
@@ -93,8 +96,9 @@ MadeFile MakeWorkingCopy(const QString& source, const QString& target) {
                 if (isNoRoom(error))
                     throw fail(QStringLiteral("there is no room in the temporary folder %1 (%2)")
                                    .arg(folder, errorText(error)));
-                throw fail(QStringLiteral("its working copy cannot be written in the temporary folder %1 (%2)")
-                               .arg(folder, errorText(error)));
+                throw fail(
+                    QStringLiteral("its working copy cannot be written in the temporary folder %1 (%2)")
+                        .arg(folder, errorText(error)));
             }
             data += written;
             n -= written;
@@ -107,11 +111,13 @@ MadeFile MakeWorkingCopy(const QString& source, const QString& target) {
         const int error = errno;
         ::unlink(to.constData());
         if (isNoRoom(error))
-            throw WorkingCopyError(
-                QStringLiteral("there is no room in the temporary folder %1 (%2)").arg(folder, errorText(error)).toStdString());
-        throw WorkingCopyError(QStringLiteral("its working copy cannot be written in the temporary folder %1 (%2)")
-                                   .arg(folder, errorText(error))
-                                   .toStdString());
+            throw WorkingCopyError(QStringLiteral("there is no room in the temporary folder %1 (%2)")
+                                       .arg(folder, errorText(error))
+                                       .toStdString());
+        throw WorkingCopyError(
+            QStringLiteral("its working copy cannot be written in the temporary folder %1 (%2)")
+                .arg(folder, errorText(error))
+                .toStdString());
     }
     return {made.st_dev, made.st_ino};
 }

@@ -22,7 +22,8 @@ QByteArray ReadBytes(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-void WriteBlankPdf(const QString& path, int pages, const QByteArray& version, const QByteArray& catalogEntries) {
+void WriteBlankPdf(const QString& path, int pages, const QByteArray& version,
+                   const QByteArray& catalogEntries) {
     QByteArray pdf = "%PDF-" + version + "\n%\xE2\xE3\xCF\xD3\n";
     QList<qsizetype> offsets;
     auto object = [&](const QByteArray& body) {
@@ -75,7 +76,8 @@ QStringList StandInFolders::leftInTemp() const {
     return QDir(temp_.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 
-WindowUnderTest::WindowUnderTest(const StandInFolders* folders, const QList<QPair<QString, QString>>& stored) {
+WindowUnderTest::WindowUnderTest(const StandInFolders* folders,
+                                 const QList<QPair<QString, QString>>& stored) {
     for (const auto& [key, value] : stored)
         WriteSetting(key, value);
     window_ = std::make_unique<Form1>(prompts_);

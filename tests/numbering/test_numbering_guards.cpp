@@ -46,7 +46,8 @@ QString settingsKey(const QString& field) {
 // Runs a shell command as the user nobody, as another account on the machine would.
 bool runAsNobody(const QString& command) {
     QProcess p;
-    p.start(QStringLiteral("setpriv"), {"--reuid=65534", "--regid=65534", "--clear-groups", "sh", "-c", command});
+    p.start(QStringLiteral("setpriv"),
+            {"--reuid=65534", "--regid=65534", "--clear-groups", "sh", "-c", command});
     return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
@@ -100,19 +101,25 @@ void TestNumberingGuards::lineBreaksNeverBecomeCommands_data() {
     QTest::addColumn<QByteArray>("arguments");
     // MARK and VICTIM stand for a path the test makes and a folder holding the user's files.
     const QByteArray rest = "|-Ns10|-Nc0,0,0|-Nx10|-Ny10|-dtemp2.pdf";
-    QTest::newRow("pasted 5 CR LF numbers from 5")
-        << "Text1" << "5\r\n" << false << QByteArray("-mtemp1.pdf|-n|-N05" + rest);
+    QTest::newRow("pasted 5 CR LF numbers from 5") << "Text1"
+                                                   << "5\r\n"
+                                                   << false << QByteArray("-mtemp1.pdf|-n|-N05" + rest);
     QTest::newRow("stored first number with a command")
-        << "Text1" << "1\r\n/usr/bin/touch -- MARK" << true
+        << "Text1"
+        << "1\r\n/usr/bin/touch -- MARK" << true
         << QByteArray("-mtemp1.pdf|-n|-N01|/usr/bin/touch|--|MARK" + rest);
     QTest::newRow("pasted left margin 7 LF del")
-        << "Text2" << "7\ndel VICTIM/*" << false
+        << "Text2"
+        << "7\ndel VICTIM/*" << false
         << QByteArray("-mtemp1.pdf|-n|-N01|-Ns10|-Nc0,0,0|-Nx7|del|VICTIM/*|-Ny10|-dtemp2.pdf");
     QTest::newRow("stored bottom margin with a lone CR")
-        << "Text3" << "10\rdel VICTIM/*" << true
+        << "Text3"
+        << "10\rdel VICTIM/*" << true
         << QByteArray("-mtemp1.pdf|-n|-N01|-Ns10|-Nc0,0,0|-Nx10|-Ny10|del|VICTIM/*|-dtemp2.pdf");
     QTest::newRow("stored font size with LF")
-        << "Text4" << "12\n" << true << QByteArray("-mtemp1.pdf|-n|-N01|-Ns12|-Nc0,0,0|-Nx10|-Ny10|-dtemp2.pdf");
+        << "Text4"
+        << "12\n"
+        << true << QByteArray("-mtemp1.pdf|-n|-N01|-Ns12|-Nc0,0,0|-Nx10|-Ny10|-dtemp2.pdf");
     QTest::newRow("stored bottom margin with a line separator")
         << "Text3" << QString::fromUtf8("10\u2028/usr/bin/touch MARK") << true
         << QByteArray("-mtemp1.pdf|-n|-N01|-Ns10|-Nc0,0,0|-Nx10|-Ny10|/usr/bin/touch|MARK|-dtemp2.pdf");
@@ -156,7 +163,8 @@ void TestNumberingGuards::lineBreaksNeverBecomeCommands() {
     const QByteArray script = ReadBytes(captured);
     QCOMPARE(script.count('\n'), 1);
     QCOMPARE(script.count('\r'), 1);
-    QVERIFY(script.startsWith("\"" + QFile::encodeName(folders.programFolder()) + "/mbtPdfAsm.exe\" -mtemp1.pdf"));
+    QVERIFY(script.startsWith("\"" + QFile::encodeName(folders.programFolder()) +
+                              "/mbtPdfAsm.exe\" -mtemp1.pdf"));
     QVERIFY(script.endsWith(" -dtemp2.pdf\r\ndel temp1.pdf"));
     QCOMPARE(ReadBytes(log), arguments + '\n');
     QVERIFY(!QFile::exists(mark));
@@ -171,16 +179,26 @@ void TestNumberingGuards::lineBreaksNeverBecomeCommands() {
 void TestNumberingGuards::temporaryFolderIsTheUsersAlone_data() {
     QTest::addColumn<QString>("setup");
     QTest::addColumn<QString>("expected"); // TEMP, PRIVATE (in TEMP), FALLBACK (in TMPDIR) or REFUSED
-    QTest::newRow("own, 0700") << "own 0700" << "TEMP";
-    QTest::newRow("own, 0755") << "own 0755" << "TEMP";
-    QTest::newRow("group can write") << "own 0770" << "PRIVATE";
-    QTest::newRow("everybody can write, like /tmp") << "own 1777" << "PRIVATE";
-    QTest::newRow("another user's folder") << "nobody 0755" << "PRIVATE";
-    QTest::newRow("unset") << "unset" << "FALLBACK";
-    QTest::newRow("missing") << "missing" << "FALLBACK";
-    QTest::newRow("private folder writable by others") << "own 1777, private 0777" << "REFUSED";
-    QTest::newRow("private folder of another user") << "own 1777, private nobody" << "REFUSED";
-    QTest::newRow("private folder is a link") << "own 1777, private link" << "REFUSED";
+    QTest::newRow("own, 0700") << "own 0700"
+                               << "TEMP";
+    QTest::newRow("own, 0755") << "own 0755"
+                               << "TEMP";
+    QTest::newRow("group can write") << "own 0770"
+                                     << "PRIVATE";
+    QTest::newRow("everybody can write, like /tmp") << "own 1777"
+                                                    << "PRIVATE";
+    QTest::newRow("another user's folder") << "nobody 0755"
+                                           << "PRIVATE";
+    QTest::newRow("unset") << "unset"
+                           << "FALLBACK";
+    QTest::newRow("missing") << "missing"
+                             << "FALLBACK";
+    QTest::newRow("private folder writable by others") << "own 1777, private 0777"
+                                                       << "REFUSED";
+    QTest::newRow("private folder of another user") << "own 1777, private nobody"
+                                                    << "REFUSED";
+    QTest::newRow("private folder is a link") << "own 1777, private link"
+                                              << "REFUSED";
 }
 
 void TestNumberingGuards::temporaryFolderIsTheUsersAlone() {
@@ -295,10 +313,11 @@ void TestNumberingGuards::numberedCopyNotWrittenByToolIsNotDelivered() {
     qputenv("STANDIN_LINK_OUTPUT", QFile::encodeName(secret));
     const QString input = w.appendBlankPdf(inputs.filePath(QStringLiteral("a.pdf")));
     w.clickStart();
-    QCOMPARE(w.prompts().messages(),
-             QStringList{QStringLiteral("Done.\r\n\r\nNo numbered copy was made of this file:\r\n") + input +
-                         QStringLiteral(" (the numbered copy in the temporary folder is not one the numbering "
-                                        "tool wrote)")});
+    QCOMPARE(
+        w.prompts().messages(),
+        QStringList{QStringLiteral("Done.\r\n\r\nNo numbered copy was made of this file:\r\n") + input +
+                    QStringLiteral(" (the numbered copy in the temporary folder is not one the numbering "
+                                   "tool wrote)")});
     QCOMPARE(w.outputFiles(), QStringList());
     QCOMPARE(ReadBytes(secret), QByteArray("%PDF-1.4\nnot for the output folder\n"));
     QCOMPARE(folders.leftInTemp(), QStringList());
@@ -318,7 +337,8 @@ void TestNumberingGuards::lockGoesToTheScriptOnly() {
     QStringList otherFolders;
     QTimer start;
     QObject::connect(&start, &QTimer::timeout, [&] {
-        if (other > 0 || !NumberingRunUnderWay() || !QFile::exists(folders.temp() + QStringLiteral("/temp.bat")))
+        if (other > 0 || !NumberingRunUnderWay() ||
+            !QFile::exists(folders.temp() + QStringLiteral("/temp.bat")))
             return;
         char sleepName[] = "sleep", seconds[] = "20";
         char* argv[] = {sleepName, seconds, nullptr};
@@ -353,7 +373,8 @@ void TestNumberingGuards::toolWarningsListedApart() {
     w.append(failing);
     w.clickStart();
     QCOMPARE(w.prompts().messages(),
-             QStringList{QStringLiteral("Done.\r\n\r\nNo numbered copy was made of this file:\r\n") + failing +
+             QStringList{QStringLiteral("Done.\r\n\r\nNo numbered copy was made of this file:\r\n") +
+                         failing +
                          QStringLiteral(" (mbtPdfAsm.exe: failing.pdf: this file cannot be numbered)") +
                          QStringLiteral("\r\n\r\nThis file was numbered with a warning:\r\n") + signedFile +
                          QStringLiteral(" (signed.pdf was digitally signed; the numbered copy's signature is "
@@ -376,9 +397,9 @@ void TestNumberingGuards::noRoomInTemporaryFolder() {
         const QString fits = w.appendBlankPdf(inputs.filePath(QStringLiteral("fits.pdf")));
         w.clickStart();
         QCOMPARE(w.prompts().messages(),
-                 QStringList{QStringLiteral("Done.\r\n\r\nNo numbered copy was made of this file:\r\n") + large +
-                             QStringLiteral(" (there is no room in the temporary folder ") + small.path() +
-                             QStringLiteral(" (No space left on device))")});
+                 QStringList{QStringLiteral("Done.\r\n\r\nNo numbered copy was made of this file:\r\n") +
+                             large + QStringLiteral(" (there is no room in the temporary folder ") +
+                             small.path() + QStringLiteral(" (No space left on device))")});
         QCOMPARE(w.outputFiles(), QStringList{QStringLiteral("fits.pdf")});
         QCOMPARE(QDir(small.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList());

@@ -211,13 +211,17 @@ void TestNumberingWindow::toolWordsReachTheUser_data() {
     const QString offPage = QStringLiteral(
         "the number lies outside the visible page on every page of NAME; no number can be seen (check the "
         "left and bottom margins)");
-    QTest::newRow("signed input") << "Text2" << "40" << true << true
-                                  << "NAME was digitally signed; the numbered copy's signature is no longer valid";
-    QTest::newRow("left margin -400") << "Text2" << "-400" << false << true << offPage;
-    QTest::newRow("bottom margin 5000") << "Text3" << "5000" << false << true << offPage;
+    QTest::newRow("signed input")
+        << "Text2"
+        << "40" << true << true
+        << "NAME was digitally signed; the numbered copy's signature is no longer valid";
+    QTest::newRow("left margin -400") << "Text2"
+                                      << "-400" << false << true << offPage;
+    QTest::newRow("bottom margin 5000") << "Text3"
+                                        << "5000" << false << true << offPage;
     QTest::newRow("pasted left margin 7 LF del")
-        << "Text2" << "7\ndel VICTIM/*" << false << false
-        << "mbtPdfAsm.exe: unknown argument \"del\" (see --help)";
+        << "Text2"
+        << "7\ndel VICTIM/*" << false << false << "mbtPdfAsm.exe: unknown argument \"del\" (see --help)";
 }
 
 void TestNumberingWindow::toolWordsReachTheUser() {
@@ -249,8 +253,10 @@ void TestNumberingWindow::toolWordsReachTheUser() {
                        QStringLiteral(" (") + said + QLatin1Char(')');
     QCOMPARE(w.prompts().messages(), QStringList{expected});
     QCOMPARE(w.outputFiles(), copyMade ? QStringList{QStringLiteral("report.pdf")} : QStringList());
-    QCOMPARE(ReadBytes(victim.filePath(QStringLiteral("keep.pdf"))), QByteArray("%PDF-1.4\nthe user's own\n"));
-    QCOMPARE(QDir(temp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    QCOMPARE(ReadBytes(victim.filePath(QStringLiteral("keep.pdf"))),
+             QByteArray("%PDF-1.4\nthe user's own\n"));
+    QCOMPARE(QDir(temp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList());
 }
 
 QTEST_MAIN(TestNumberingWindow)

@@ -206,8 +206,8 @@ void TestScriptRunner::waitOrder_data() {
     // Q a status query (with the time it saw and what), E window events, P a 100 ms pause.
     QTest::newRow("ended before the first query") << 0 << "Q0:ended E P" << 100;
     QTest::newRow("ends during the first pause") << 50 << "Q0:active E P Q100:ended E P" << 200;
-    QTest::newRow("runs 250 ms") << 250
-                                 << "Q0:active E P Q100:active E P Q200:active E P Q300:ended E P" << 400;
+    QTest::newRow("runs 250 ms") << 250 << "Q0:active E P Q100:active E P Q200:active E P Q300:ended E P"
+                                 << 400;
     QTest::newRow("ends as a query is made") << 200 << "Q0:active E P Q100:active E P Q200:ended E P" << 300;
 }
 

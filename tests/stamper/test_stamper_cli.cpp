@@ -79,8 +79,8 @@ void StamperCliTest::rejected_data() {
     QTest::newRow("first number with blank")
         << With("-N0 1") << 2 << "first number \" 1\" is not a whole number";
     QTest::newRow("first number huge") << With("-N099999999999999999999") << 2 << "is out of range";
-    QTest::newRow("size zero")
-        << With("-Ns0") << 2 << "font size \"0\" is out of range (above 0, up to 10000)";
+    QTest::newRow("size zero") << With("-Ns0") << 2
+                               << "font size \"0\" is out of range (above 0, up to 10000)";
     QTest::newRow("size negative, plain limits")
         << With("-Ns-3") << 2 << "font size \"-3\" is out of range (above 0, up to 10000)";
     QTest::newRow("size too large") << With("-Ns10000.5") << 2
