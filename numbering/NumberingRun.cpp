@@ -23,6 +23,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <optional>
 #include <stdexcept>
 #include <sys/stat.h>
 
@@ -277,19 +278,20 @@ private:
         g_.step(136, [] { QCoreApplication::processEvents(); });
         // The working copy is made afresh, never over or through whatever is at its name, and the
         // run remembers which file it made: only that file goes to the tool.
-        MadeFile made;
-        QString copyProblem;
+        std::optional<MadeFile> made;
+        QString copyProblem = QStringLiteral("its working copy cannot be made");
         g_.step(138, [&] {
             DeleteFileQuietly(working_);
             try {
                 made = MakeWorkingCopy(input_, working_);
+                copyProblem.clear();
             } catch (const WorkingCopyError& e) {
                 copyProblem = QString::fromLocal8Bit(e.what());
             }
         });
-        if (!copyProblem.isEmpty())
+        if (!made)
             return skip(copyProblem);
-        if (!IsStillMadeFile(working_, made)) {
+        if (!IsStillMadeFile(working_, *made)) {
             removeWorkingFiles();
             return skip(
                 QStringLiteral("its working copy in the temporary folder was replaced by another file"));
