@@ -138,7 +138,9 @@ QString toolWarnings(const WaitReport& report, const QString& input, const QStri
         if (at >= 0)
             warnings.append(shortened(withOwnNames(line.mid(at + marker.size()).trimmed(), input, output)));
     }
-    return warnings.join(QStringLiteral("; "));
+    // A badly damaged file gets several repairs; together they must still leave room for the others.
+    const QString all = warnings.join(QStringLiteral("; "));
+    return all.size() > 2 * kLongest ? all.left(2 * kLongest - 3) + QStringLiteral("...") : all;
 }
 
 void listFiles(QString& text, const QList<Failure>& files, const QString& one, const QString& many) {
