@@ -92,6 +92,7 @@ private slots:
     void noRoomInTemporaryFolder();
     void failedEntryAndHeaderStepsAreListed();
     void leftoversOfAKilledRunAreRemoved();
+    void programFolderWithALineBreak();
 };
 
 void TestNumberingGuards::lineBreaksNeverBecomeCommands_data() {
@@ -457,6 +458,31 @@ void TestNumberingGuards::leftoversOfAKilledRunAreRemoved() {
     w.clickStart();
     QCOMPARE(w.prompts().messages(), QStringList{QStringLiteral("Done.")});
     QCOMPARE(ReadBytes(w.output() + QStringLiteral("/a.pdf")), original + "%numbered\n");
+    QCOMPARE(folders.leftInTemp(), QStringList());
+}
+
+void TestNumberingGuards::programFolderWithALineBreak() {
+    StandInFolders folders;
+    WindowUnderTest w(&folders);
+    // The program unpacked into a folder whose name holds a line break: its path starts the script.
+    QTemporaryDir base, scratch;
+    const QString program = base.filePath(QStringLiteral("numbrel\nmbtPdfAsm.exe"));
+    QVERIFY(QDir().mkdir(program));
+    for (const char* name : {"mbtPdfAsm.exe", "numbrel-batch"})
+        QVERIFY(QFile::copy(folders.programFolder() + QLatin1Char('/') + QLatin1String(name),
+                            program + QLatin1Char('/') + QLatin1String(name)));
+    OverrideProgramFolder(program);
+    qputenv("STANDIN_LOG", QFile::encodeName(scratch.filePath(QStringLiteral("log.txt"))));
+    QTemporaryDir inputs;
+    const QString input = w.appendBlankPdf(inputs.filePath(QStringLiteral("a.pdf")));
+    w.clickStart();
+    OverrideProgramFolder(folders.programFolder());
+    QCOMPARE(
+        w.prompts().messages(),
+        QStringList{QStringLiteral("Done.\r\n\r\nNo numbered copy was made of this file:\r\n") + input +
+                    QStringLiteral(" (the program folder's path holds a line break, so the numbering tool "
+                                   "cannot be started safely)")});
+    QVERIFY(!QFile::exists(scratch.filePath(QStringLiteral("log.txt"))));
     QCOMPARE(folders.leftInTemp(), QStringList());
 }
 
