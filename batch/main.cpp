@@ -140,8 +140,13 @@ int runProgram(const std::string& line) {
     }
     if (WIFEXITED(status))
         return WEXITSTATUS(status);
-    if (WIFSIGNALED(status))
+    if (WIFSIGNALED(status)) {
+        // A program stopped from outside says nothing itself; the script's caller learns it here,
+        // since the script's own status is usually that of a later line.
+        std::fprintf(stderr, "%s: %s was stopped by signal %d (%s)\n", kName, program.c_str(),
+                     WTERMSIG(status), strsignal(WTERMSIG(status)));
         return 128 + WTERMSIG(status);
+    }
     return 1;
 }
 

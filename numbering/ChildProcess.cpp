@@ -24,7 +24,8 @@ ChildProcess::~ChildProcess() {
         std::thread([pid = pid_] { ::waitpid(pid, nullptr, 0); }).detach();
 }
 
-int ChildProcess::start(const QString& program, const QStringList& arguments, const QString& folder) {
+int ChildProcess::start(const QString& program, const QStringList& arguments, const QString& folder,
+                        int inherited) {
     int pipeEnds[2];
     if (::pipe2(pipeEnds, O_CLOEXEC) != 0)
         return errno;
@@ -43,6 +44,9 @@ int ChildProcess::start(const QString& program, const QStringList& arguments, co
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 2);
+    // dup2 onto itself clears close-on-exec in the child only (glibc 2.29 and later).
+    if (inherited >= 0)
+        posix_spawn_file_actions_adddup2(&actions, inherited, inherited);
     if (!folder.isEmpty())
         posix_spawn_file_actions_addchdir_np(&actions, where.constData());
     const int error =

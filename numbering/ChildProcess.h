@@ -19,8 +19,10 @@ public:
     ~ChildProcess();
 
     // Starts program with arguments in folder (the current folder when empty), standard input from
-    // /dev/null. Returns 0 or the errno value of the failure.
-    int start(const QString& program, const QStringList& arguments, const QString& folder);
+    // /dev/null. inherited, when not -1, is a close-on-exec descriptor that this process alone gets,
+    // under the same number. Returns 0 or the errno value of the failure.
+    int start(const QString& program, const QStringList& arguments, const QString& folder,
+              int inherited = -1);
 
     // kStillActive while running, then the exit status (128 + signal number for a killed process).
     // Returns 0 when the status cannot be had.

@@ -13,6 +13,7 @@
 #include "numbering/ScriptRunner.h"
 #include "numbering/TemporaryFolder.h"
 #include "numbering/TemporaryFolderLock.h"
+#include "numbering/WorkingCopy.h"
 #include "sys/FileUtils.h"
 
 #include <QCoreApplication>
@@ -21,6 +22,8 @@
 #include <QList>
 #include <QThread>
 
+#include <algorithm>
+#include <optional>
 #include <stdexcept>
 #include <sys/stat.h>
 
@@ -38,10 +41,16 @@ public:
     RunUnderWay& operator=(const RunUnderWay&) = delete;
 };
 
-// A listed file that got no numbered copy, and why.
+// A listed file that got no numbered copy, and why; or one whose copy came with the tool's warning.
 struct Failure {
     QString path;
     QString reason;
+};
+
+// What the final box reports besides "Done.".
+struct RunOutcome {
+    QList<Failure> failures;
+    QList<Failure> warnings;
 };
 
 void showMessage(Prompts& prompts, const QString& text) {
@@ -95,48 +104,87 @@ QString outputPathFor(const QString& outputFolder, const QString& input) {
     return CollapseBackslashes(outputFolder + QLatin1Char('/') + GetFileNamePart(input));
 }
 
+constexpr qsizetype kLongest = 200; // the box lists many files; one of them must not fill it
+
+QString shortened(const QString& text) {
+    return text.size() > kLongest ? text.left(kLongest - 3) + QStringLiteral("...") : text;
+}
+
+// The tool names the files by their working names; the user knows them by their own.
+QString withOwnNames(QString text, const QString& input, const QString& output) {
+    text.replace(QLatin1String("temp1.pdf"), GetFileNamePart(input));
+    if (!output.isEmpty())
+        text.replace(QLatin1String("temp2.pdf"), GetFileNamePart(output));
+    return text;
+}
+
 // The tool's own last word on standard error, when it said anything.
-QString toolReason(const WaitReport& report) {
+QString toolReason(const WaitReport& report, const QString& input) {
     const QStringList lines = QString::fromLocal8Bit(report.errorOutput).split(QLatin1Char('\n'));
-    constexpr qsizetype kLongest = 200; // the box lists many files; one of them must not fill it
     for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
         const QString reason = line->trimmed();
         if (!reason.isEmpty())
-            return reason.size() > kLongest ? reason.left(kLongest - 3) + QStringLiteral("...") : reason;
+            return shortened(withOwnNames(reason, input, QString()));
     }
     return QStringLiteral("the numbering tool made no numbered copy");
 }
 
-QString doneText(const QList<Failure>& failures) {
-    QString text = QStringLiteral("Done.");
-    if (failures.isEmpty())
-        return text;
-    text += failures.size() == 1 ? QStringLiteral("\r\n\r\nNo numbered copy was made of this file:")
-                                 : QStringLiteral("\r\n\r\nNo numbered copy was made of these files:");
-    for (qsizetype k = 0; k < failures.size() && k < kListedFailures; ++k) {
-        text += QStringLiteral("\r\n") + failures.at(k).path;
-        if (!failures.at(k).reason.isEmpty())
-            text += QStringLiteral(" (") + failures.at(k).reason + QLatin1Char(')');
+// The warnings of a tool that made its copy ("mbtPdfAsm.exe: warning: ..." lines), joined by "; ".
+QString toolWarnings(const WaitReport& report, const QString& input, const QString& output) {
+    static const QLatin1String marker(": warning: ");
+    QStringList warnings;
+    for (const QString& line : QString::fromLocal8Bit(report.errorOutput).split(QLatin1Char('\n'))) {
+        const qsizetype at = line.indexOf(marker);
+        if (at >= 0)
+            warnings.append(shortened(withOwnNames(line.mid(at + marker.size()).trimmed(), input, output)));
     }
-    if (failures.size() > kListedFailures)
-        text += QStringLiteral("\r\n...and %1 more.").arg(failures.size() - kListedFailures);
+    // A badly damaged file gets several repairs; together they must still leave room for the others.
+    const QString all = warnings.join(QStringLiteral("; "));
+    return all.size() > 2 * kLongest ? all.left(2 * kLongest - 3) + QStringLiteral("...") : all;
+}
+
+void listFiles(QString& text, const QList<Failure>& files, const QString& one, const QString& many) {
+    if (files.isEmpty())
+        return;
+    text += QStringLiteral("\r\n\r\n") + (files.size() == 1 ? one : many);
+    for (qsizetype k = 0; k < files.size() && k < kListedFailures; ++k) {
+        text += QStringLiteral("\r\n") + files.at(k).path;
+        if (!files.at(k).reason.isEmpty())
+            text += QStringLiteral(" (") + files.at(k).reason + QLatin1Char(')');
+    }
+    if (files.size() > kListedFailures)
+        text += QStringLiteral("\r\n...and %1 more.").arg(files.size() - kListedFailures);
+}
+
+QString doneText(const RunOutcome& outcome) {
+    QString text = QStringLiteral("Done.");
+    listFiles(text, outcome.failures, QStringLiteral("No numbered copy was made of this file:"),
+              QStringLiteral("No numbered copy was made of these files:"));
+    listFiles(text, outcome.warnings, QStringLiteral("This file was numbered with a warning:"),
+              QStringLiteral("These files were numbered with a warning:"));
     return text;
 }
 
 // One file of the run: steps 112 to 172.
 class FileNumbering {
 public:
-    FileNumbering(Services& s, StepGuard& g, QList<Failure>& failures)
+    FileNumbering(Services& s, StepGuard& g, RunOutcome& outcome)
         : s_(s)
         , g_(g)
-        , failures_(failures) {}
+        , outcome_(outcome) {}
 
     void run(int i) {
         QString input;
+        QString entryProblem;
         g_.step(112, [&] {
-            if (i > s_.files.EntryCount())
-                throw std::out_of_range("Index out of bounds");
-            input = s_.files.EntryText(i);
+            try {
+                if (i > s_.files.EntryCount())
+                    throw std::out_of_range("Index out of bounds");
+                input = s_.files.EntryText(i);
+            } catch (const std::exception& e) {
+                entryProblem = QString::fromLocal8Bit(e.what());
+                throw;
+            }
         });
         g_.step(108, [&] {
             const int count = s_.files.EntryCount();
@@ -148,6 +196,14 @@ public:
                 [&] { s_.progress.setDisplayText(QStringLiteral("Processing: ") + GetFileNamePart(input)); });
         g_.step(108, [] { QCoreApplication::processEvents(); });
         g_.step(106, [&] { s_.busy.setBusy(true); });
+        // A failed step 112 leaves the path empty rather than the previous file's: the file is then
+        // unknown, but the box still says that one of the list got no copy.
+        if (!entryProblem.isEmpty()) {
+            outcome_.failures.append(
+                {QStringLiteral("Entry %1 of the list").arg(i),
+                 QStringLiteral("its path cannot be read from the list: ") + entryProblem});
+            return;
+        }
         if (input.isEmpty()) // its row was removed while the run went on
             return;
         input_ = input;
@@ -159,7 +215,20 @@ private:
     bool passesVersionGate() {
         bool refused = false; // 110
         QString text;
-        g_.step(114, [&] { text = ReadFileText(input_); });
+        QString readProblem;
+        g_.step(114, [&] {
+            try {
+                text = ReadFileText(input_);
+            } catch (const std::exception& e) {
+                readProblem = QString::fromLocal8Bit(e.what());
+                throw;
+            }
+        });
+        // Without its header the version gate cannot judge the file, so it is not numbered.
+        if (!readProblem.isEmpty()) {
+            skip(QStringLiteral("its header cannot be read: ") + readProblem);
+            return false;
+        }
         if (g_.blockIf(116, [&] { return text.size() > 8; })) {
             QString version;
             g_.step(118, [&] { version = text.mid(5, 3); });
@@ -175,7 +244,7 @@ private:
         return !g_.stopIf(126, [&] { return refused; });
     }
 
-    void skip(const QString& reason) { failures_.append({input_, reason}); }
+    void skip(const QString& reason) { outcome_.failures.append({input_, reason}); }
 
     void numberFile() {
         QString folderProblem;
@@ -202,25 +271,42 @@ private:
 
         // From here to the removal of the working files, another Numbrel would use the same files.
         const TemporaryFolderLock lock(folder_);
+        // What a run killed half-way left behind goes first.
+        RemoveLeftovers(folder_);
         g_.step(134, [&] { DeleteFileQuietly(numbered_); });
         // An old numbered copy left in place would be delivered under this file's name.
         if (PathExists(numbered_))
             return skip(QStringLiteral("an old numbered copy in the temporary folder cannot be removed"));
         g_.step(136, [] { QCoreApplication::processEvents(); });
+        // The working copy is made afresh, never over or through whatever is at its name, and the
+        // run remembers which file it made: only that file goes to the tool.
+        std::optional<MadeFile> made;
+        QString copyProblem = QStringLiteral("its working copy cannot be made");
         g_.step(138, [&] {
             DeleteFileQuietly(working_);
-            if (PathExists(working_))
-                return;
-            CopyFileChecked(input_, working_);
+            try {
+                made = MakeWorkingCopy(input_, working_);
+                copyProblem.clear();
+            } catch (const WorkingCopyError& e) {
+                copyProblem = QString::fromLocal8Bit(e.what());
+            }
         });
-        if (PathExists(working_) && !fileExists(working_))
-            return skip(QStringLiteral("an old working copy in the temporary folder cannot be removed"));
-        if (!fileExists(working_))
-            return skip(PathExists(input_) ? QStringLiteral("the file cannot be read")
-                                           : QStringLiteral("the file does not exist"));
+        if (!made)
+            return skip(copyProblem);
+        if (!IsStillMadeFile(working_, *made)) {
+            removeWorkingFiles();
+            return skip(
+                QStringLiteral("its working copy in the temporary folder was replaced by another file"));
+        }
 
         QString tool, arguments, scriptText;
         g_.step(140, [&] { tool = ProgramFolder() + QStringLiteral("/mbtPdfAsm.exe"); });
+        // The script's first line holds the tool's path; a line break in it would start a command.
+        if (std::any_of(tool.cbegin(), tool.cend(), IsLineBreak)) {
+            removeWorkingFiles();
+            return skip(QStringLiteral("the program folder's path holds a line break, so the numbering tool "
+                                       "cannot be started safely"));
+        }
         g_.step(142, [&] {
             arguments = ToolArguments(s_.options.firstNumber(), s_.options.fontSize(), s_.options.fontColor(),
                                       s_.options.leftMargin(), s_.options.bottomMargin());
@@ -245,7 +331,7 @@ private:
         g_.step(152, [&] {
             int hidden = 0;
             RunAndWait(QLatin1Char('"') + script_ + QLatin1Char('"'), &hidden, folder_ + QLatin1Char('/'),
-                       &report);
+                       &report, lock.descriptor());
         });
         if (!report.launched) {
             removeWorkingFiles();
@@ -265,7 +351,14 @@ private:
         g_.step(162, [&] { output = CollapseBackslashes(output); });
         if (!fileExists(numbered_)) {
             removeWorkingFiles();
-            return skip(toolReason(report));
+            return skip(toolReason(report, input_));
+        }
+        // Only a plain file of ours is a copy the tool wrote; a link or a file with another name
+        // elsewhere came from someone else.
+        if (!IsPlainOwnFile(numbered_)) {
+            removeWorkingFiles();
+            return skip(QStringLiteral("the numbered copy in the temporary folder is not one the numbering "
+                                       "tool wrote"));
         }
         if (isWorkingFile(output, folder_)) {
             removeWorkingFiles();
@@ -281,8 +374,13 @@ private:
         g_.step(164, [&] { CopyFileChecked(numbered_, output); });
         // A successful copy always renames a new file into place, so the file there is a new one.
         const FileIdentity after = identityOf(output);
-        if (!after.exists || after == before)
+        if (!after.exists || after == before) {
             skip(QStringLiteral("the numbered copy cannot be saved as ") + output);
+        } else {
+            const QString warnings = toolWarnings(report, input_, output);
+            if (!warnings.isEmpty())
+                outcome_.warnings.append({input_, warnings});
+        }
         removeWorkingFiles();
     }
 
@@ -295,7 +393,7 @@ private:
 
     Services& s_;
     StepGuard& g_;
-    QList<Failure>& failures_;
+    RunOutcome& outcome_;
     QString input_;
     QString folder_;
     QString working_;
@@ -325,13 +423,13 @@ void RunNumbering(Services& s) {
     }
     int n = 0;
     g.step(104, [&] { n = s.files.EntryCount(); });
-    QList<Failure> failures;
+    RunOutcome outcome;
     for (int i = 1; i <= n; ++i) // 174
-        FileNumbering(s, g, failures).run(i);
+        FileNumbering(s, g, outcome).run(i);
     g.step(176, [&] { s.busy.setBusy(false); });
     g.step(178, [&] {
         s.progress.setExactValue(0);
         s.progress.setDisplayText(QStringLiteral("Progress Bar"));
     });
-    g.step(180, [&] { showMessage(s.prompts, doneText(failures)); });
+    g.step(180, [&] { showMessage(s.prompts, doneText(outcome)); });
 }

@@ -17,13 +17,25 @@ std::int16_t ColorComponent(std::int32_t colour, int k) {
     return static_cast<std::int16_t>((colour >> (8 * (k - 1))) & 0xFF);
 }
 
+bool IsLineBreak(QChar c) {
+    const char16_t u = c.unicode();
+    return u == u'\n' || u == u'\r' || u == u'\v' || u == u'\f' || u == 0x85 || u == 0x2028 || u == 0x2029;
+}
+
+QString OnOneLine(QString text) {
+    for (QChar& c : text)
+        if (IsLineBreak(c))
+            c = QLatin1Char(' ');
+    return text;
+}
+
 QString ToolArguments(const QString& firstNumber, const QString& fontSize, std::int32_t colour,
                       const QString& leftMargin, const QString& bottomMargin) {
-    return QStringLiteral(" -mtemp1.pdf -n -N0") + firstNumber + QStringLiteral(" -Ns") + fontSize +
-           QStringLiteral(" -Nc") + QString::number(ColorComponent(colour, 1)) + QLatin1Char(',') +
-           QString::number(ColorComponent(colour, 2)) + QLatin1Char(',') +
-           QString::number(ColorComponent(colour, 3)) + QStringLiteral(" -Nx") + leftMargin +
-           QStringLiteral(" -Ny") + bottomMargin + QStringLiteral(" -dtemp2.pdf");
+    return QStringLiteral(" -mtemp1.pdf -n -N0") + OnOneLine(firstNumber) + QStringLiteral(" -Ns") +
+           OnOneLine(fontSize) + QStringLiteral(" -Nc") + QString::number(ColorComponent(colour, 1)) +
+           QLatin1Char(',') + QString::number(ColorComponent(colour, 2)) + QLatin1Char(',') +
+           QString::number(ColorComponent(colour, 3)) + QStringLiteral(" -Nx") + OnOneLine(leftMargin) +
+           QStringLiteral(" -Ny") + OnOneLine(bottomMargin) + QStringLiteral(" -dtemp2.pdf");
 }
 
 QString RunScriptText(const QString& toolPath, const QString& arguments) {

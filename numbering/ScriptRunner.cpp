@@ -113,7 +113,7 @@ int openAction(const QString& verb, const QString& file, const QString& paramete
         arguments.prepend(path);
     }
     auto process = std::make_unique<ChildProcess>();
-    const int error = process->start(program, arguments, folder);
+    const int error = process->start(program, arguments, folder, launch ? launch->inheritedDescriptor : -1);
     if (error != 0)
         return codeForErrno(error);
     if (launch)
@@ -180,7 +180,20 @@ int GShell(const QString& file, int showMode, const QString& parameters, const Q
     return code;
 }
 
-int RunAndWait(const QString& command, int* showMode, const QString& folder, WaitReport* report) {
+int WaitWhileActive(const WaitSteps& steps, WaitReport& report) {
+    int status = 0;
+    do {
+        status = steps.queryStatus();
+        ++report.statusQueries;
+        steps.processEvents();
+        steps.pause();
+        ++report.pauses;
+    } while (status == ChildProcess::kStillActive);
+    return status;
+}
+
+int RunAndWait(const QString& command, int* showMode, const QString& folder, WaitReport* report,
+               int inherited) {
     WaitReport local;
     WaitReport& seen = report ? *report : local;
     int mode = 6;
@@ -190,6 +203,7 @@ int RunAndWait(const QString& command, int* showMode, const QString& folder, Wai
         mode = *showMode;
     }
     ShellLaunch launch;
+    launch.inheritedDescriptor = inherited;
     try {
         GShell(command, mode, QString(), folder, QStringLiteral("open"), nullptr, &launch);
     } catch (const ShellError& error) {
@@ -201,20 +215,10 @@ int RunAndWait(const QString& command, int* showMode, const QString& folder, Wai
     seen.launched = true;
     seen.showMode = launch.showMode;
 
-    // One status query as the process starts, then a pause and a fresh query, for as long as it runs:
-    // even a process that has already ended costs one pause, and one that ends during a pause is
-    // seen at the query right after it rather than one pause later.
-    auto query = [&] {
-        ++seen.statusQueries;
-        return launch.process ? launch.process->exitStatus() : 0;
-    };
-    int status = query();
-    do {
-        QCoreApplication::processEvents();
-        QThread::msleep(kPollMilliseconds);
-        ++seen.pauses;
-        status = query();
-    } while (status == ChildProcess::kStillActive);
+    const int status = WaitWhileActive({[&] { return launch.process ? launch.process->exitStatus() : 0; },
+                                        [] { QCoreApplication::processEvents(); },
+                                        [] { QThread::msleep(kPollMilliseconds); }},
+                                       seen);
 
     if (launch.process) {
         seen.processEnded = launch.process->hasEnded();

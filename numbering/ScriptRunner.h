@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <memory>
 
 class ChildProcess;
@@ -13,6 +14,7 @@ class QWidget;
 struct ShellLaunch {
     int showMode = -1;                     // the show mode the open action was called with
     std::unique_ptr<ChildProcess> process; // empty when the open action started nothing observable
+    int inheritedDescriptor = -1;          // set by the caller: handed to a started script or program only
     ShellLaunch();
     ~ShellLaunch();
     ShellLaunch(ShellLaunch&&) noexcept;
@@ -47,8 +49,23 @@ ShellErrorInfo ShellErrorFor(int code);
 int GShell(const QString& file, int showMode, const QString& parameters, const QString& folder,
            const QString& verb, QWidget* owner, ShellLaunch* launch = nullptr);
 
-// Starts command through GShell in folder and waits for the started process: query its status,
-// let pending window events run, pause 100 ms, and go round again while the queried status was
-// "still active". showMode may be null (absent); a value outside 0 to 6 becomes 6 and is written
-// back. Returns the exit status, or after a failed launch the error number + 0x80040000.
-int RunAndWait(const QString& command, int* showMode, const QString& folder, WaitReport* report = nullptr);
+// Starts command through GShell in folder and waits for the started process (see WaitWhileActive).
+// showMode may be null (absent); a value outside 0 to 6 becomes 6 and is written back. inherited,
+// when not -1, is a close-on-exec descriptor handed to the started process and to nothing else.
+// Returns the exit status, or after a failed launch the error number + 0x80040000.
+int RunAndWait(const QString& command, int* showMode, const QString& folder, WaitReport* report = nullptr,
+               int inherited = -1);
+
+// What the wait does, one call each.
+struct WaitSteps {
+    std::function<int()> queryStatus;    // the started process's exit status, kStillActive while it runs
+    std::function<void()> processEvents; // let pending window events run
+    std::function<void()> pause;         // 100 ms
+};
+
+// The wait after a launch: query the status, let pending window events run, pause, and go round
+// again when the status queried before the pause was "still active". So every wait lasts at least
+// one pause, and a process that ends during a pause is seen at the next query and left after the
+// pause that follows it (one that runs 250 ms: queries at 0, 100, 200 and 300 ms, the wait ends at
+// about 400 ms). Counts the queries and pauses in report; returns the last status.
+int WaitWhileActive(const WaitSteps& steps, WaitReport& report);

@@ -10,8 +10,10 @@
 #include <unistd.h>
 
 TemporaryFolderLock::TemporaryFolderLock(const QString& folder) {
-    // Deliberately without O_CLOEXEC: the run script inherits the descriptor and with it the lock.
-    fd_ = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+    // Close-on-exec: a program started while a file is in progress (a file manager opened from the
+    // window) must not hold the folder, or the next file would wait until it ends. The run hands the
+    // descriptor to its script alone (see RunAndWait).
+    fd_ = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd_ < 0)
         return;
     while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {

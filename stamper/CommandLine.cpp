@@ -21,10 +21,19 @@ std::string_view withoutPlus(const std::string& text) {
     return v;
 }
 
+// Plain digits, as a user types them: 1000000, never 1e+06.
 std::string formatLimit(double v) {
     std::ostringstream s;
-    s << v;
-    return s.str();
+    s.precision(15);
+    s << std::fixed << v;
+    std::string text = s.str();
+    if (text.find('.') != std::string::npos) {
+        while (text.back() == '0')
+            text.pop_back();
+        if (text.back() == '.')
+            text.pop_back();
+    }
+    return text;
 }
 
 // PDF pages are at most 14400 units a side, times /UserUnit; margins and sizes beyond this are typos.
@@ -63,15 +72,16 @@ long long ParseWholeNumber(const std::string& text, const std::string& what, lon
     return value;
 }
 
-double ParseDecimalNumber(const std::string& text, const std::string& what, double min, double max) {
+double ParseDecimalNumber(const std::string& text, const std::string& what, double min, double max,
+                          bool aboveMin) {
     std::string_view v = withoutPlus(text);
     double value = 0;
     auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), value, std::chars_format::fixed);
     if (v.empty() || ec == std::errc::invalid_argument || end != v.data() + v.size() || !std::isfinite(value))
         throw StampError(what + " " + quoted(text) + " is not a number", true);
-    if (ec == std::errc::result_out_of_range || value < min || value > max)
-        throw StampError(what + " " + quoted(text) + " is out of range (" + formatLimit(min) + " to " +
-                             formatLimit(max) + ")",
+    if (ec == std::errc::result_out_of_range || value < min || (aboveMin && value <= min) || value > max)
+        throw StampError(what + " " + quoted(text) + " is out of range (" + (aboveMin ? "above " : "") +
+                             formatLimit(min) + (aboveMin ? ", up to " : " to ") + formatLimit(max) + ")",
                          true);
     return value;
 }
@@ -128,9 +138,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         } else if (key == "-N0") {
             o.firstNumber = ParseWholeNumber(value, "first number", -kMaxFirstNumber, kMaxFirstNumber);
         } else if (key == "-Ns") {
-            o.fontSize = ParseDecimalNumber(value, "font size", 0, kMaxFontSize);
-            if (o.fontSize <= 0)
-                throw StampError("font size " + quoted(value) + " must be above 0", true);
+            o.fontSize = ParseDecimalNumber(value, "font size", 0, kMaxFontSize, true);
         } else if (key == "-Nx") {
             o.left = ParseDecimalNumber(value, "left margin", -kMaxDistance, kMaxDistance);
         } else if (key == "-Ny") {

@@ -19,6 +19,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args);
 // Strict number readers: the whole text must be the number, no blanks, no exponent, finite.
 // `what` names the value in the message.
 long long ParseWholeNumber(const std::string& text, const std::string& what, long long min, long long max);
-double ParseDecimalNumber(const std::string& text, const std::string& what, double min, double max);
+// With aboveMin, min itself is out of range too ("above 0, up to 10000").
+double ParseDecimalNumber(const std::string& text, const std::string& what, double min, double max,
+                          bool aboveMin = false);
 
 const char* UsageText();

@@ -262,6 +262,7 @@ NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToE
         result.signatureBroken = isSigned(pdf);
         PageStamper stamper(pdf, options);
         result.pages = stamper.stampAll();
+        result.pagesWithNumberOffPage = stamper.pagesWithNumberOffPage();
         if (result.pages == 0)
             throw StampError("it has no pages to number");
 

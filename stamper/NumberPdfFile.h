@@ -11,6 +11,7 @@ struct NumberPdfResult {
     size_t pages = 0;
     std::vector<std::string> warnings; // what qpdf had to repair while reading
     bool signatureBroken = false;      // the input was digitally signed; the copy's signature no longer fits
+    size_t pagesWithNumberOffPage = 0; // pages on which no part of the number can be seen
 };
 
 // Throws StampError with a one-line message; no file is left behind then. leaveDocumentToExit is for

@@ -27,6 +27,20 @@ std::string number(double v) {
     return s;
 }
 
+// Whether any of the number's glyphs falls on the visible page: the Helvetica digits are 556/1000
+// of the size wide and reach 0.72 of it above the baseline, a minus sign is 333/1000 wide.
+bool numberIsVisible(const PageGeometry& g, const StampOptions& o, long long value) {
+    const std::string digits = std::to_string(value);
+    double width = 0;
+    for (char c : digits)
+        width += (c == '-' ? 0.333 : 0.556) * o.fontSize;
+    double shownWidth = (g.urx - g.llx) * g.userUnit, shownHeight = (g.ury - g.lly) * g.userUnit;
+    if (g.rotate == 90 || g.rotate == 270)
+        std::swap(shownWidth, shownHeight);
+    return o.left + width > 0 && o.left < shownWidth && o.bottom + 0.72 * o.fontSize > 0 &&
+           o.bottom < shownHeight;
+}
+
 } // namespace
 
 PageStamper::PageStamper(QPDF& pdf, const StampOptions& options)
@@ -88,6 +102,8 @@ std::string PageStamper::addFont(QPDFPageObjectHelper& page) {
 std::string PageStamper::numberContent(QPDFPageObjectHelper& page, const std::string& fontName,
                                        long long value) {
     PageGeometry g = PageGeometry::of(page);
+    if (!numberIsVisible(g, options_, value))
+        ++offPage_;
     double m[6];
     g.displayToUser(m);
     // Pages mostly share their size and turn; the matrix text is then made once.

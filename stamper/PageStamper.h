@@ -16,6 +16,8 @@ public:
 
     // Numbers every page; returns the page count.
     size_t stampAll();
+    // Pages whose number lies wholly outside what a viewer shows of the page.
+    size_t pagesWithNumberOffPage() const { return offPage_; }
 
 private:
     // `content` is the page's decoded content when the scan found stray restores in it.
@@ -32,4 +34,5 @@ private:
     std::string textState_; // font size, colour and place of the number: the same on every page
     double matrix_[6] = {};
     std::string matrixText_;
+    size_t offPage_ = 0;
 };

@@ -48,6 +48,16 @@ int main(int argc, char* argv[]) {
         if (result.warnings.size() > kWarningsShown)
             std::fprintf(stderr, "%s: warning: %zu more repairs while reading %s\n", kWhoami,
                          result.warnings.size() - kWarningsShown, line.options.input.c_str());
+        if (result.pagesWithNumberOffPage == result.pages)
+            std::fprintf(stderr,
+                         "%s: warning: the number lies outside the visible page on every page of %s; "
+                         "no number can be seen (check the left and bottom margins)\n",
+                         kWhoami, line.options.input.c_str());
+        else if (result.pagesWithNumberOffPage > 0)
+            std::fprintf(stderr,
+                         "%s: warning: the number lies outside the visible page on %zu of the %zu pages of "
+                         "%s (check the left and bottom margins)\n",
+                         kWhoami, result.pagesWithNumberOffPage, result.pages, line.options.input.c_str());
         if (result.signatureBroken)
             std::fprintf(
                 stderr,

@@ -1,6 +1,7 @@
 #include "RunFixture.h"
 
 #include "app/ProgressBar.h"
+#include "app/Settings.h"
 #include "filelist/FileList.h"
 #include "sys/FileUtils.h"
 
@@ -21,7 +22,8 @@ QByteArray ReadBytes(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-void WriteBlankPdf(const QString& path, int pages, const QByteArray& version) {
+void WriteBlankPdf(const QString& path, int pages, const QByteArray& version,
+                   const QByteArray& catalogEntries) {
     QByteArray pdf = "%PDF-" + version + "\n%\xE2\xE3\xCF\xD3\n";
     QList<qsizetype> offsets;
     auto object = [&](const QByteArray& body) {
@@ -31,7 +33,7 @@ void WriteBlankPdf(const QString& path, int pages, const QByteArray& version) {
     QByteArray kids;
     for (int p = 0; p < pages; ++p)
         kids += QByteArray::number(3 + 2 * p) + " 0 R ";
-    object("<< /Type /Catalog /Pages 2 0 R >>");
+    object("<< /Type /Catalog /Pages 2 0 R " + catalogEntries + " >>");
     object("<< /Type /Pages /Kids [" + kids + "] /Count " + QByteArray::number(pages) + " >>");
     for (int p = 0; p < pages; ++p) {
         object("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << >> /Contents " +
@@ -65,7 +67,8 @@ StandInFolders::StandInFolders()
 StandInFolders::~StandInFolders() {
     OverrideProgramFolder(BuiltProgramFolder());
     qputenv("TEMP", oldTemp_);
-    for (const char* name : {"STANDIN_LOG", "STANDIN_CAPTURE", "STANDIN_SLEEP_MS", "STANDIN_EXIT"})
+    for (const char* name :
+         {"STANDIN_LOG", "STANDIN_CAPTURE", "STANDIN_SLEEP_MS", "STANDIN_EXIT", "STANDIN_LINK_OUTPUT"})
         qunsetenv(name);
 }
 
@@ -73,7 +76,10 @@ QStringList StandInFolders::leftInTemp() const {
     return QDir(temp_.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 
-WindowUnderTest::WindowUnderTest(const StandInFolders* folders) {
+WindowUnderTest::WindowUnderTest(const StandInFolders* folders,
+                                 const QList<QPair<QString, QString>>& stored) {
+    for (const auto& [key, value] : stored)
+        WriteSetting(key, value);
     window_ = std::make_unique<Form1>(prompts_);
     window_->Form_Load();
     if (folders)

@@ -8,12 +8,15 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QPair>
 #include <QString>
 #include <QTemporaryDir>
 #include <memory>
 
-// A valid PDF of blank US Letter pages, with the given header version.
-void WriteBlankPdf(const QString& path, int pages, const QByteArray& version = "1.4");
+// A valid PDF of blank US Letter pages, with the given header version; catalogEntries are added to
+// its catalog dictionary (e.g. an /AcroForm that says the file is signed).
+void WriteBlankPdf(const QString& path, int pages, const QByteArray& version = "1.4",
+                   const QByteArray& catalogEntries = {});
 void WriteBytes(const QString& path, const QByteArray& bytes);
 QByteArray ReadBytes(const QString& path);
 
@@ -42,7 +45,9 @@ private:
 class WindowUnderTest {
 public:
     // With folders, the run uses their program folder (TestHome points it at the build's otherwise).
-    explicit WindowUnderTest(const StandInFolders* folders = nullptr);
+    // stored: settings written before the window starts, as a previous session left them.
+    explicit WindowUnderTest(const StandInFolders* folders = nullptr,
+                             const QList<QPair<QString, QString>>& stored = {});
     Form1& window() { return *window_; }
     ScriptedPrompts& prompts() { return prompts_; }
     QString output() const { return output_.path(); }

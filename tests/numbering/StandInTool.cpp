@@ -3,7 +3,9 @@
 //
 // Environment: STANDIN_LOG appends the arguments ("|" between them) as one line; STANDIN_CAPTURE
 // receives a copy of temp.bat as the tool found it; STANDIN_SLEEP_MS waits first; STANDIN_EXIT ends
-// at once with that status. An input containing FAIL-ME is refused with a message on stderr.
+// at once with that status; STANDIN_LINK_OUTPUT makes the numbered copy a symbolic link to that
+// path instead. An input containing FAIL-ME is refused with a message on stderr; one containing
+// WARN-ME is numbered with a warning on stderr, as the real tool warns about a signed file.
 
 #include <chrono>
 #include <cstdio>
@@ -12,6 +14,7 @@
 #include <iterator>
 #include <string>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 bool readAll(const std::string& path, std::string& content) {
@@ -55,6 +58,13 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "mbtPdfAsm.exe: cannot open %s\n", input.c_str());
         return 1;
     }
+    if (const char* target = std::getenv("STANDIN_LINK_OUTPUT"))
+        return ::symlink(target, output.c_str()) == 0 ? 0 : 1;
+    if (content.find("WARN-ME") != std::string::npos)
+        std::fprintf(stderr,
+                     "mbtPdfAsm.exe: warning: %s was digitally signed; the numbered copy's signature is no "
+                     "longer valid\n",
+                     input.c_str());
     if (content.find("FAIL-ME") != std::string::npos) {
         std::fprintf(stderr, "mbtPdfAsm.exe: %s: this file cannot be numbered\n", input.c_str());
         return 2;

@@ -18,6 +18,7 @@ private slots:
     void deletesByWildcard();
     void exitStatusOfLastLine_data();
     void exitStatusOfLastLine();
+    void programStoppedBySignalIsReported();
 
 private:
     // Runs script (its bytes) in folder; returns the exit status and fills errors with stderr.
@@ -143,6 +144,13 @@ void TestBatch::exitStatusOfLastLine() {
     QCOMPARE(runScript(dir.path(), script), status);
     qunsetenv("STANDIN_EXIT");
     QCOMPARE(QFile::exists(dir.filePath(QStringLiteral("temp1.pdf"))), !script.contains("del"));
+}
+
+void TestBatch::programStoppedBySignalIsReported() {
+    QTemporaryDir dir;
+    QByteArray errors;
+    QCOMPARE(runScript(dir.path(), "sh -c \"kill -9 $$\"\r\ndel temp1.pdf", &errors), 0);
+    QCOMPARE(errors, QByteArray("numbrel-batch: sh was stopped by signal 9 (Killed)\n"));
 }
 
 QTEST_MAIN(TestBatch)

@@ -236,7 +236,7 @@ void TestNumbering::failuresListedAfterDone() {
         newest + QStringLiteral(" has a higher version which is 2.0\r\nThis file cannot be processed."),
         QStringLiteral("Done.\r\n\r\nNo numbered copy was made of these files:\r\n") + missing +
             QStringLiteral(" (the file does not exist)\r\n") + failing +
-            QStringLiteral(" (mbtPdfAsm.exe: temp1.pdf: this file cannot be numbered)"),
+            QStringLiteral(" (mbtPdfAsm.exe: failing.pdf: this file cannot be numbered)"),
     };
     QCOMPARE(w.prompts().messages(), expected);
     for (const ShownPrompt& p : w.prompts().shown) {

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -66,6 +67,8 @@ class TestNumberingWindow : public QObject {
 private slots:
     void numbersEveryListedFile();
     void closingDuringRunEndsProgram();
+    void toolWordsReachTheUser_data();
+    void toolWordsReachTheUser();
 };
 
 void TestNumberingWindow::numbersEveryListedFile() {
@@ -197,6 +200,83 @@ void TestNumberingWindow::closingDuringRunEndsProgram() {
     QCOMPARE(::flock(folder, LOCK_EX | LOCK_NB), 0);
     ::close(folder);
     QCOMPARE(QDir(output.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("a.pdf")});
+}
+
+void TestNumberingWindow::toolWordsReachTheUser_data() {
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("kind"); // blank, signed or damaged
+    QTest::addColumn<bool>("copyMade");
+    // NAME stands for the input's name, VICTIM for a folder of the user's; a text ending in "..."
+    // is the start of what is said (the tool's own words for a repair may change).
+    QTest::addColumn<QString>("said");
+    const QString offPage = QStringLiteral(
+        "the number lies outside the visible page on every page of NAME; no number can be seen (check the "
+        "left and bottom margins)");
+    QTest::newRow("signed input")
+        << "Text2"
+        << "40"
+        << "signed" << true << "NAME was digitally signed; the numbered copy's signature is no longer valid";
+    QTest::newRow("damaged input") << "Text2"
+                                   << "40"
+                                   << "damaged" << true << "NAME: file is damaged...";
+    QTest::newRow("left margin -400") << "Text2"
+                                      << "-400"
+                                      << "blank" << true << offPage;
+    QTest::newRow("bottom margin 5000") << "Text3"
+                                        << "5000"
+                                        << "blank" << true << offPage;
+    QTest::newRow("pasted left margin 7 LF del")
+        << "Text2"
+        << "7\ndel VICTIM/*"
+        << "blank" << false << "mbtPdfAsm.exe: unknown argument \"del\" (see --help)";
+}
+
+void TestNumberingWindow::toolWordsReachTheUser() {
+    QFETCH(QString, field);
+    QFETCH(QString, text);
+    QFETCH(QString, kind);
+    QFETCH(bool, copyMade);
+    QFETCH(QString, said);
+    QTemporaryDir temp, inputs, victim;
+    WriteBytes(victim.filePath(QStringLiteral("keep.pdf")), "%PDF-1.4\nthe user's own\n");
+    text.replace(QLatin1String("VICTIM"), victim.path());
+    const QByteArray oldTemp = qgetenv("TEMP");
+    qputenv("TEMP", QFile::encodeName(temp.path()));
+    WindowUnderTest w;
+    const QString input = inputs.filePath(QStringLiteral("report.pdf"));
+    if (kind == QLatin1String("damaged"))
+        WriteBytes(input,
+                   ReadBytes(CorpusFolder() + QStringLiteral("/qpdf/qpdf__qtest__qpdf__global_damaged.pdf")));
+    else
+        WriteBlankPdf(input, 2, "1.4",
+                      kind == QLatin1String("signed") ? "/AcroForm << /Fields [] /SigFlags 3 >>" : "");
+    w.append(input);
+    auto* edit = w.window().findChild<QLineEdit*>(field);
+    QVERIFY(edit);
+    edit->setText(text);
+    w.clickStart();
+    qputenv("TEMP", oldTemp);
+
+    said.replace(QLatin1String("NAME"), QStringLiteral("report.pdf"));
+    const QString expected =
+        copyMade ? QStringLiteral("Done.\r\n\r\nThis file was numbered with a warning:\r\n") + input +
+                       QStringLiteral(" (") + said + QLatin1Char(')')
+                 : QStringLiteral("Done.\r\n\r\nNo numbered copy was made of this file:\r\n") + input +
+                       QStringLiteral(" (") + said + QLatin1Char(')');
+    if (expected.endsWith(QLatin1String("...)"))) {
+        QCOMPARE(w.prompts().messages().size(), 1);
+        const QString shown = w.prompts().messages().first();
+        QVERIFY2(shown.startsWith(expected.chopped(4)), qPrintable(shown));
+        QVERIFY2(!shown.contains(QLatin1String("temp1.pdf")), qPrintable(shown));
+    } else {
+        QCOMPARE(w.prompts().messages(), QStringList{expected});
+    }
+    QCOMPARE(w.outputFiles(), copyMade ? QStringList{QStringLiteral("report.pdf")} : QStringList());
+    QCOMPARE(ReadBytes(victim.filePath(QStringLiteral("keep.pdf"))),
+             QByteArray("%PDF-1.4\nthe user's own\n"));
+    QCOMPARE(QDir(temp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList());
 }
 
 QTEST_MAIN(TestNumberingWindow)

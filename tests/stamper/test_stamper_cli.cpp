@@ -62,6 +62,8 @@ private slots:
     void accepted_data();
     void accepted();
     void helpAndVersion();
+    void offPageWarning_data();
+    void offPageWarning();
 };
 
 void StamperCliTest::rejected_data() {
@@ -77,7 +79,14 @@ void StamperCliTest::rejected_data() {
     QTest::newRow("first number with blank")
         << With("-N0 1") << 2 << "first number \" 1\" is not a whole number";
     QTest::newRow("first number huge") << With("-N099999999999999999999") << 2 << "is out of range";
-    QTest::newRow("size zero") << With("-Ns0") << 2 << "font size \"0\" must be above 0";
+    QTest::newRow("size zero") << With("-Ns0") << 2
+                               << "font size \"0\" is out of range (above 0, up to 10000)";
+    QTest::newRow("size negative, plain limits")
+        << With("-Ns-3") << 2 << "font size \"-3\" is out of range (above 0, up to 10000)";
+    QTest::newRow("size too large") << With("-Ns10000.5") << 2
+                                    << "font size \"10000.5\" is out of range (above 0, up to 10000)";
+    QTest::newRow("left far away, plain limits")
+        << With("-Nx-1000001") << 2 << "left margin \"-1000001\" is out of range (-1000000 to 1000000)";
     QTest::newRow("size negative") << With("-Ns-3") << 2 << "font size \"-3\" is out of range";
     QTest::newRow("size with unit") << With("-Ns12pt") << 2 << "font size \"12pt\" is not a number";
     QTest::newRow("size exponent") << With("-Ns1e1") << 2 << "font size \"1e1\" is not a number";
@@ -208,6 +217,37 @@ void StamperCliTest::helpAndVersion() {
     QVERIFY(version.out.startsWith("mbtPdfAsm.exe "));
     ProcessResult nothing = RunProgram(Tool(), {});
     QCOMPARE(nothing.exitCode, 2);
+}
+
+void StamperCliTest::offPageWarning_data() {
+    QTest::addColumn<QString>("token");
+    QTest::addColumn<QString>("warning"); // empty: the number shows, nothing is said
+    const QString everyPage = QStringLiteral(
+        "mbtPdfAsm.exe: warning: the number lies outside the visible page on every page of IN; no number "
+        "can be seen (check the left and bottom margins)\n");
+    QTest::newRow("left margin -400") << "-Nx-400" << everyPage;
+    QTest::newRow("bottom margin 5000") << "-Ny5000" << everyPage;
+    QTest::newRow("left margin past the right edge") << "-Nx700" << everyPage;
+    QTest::newRow("below the bottom edge") << "-Ny-20" << everyPage;
+    QTest::newRow("near the right edge still shows") << "-Nx590" << QString();
+    QTest::newRow("partly below the bottom edge still shows") << "-Ny-3" << QString();
+}
+
+void StamperCliTest::offPageWarning() {
+    QFETCH(QString, token);
+    QFETCH(QString, warning);
+    QTemporaryDir dir;
+    const QString in = dir.filePath("in.pdf");
+    const QString out = dir.filePath("out.pdf");
+    QVERIFY(QFile::copy(SamplePdf(), in));
+    QStringList args = With(token);
+    for (QString& a : args)
+        a.replace("IN", in).replace("OUT", out);
+    ProcessResult r = RunProgram(Tool(), args);
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(QString::fromUtf8(r.err), warning.replace("IN", in));
+    // The copy is made all the same.
+    QCOMPARE(PdfProbe::pageCount(out), 4);
 }
 
 QTEST_GUILESS_MAIN(StamperCliTest)
