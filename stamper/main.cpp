@@ -48,6 +48,11 @@ int main(int argc, char* argv[]) {
         if (result.warnings.size() > kWarningsShown)
             std::fprintf(stderr, "%s: warning: %zu more repairs while reading %s\n", kWhoami,
                          result.warnings.size() - kWarningsShown, line.options.input.c_str());
+        if (result.signatureKept)
+            std::fprintf(stderr,
+                         "%s: warning: %s is digitally signed; the signature still holds for the signed "
+                         "revision, and the page numbers are a later change that it does not sign\n",
+                         kWhoami, line.options.input.c_str());
         if (result.signatureBroken)
             std::fprintf(
                 stderr,
