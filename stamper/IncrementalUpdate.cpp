@@ -69,6 +69,12 @@ IncrementalUpdate::IncrementalUpdate(QPDF& pdf, long long inputSize, const Input
 }
 
 void IncrementalUpdate::findLastSection(long long inputSize, const InputReader& readInput) {
+    // With bytes before the header, readers count offsets from the header or from the file's start;
+    // offsets that suit both can't be written.
+    if (readInput(0, 5) != "%PDF-") {
+        unsupported_ = "bytes before the PDF header";
+        return;
+    }
     // The reader found the last section through the last "startxref" near the end; so do we.
     const size_t tailLength = size_t(std::min<long long>(inputSize, 1054));
     const std::string tail = readInput(inputSize - (long long)tailLength, tailLength);

@@ -13,6 +13,9 @@ UpdateEncryption::UpdateEncryption(QPDF& pdf) {
     if (!active_)
         return;
     key_ = pdf.getEncryptionKey();
+    // Before crypt filters (V 1 to 3) everything is RC4; qpdf reports no method for such files.
+    if (V_ < 4)
+        streams_ = strings_ = QPDF::e_rc4;
     for (QPDF::encryption_method_e m : {streams_, strings_})
         if (m != QPDF::e_none && m != QPDF::e_rc4 && m != QPDF::e_aes && m != QPDF::e_aesv3)
             unsupported_ = "an encryption method this tool does not know";
