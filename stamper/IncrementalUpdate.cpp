@@ -166,6 +166,8 @@ void IncrementalUpdate::collectObjects() {
             pending.push_back(child.isStream() ? child.getDict() : child);
         }
     }
+    if (chosen.empty())
+        unsupported_ = "nothing to write";
     for (auto& [og, h] : chosen) {
         if (h.isStream() && og.getObj() <= maxOriginal_) {
             // Never the case for what numbering changes; such a stream would need its data re-read.
