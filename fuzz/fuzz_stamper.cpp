@@ -50,8 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 try {
                     QPDF check;
                     check.setSuppressWarnings(true);
-                    check.processMemoryFile("numbered copy", reinterpret_cast<const char*>(bytes->getBuffer()),
-                                            bytes->getSize());
+                    check.processMemoryFile(
+                        "numbered copy", reinterpret_cast<const char*>(bytes->getBuffer()), bytes->getSize());
                     update.checkReadBack(check);
                 } catch (std::exception& e) {
                     if (std::getenv("NUMBREL_FUZZ_STRICT")) {

@@ -53,7 +53,8 @@ IncrementalUpdate::IncrementalUpdate(QPDF& pdf, long long inputSize, const Input
         unsupported_ = "the catalog is not an indirect object";
         return;
     }
-    if (trailer.hasKey("/Info") && !trailer.getKey("/Info").isIndirect() && !trailer.getKey("/Info").isNull()) {
+    if (trailer.hasKey("/Info") && !trailer.getKey("/Info").isIndirect() &&
+        !trailer.getKey("/Info").isNull()) {
         unsupported_ = "the document information is not an indirect object";
         return;
     }
@@ -93,7 +94,8 @@ void IncrementalUpdate::findLastSection(long long inputSize, const InputReader& 
         ++at;
     long long offset = 0;
     size_t digits = 0;
-    for (; at < tail.size() && std::isdigit(static_cast<unsigned char>(tail[at])) && digits < 15; ++at, ++digits)
+    for (; at < tail.size() && std::isdigit(static_cast<unsigned char>(tail[at])) && digits < 15;
+         ++at, ++digits)
         offset = offset * 10 + (tail[at] - '0');
     if (digits == 0 || offset >= inputSize) {
         unsupported_ = "a broken startxref";
@@ -296,7 +298,8 @@ void IncrementalUpdate::writeTable(std::string& out, const std::vector<Entry>& e
         out += std::to_string(entries.at(k).og.getObj()) + " " + std::to_string(end - k) + "\n";
         for (; k < end; ++k) {
             char line[32];
-            std::snprintf(line, sizeof line, "%010lld %05d n \n", entries.at(k).offset, entries.at(k).og.getGen());
+            std::snprintf(line, sizeof line, "%010lld %05d n \n", entries.at(k).offset,
+                          entries.at(k).og.getGen());
             out += line;
         }
     }
@@ -308,7 +311,8 @@ void IncrementalUpdate::writeTable(std::string& out, const std::vector<Entry>& e
 
 void IncrementalUpdate::writeStream(std::string& out, std::vector<Entry>& entries, long long at) const {
     // Its own number comes after every object qpdf knows of, referenced or not.
-    long long number = std::max<long long>({(long long)pdf_.getObjectCount(), trailerSize_ - 1, maxOriginal_});
+    long long number =
+        std::max<long long>({(long long)pdf_.getObjectCount(), trailerSize_ - 1, maxOriginal_});
     if (!entries.empty())
         number = std::max<long long>(number, entries.back().og.getObj());
     ++number;
@@ -334,7 +338,8 @@ void IncrementalUpdate::writeStream(std::string& out, std::vector<Entry>& entrie
     uLongf packedSize = compressBound(uLong(rows.size()));
     std::string packed(packedSize, '\0');
     if (compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize,
-                  reinterpret_cast<const Bytef*>(rows.data()), uLong(rows.size()), Z_DEFAULT_COMPRESSION) != Z_OK)
+                  reinterpret_cast<const Bytef*>(rows.data()), uLong(rows.size()),
+                  Z_DEFAULT_COMPRESSION) != Z_OK)
         throw std::runtime_error("cannot compress the cross-reference stream");
     packed.resize(packedSize);
 
@@ -372,5 +377,6 @@ void IncrementalUpdate::checkReadBack(QPDF& copy) const {
             throw std::runtime_error("object " + og.unparse(' ') + " reads back differently");
     }
     if (copy.anyWarnings())
-        throw std::runtime_error(std::string("the copy needed repairs to be read: ") + copy.getWarnings().at(0).what());
+        throw std::runtime_error(std::string("the copy needed repairs to be read: ") +
+                                 copy.getWarnings().at(0).what());
 }

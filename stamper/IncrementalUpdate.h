@@ -51,7 +51,8 @@ private:
     // object) left out. Memory: the same unencrypted, to compare with the copy. Copy: never resolves
     // a reference, so that checking the copy reads nothing but the written objects.
     enum class Form { File, Memory, Copy };
-    void serialize(QPDFObjectHandle h, QPDFObjGen owner, std::string& out, int depth, Form form = Form::File) const;
+    void serialize(QPDFObjectHandle h, QPDFObjGen owner, std::string& out, int depth,
+                   Form form = Form::File) const;
     void serializeObject(QPDFObjectHandle& h, std::string& out) const;
     std::string trailerEntries(long long size) const;
     void writeTable(std::string& out, const std::vector<Entry>& entries, long long at) const;
@@ -64,8 +65,8 @@ private:
     long long previousSection_ = -1; // offset of the input's last cross-reference section
     bool previousIsStream_ = false;
     bool needsNewline_ = false;
-    int maxOriginal_ = 0;       // highest object number the input defines
-    long long trailerSize_ = 0; // the input's /Size
+    int maxOriginal_ = 0;                   // highest object number the input defines
+    long long trailerSize_ = 0;             // the input's /Size
     std::vector<QPDFObjectHandle> objects_; // written, by object number
-    std::string newId_;                      // second element of the copy's /ID
+    std::string newId_;                     // second element of the copy's /ID
 };

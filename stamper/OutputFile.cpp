@@ -170,8 +170,7 @@ void OutputFile::replace(const std::string& target) {
             if (linkAs(name)) {
                 path_ = name;
                 setPending(path_);
-            }
-            else if (errno != EEXIST || attempt > 100)
+            } else if (errno != EEXIST || attempt > 100)
                 throw StampError("cannot write in the folder of " + target + ": " + std::strerror(errno));
         }
     }

@@ -222,7 +222,8 @@ void StamperCliTest::signedInputKeepsItsSignature() {
     QTemporaryDir dir;
     const QString in = dir.filePath("in.pdf");
     const QString out = dir.filePath("out.pdf");
-    QVERIFY(QFile::copy(QStringLiteral(NUMBREL_CORPUS_DIR "/qpdf/qpdf__qtest__qpdf__digitally-signed.pdf"), in));
+    QVERIFY(
+        QFile::copy(QStringLiteral(NUMBREL_CORPUS_DIR "/qpdf/qpdf__qtest__qpdf__digitally-signed.pdf"), in));
     ProcessResult r = RunProgram(Tool(), {"-m" + in, "-n", "-N01", "-d" + out});
     QCOMPARE(r.exitCode, 0);
     const QString err = QString::fromUtf8(r.err);
@@ -278,7 +279,8 @@ void StamperCliTest::killedRunLeavesNoPartialFile() {
         bool killed = false;
         // Watch the tool's open files until one in the folder other than IN is open for writing.
         while (!killed && !tool.waitForFinished(1)) {
-            for (const QString& fd : QDir(fds).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+            for (const QString& fd :
+                 QDir(fds).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
                 char target[4096];
                 const ssize_t n = readlink(qPrintable(fds + "/" + fd), target, sizeof target - 1);
                 const QString path = QString::fromLocal8Bit(target, n > 0 ? n : 0);

@@ -11,9 +11,9 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
-#include <QRegularExpression>
 #include <QtTest>
 
 #include <algorithm>
@@ -78,7 +78,8 @@ QString LastSectionKind(const QByteArray& pdf) {
     const QByteArray head = pdf.mid(offset, 40).trimmed();
     if (head.startsWith("xref"))
         return "xref";
-    return QRegularExpression("^\\d+\\s+\\d+\\s+obj").match(QString::fromLatin1(head)).hasMatch() ? "obj" : "";
+    return QRegularExpression("^\\d+\\s+\\d+\\s+obj").match(QString::fromLatin1(head)).hasMatch() ? "obj"
+                                                                                                  : "";
 }
 
 struct Style {
@@ -263,7 +264,8 @@ void StamperCorpusTest::corpusFile() {
             if (!kept.firstId.isEmpty())
                 QCOMPARE(got.firstId, kept.firstId);
             // A linearized input's warnings about its hint tables go: it is no longer linearized.
-            QVERIFY2(checkOut.exitCode == 0 || checkOut.exitCode == checkIn.exitCode, checkOut.out.constData());
+            QVERIFY2(checkOut.exitCode == 0 || checkOut.exitCode == checkIn.exitCode,
+                     checkOut.out.constData());
         }
     }
     const QList<double>& units = got.userUnits;
