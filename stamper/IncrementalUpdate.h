@@ -32,9 +32,12 @@ public:
     // Writes the update to `out`, which holds exactly the input's bytes so far.
     void write(Pipeline& out);
 
-    // Throws std::runtime_error unless `copy`, the written file as qpdf reads it, holds every written
-    // object as it is in memory and needed no repair to read.
+    // Throws std::runtime_error unless `copy`, the written file as qpdf reads it, needed no repair to
+    // read, finds every written object where it was written, and holds the objects it parses as they
+    // are in memory. Up to kFullCheck objects all are parsed; beyond, a spread of them (all made by
+    // the same code), since parsing all would cost as much as reading the whole input again.
     void checkReadBack(QPDF& copy) const;
+    static constexpr size_t kFullCheck = 2048;
 
     // Objects the update holds, its cross-reference stream not counted.
     size_t objectCount() const { return objects_.size(); }
@@ -68,5 +71,6 @@ private:
     int maxOriginal_ = 0;                   // highest object number the input defines
     long long trailerSize_ = 0;             // the input's /Size
     std::vector<QPDFObjectHandle> objects_; // written, by object number
+    std::vector<Entry> written_;            // where `write` put them (and the cross-reference stream)
     std::string newId_;                     // second element of the copy's /ID
 };
