@@ -143,32 +143,11 @@ void IncrementalUpdate::collectObjects() {
                 chosen.emplace(fonts.getObjGen(), fonts);
         }
     }
-    // Then everything new they refer to, directly or through other new objects.
-    std::vector<QPDFObjectHandle> pending;
-    for (auto& [og, h] : chosen)
-        pending.push_back(h.isStream() ? h.getDict() : h);
-    while (!pending.empty()) {
-        QPDFObjectHandle h = pending.back();
-        pending.pop_back();
-        std::vector<QPDFObjectHandle> children;
-        if (h.isArray())
-            children = h.getArrayAsVector();
-        else if (h.isDictionary())
-            for (auto& [key, value] : h.getDictAsMap())
-                children.push_back(value);
-        for (auto& child : children) {
-            if (!child.isIndirect()) {
-                if (child.isArray() || child.isDictionary())
-                    pending.push_back(child);
-                continue;
-            }
-            const QPDFObjGen og = child.getObjGen();
-            if (og.getObj() <= maxOriginal_ || chosen.count(og) || child.isNull())
-                continue;
-            chosen.emplace(og, child);
-            pending.push_back(child.isStream() ? child.getDict() : child);
-        }
-    }
+    // Then every object made since the input was read (numbers above the input's are new; qpdf
+    // holds every object it knows once the first one was made).
+    for (auto& h : pdf_.getAllObjects())
+        if (h.getObjGen().getObj() > maxOriginal_ && !h.isNull())
+            chosen.emplace(h.getObjGen(), h);
     if (chosen.empty())
         unsupported_ = "nothing to write";
     for (auto& [og, h] : chosen) {
