@@ -3,7 +3,7 @@
 # As root the missing ones are installed; otherwise the exact install line is printed and we stop.
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config qt6-base-dev libqpdf-dev qpdf poppler-utils
+packages=(cmake g++ make pkg-config qt6-base-dev libqpdf-dev qpdf poppler-utils mupdf-tools
           libtcmalloc-minimal4 xvfb xauth fonts-liberation2 desktop-file-utils)
 
 missing=()

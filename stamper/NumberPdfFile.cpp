@@ -1,5 +1,7 @@
 #include "NumberPdfFile.h"
 
+#include "IncrementalUpdate.h"
+#include "OutputFile.h"
 #include "PageStamper.h"
 #include "StampError.h"
 
@@ -20,174 +22,6 @@
 #include <vector>
 
 namespace {
-
-std::string folderOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// The temporary file being written, for RemovePendingOutput (a signal handler may only read it).
-char pendingOutput[4096];
-
-void setPending(const std::string& path) {
-    pendingOutput[0] = '\0';
-    if (path.size() < sizeof pendingOutput)
-        std::memcpy(pendingOutput, path.c_str(), path.size() + 1);
-}
-
-// The numbered copy while it is written, in OUT's folder. Where the file system allows it has no
-// name until it is complete (O_TMPFILE), so a run cut short, even by kill -9, leaves nothing; elsewhere
-// it has a short temporary name of its own (never one grown from OUT's name, which may already be as
-// long as names can be), removed unless the copy was put in place. It is also where the writer's bytes
-// go: gathered into large writes, with the disk set to work on each few megabytes as they are done, so
-// the sync before the copy is named finds little left to wait for.
-class TemporaryOutput : public Pipeline {
-public:
-    explicit TemporaryOutput(const std::string& target)
-        : Pipeline("numbered copy", nullptr)
-        , folder_(folderOf(target)) {
-        mode_t mask = umask(0);
-        umask(mask);
-        fd_ = open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666 & ~mask);
-        if (fd_ < 0) {
-            std::string pattern = folder_ + "/.numbrel-XXXXXX";
-            std::vector<char> buf(pattern.begin(), pattern.end());
-            buf.push_back('\0');
-            fd_ = mkostemp(buf.data(), O_CLOEXEC);
-            if (fd_ < 0)
-                throw StampError("cannot write in the folder of " + target + ": " + std::strerror(errno));
-            name_ = buf.data();
-            setPending(name_);
-            fchmod(fd_, 0666 & ~mask);
-        }
-        buffer_.resize(kBufferSize);
-    }
-    ~TemporaryOutput() override {
-        if (fd_ >= 0)
-            close(fd_);
-        if (!name_.empty())
-            unlink(name_.c_str());
-        setPending("");
-    }
-
-    // Where the copy can be read back before it is put in place.
-    std::string path() const { return name_.empty() ? "/proc/self/fd/" + std::to_string(fd_) : name_; }
-
-    void write(unsigned char const* data, size_t len) override {
-        if (failed_)
-            return;
-        if (used_ + len > buffer_.size()) {
-            flush();
-            if (len >= buffer_.size())
-                return writeAll(data, len);
-        }
-        std::memcpy(buffer_.data() + used_, data, len);
-        used_ += len;
-    }
-    void finish() override { flush(); }
-
-    // Puts everything on the disk; nothing may be written after.
-    void commit() {
-        flush();
-        if (failed_)
-            throw StampError(failure_);
-        if (fsync(fd_) != 0)
-            throw StampError("cannot write the numbered copy: " + std::string(std::strerror(errno)));
-    }
-    // Puts the complete copy in target's place: the old file or the new one is there at every moment.
-    void renameTo(const std::string& target) {
-        if (name_.empty()) {
-            // Still unnamed: a target that doesn't exist yet takes the file as it is.
-            if (linkUnnamed(target))
-                return closeFile();
-            if (errno != EEXIST || !linkUnnamedUnderShortName())
-                throw StampError("cannot replace " + target + ": " + std::strerror(errno));
-        }
-        closeFile();
-        if (std::rename(name_.c_str(), target.c_str()) != 0)
-            throw StampError("cannot replace " + target + ": " + std::strerror(errno));
-        name_.clear();
-        setPending("");
-    }
-
-private:
-    static constexpr size_t kBufferSize = 256 * 1024;
-    static constexpr off_t kWritebackStep = 1024 * 1024;
-
-    void flush() {
-        const size_t len = used_;
-        used_ = 0;
-        if (!failed_)
-            writeAll(buffer_.data(), len);
-    }
-    // Never throws: qpdf's writer also writes from destructors, where an exception ends the program.
-    // A failure is kept, the rest is dropped, and `commit` reports it.
-    void writeAll(unsigned char const* data, size_t len) {
-        while (len > 0) {
-            ssize_t n = ::write(fd_, data, len);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                failed_ = true;
-                failure_ =
-                    std::string("cannot write the numbered copy: ") + std::strerror(n < 0 ? errno : ENOSPC);
-                return;
-            }
-            data += n;
-            len -= size_t(n);
-            written_ += n;
-        }
-        if (written_ - syncedFrom_ >= kWritebackStep) {
-            sync_file_range(fd_, syncedFrom_, written_ - syncedFrom_, SYNC_FILE_RANGE_WRITE);
-            syncedFrom_ = written_;
-        }
-    }
-
-    bool linkUnnamed(const std::string& name) const {
-        const std::string self = "/proc/self/fd/" + std::to_string(fd_);
-        if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
-            return true;
-        if (errno != ENOENT) // without /proc, the descriptor itself can be named by those allowed to
-            return false;
-        return linkat(fd_, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0;
-    }
-    bool linkUnnamedUnderShortName() {
-        static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-        unsigned seed = unsigned(getpid()) * 2654435761u ^ unsigned(fd_);
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            std::string name = folder_ + "/.numbrel-";
-            for (int k = 0; k < 6; ++k) {
-                seed = seed * 1103515245u + 12345u + unsigned(attempt);
-                name += letters[(seed >> 16) % (sizeof letters - 1)];
-            }
-            if (linkUnnamed(name)) {
-                name_ = name;
-                setPending(name_);
-                return true;
-            }
-            if (errno != EEXIST)
-                return false;
-        }
-        return false;
-    }
-    void closeFile() {
-        const int fd = fd_;
-        fd_ = -1;
-        if (close(fd) != 0)
-            throw StampError("cannot write the numbered copy: " + std::string(std::strerror(errno)));
-    }
-
-    std::string folder_;
-    std::string name_; // the copy's temporary name while it has one
-    int fd_ = -1;
-    std::vector<unsigned char> buffer_;
-    size_t used_ = 0;
-    bool failed_ = false;
-    std::string failure_;
-    off_t written_ = 0, syncedFrom_ = 0;
-};
 
 std::string describe(const QPDFExc& e) {
     std::string text = e.getMessageDetail();
@@ -215,10 +49,11 @@ void openInput(QPDF& pdf, const std::string& path) {
 
 // After repairs the result is read back: a file that qpdf patched together must open with every page
 // and without another repair of its cross-reference table before it replaces anything.
-void checkWritten(const std::string& path, size_t pages) {
+void checkWritten(OutputFile& out, size_t pages) {
     QPDF check;
     check.setSuppressWarnings(true);
-    check.processFile(path.c_str(), "");
+    std::string_view bytes = out.mapped();
+    check.processMemoryFile("numbered copy", bytes.data(), bytes.size(), "");
     std::vector<QPDFPageObjectHelper> found = QPDFPageDocumentHelper(check).getAllPages();
     bool sound = found.size() == pages;
     for (auto& page : found)
@@ -231,8 +66,8 @@ void checkWritten(const std::string& path, size_t pages) {
         throw StampError("the file is too damaged: its numbered copy does not read back cleanly");
 }
 
-// A signed field or a document-level signature flag: any change outside an incremental update
-// invalidates the signature, and the user should hear that the copy no longer carries a valid one.
+// A signed field or a document-level signature flag. Appended after the signed revision, the numbers
+// leave its signature valid for that revision; a rewritten file no longer carries a valid one.
 bool isSigned(QPDF& pdf) {
     QPDFObjectHandle form = pdf.getRoot().getKey("/AcroForm");
     if (!form.isDictionary())
@@ -241,12 +76,56 @@ bool isSigned(QPDF& pdf) {
     return flags.isInteger() && (flags.getIntValue() & 1) != 0;
 }
 
-} // namespace
-
-void RemovePendingOutput() {
-    if (pendingOutput[0] != '\0')
-        unlink(pendingOutput);
+// Whether qpdf had to repair anything to read the input. Such a file is rewritten whole: appending to
+// bytes that needed repair would keep the damage for every other reader.
+bool neededRepair(QPDF& pdf) {
+    return pdf.anyWarnings();
 }
+
+// Writes OUT as the input's bytes followed by an incremental update, and puts it in place once qpdf
+// reads it back with exactly the objects written. False, with nothing written, when the update
+// can't be made or doesn't read back so; the caller then rewrites the whole file.
+bool appendUpdate(QPDF& pdf, const StampOptions& options, const struct stat& before) {
+    int fd = open(options.input.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct Closer {
+        int fd;
+        ~Closer() { close(fd); }
+    } closer{fd};
+    // The bytes to copy must be the ones qpdf read.
+    struct stat now {};
+    if (fstat(fd, &now) != 0 || now.st_ino != before.st_ino || now.st_dev != before.st_dev ||
+        now.st_size != before.st_size || now.st_mtim.tv_sec != before.st_mtim.tv_sec ||
+        now.st_mtim.tv_nsec != before.st_mtim.tv_nsec)
+        return false;
+    try {
+        IncrementalUpdate update(pdf, now.st_size, [fd](long long offset, size_t length) {
+            std::string bytes(length, '\0');
+            ssize_t n = pread(fd, bytes.data(), length, offset);
+            bytes.resize(n > 0 ? size_t(n) : 0);
+            return bytes;
+        });
+        if (!update.unsupported().empty())
+            return false;
+        OutputFile out(options.output);
+        out.copyFrom(fd, now.st_size);
+        update.write(out);
+        out.commit();
+        QPDF copy;
+        copy.setSuppressWarnings(true);
+        std::string_view bytes = out.mapped();
+        copy.processMemoryFile("numbered copy", bytes.data(), bytes.size(), "");
+        update.checkReadBack(copy);
+        out.replace(options.output);
+    } catch (std::exception&) {
+        // Whatever went wrong here, the whole rewrite still may not; it reports its own failure.
+        return false;
+    }
+    return true;
+}
+
+} // namespace
 
 NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToExit) {
     struct stat st {};
@@ -257,16 +136,30 @@ NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToE
     auto document = std::make_unique<QPDF>();
     QPDF& pdf = *document;
     pdf.setSuppressWarnings(true);
+    struct stat inputBefore {};
+    stat(options.input.c_str(), &inputBefore);
     openInput(pdf, options.input);
     try {
-        result.signatureBroken = isSigned(pdf);
+        const bool signedInput = isSigned(pdf);
         PageStamper stamper(pdf, options);
         result.pages = stamper.stampAll();
         result.pagesWithNumberOffPage = stamper.pagesWithNumberOffPage();
         if (result.pages == 0)
             throw StampError("it has no pages to number");
 
-        TemporaryOutput out(options.output);
+        // The one place that chooses how the copy is written: appended to the input's own bytes
+        // when the input read cleanly and the appended copy reads back the same, rewritten whole
+        // otherwise.
+        result.appended = !neededRepair(pdf) && appendUpdate(pdf, options, inputBefore);
+        result.signatureKept = signedInput && result.appended;
+        result.signatureBroken = signedInput && !result.appended;
+        if (result.appended) {
+            if (leaveDocumentToExit)
+                (void)document.release();
+            return result;
+        }
+
+        OutputFile out(options.output);
         QPDFWriter writer(pdf);
         writer.setOutputPipeline(&out);
         // Streams are written as they came: what was compressed stays so, nothing is decoded.
@@ -276,8 +169,8 @@ NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToE
         for (auto& w : pdf.getWarnings())
             result.warnings.push_back(w.what());
         if (!result.warnings.empty())
-            checkWritten(out.path(), result.pages);
-        out.renameTo(options.output);
+            checkWritten(out, result.pages);
+        out.replace(options.output);
         // Freeing a large document object by object takes about a tenth of the run; when the process
         // ends right after, the system takes it back at once.
         if (leaveDocumentToExit)

@@ -1,6 +1,6 @@
 #pragma once
-// One whole run of the tool: read IN, number its pages, write OUT through a temporary file in OUT's
-// folder and a rename, so OUT is either complete or untouched. IN is only read.
+// One whole run of the tool: read IN, number its pages, write OUT as an unnamed file in OUT's folder
+// that gets its name only when complete, so OUT is either complete or untouched. IN is only read.
 
 #include "StampOptions.h"
 
@@ -10,7 +10,9 @@
 struct NumberPdfResult {
     size_t pages = 0;
     std::vector<std::string> warnings; // what qpdf had to repair while reading
-    bool signatureBroken = false;      // the input was digitally signed; the copy's signature no longer fits
+    bool appended = false;             // OUT is IN's bytes followed by an incremental update
+    bool signatureBroken = false;      // IN was digitally signed and OUT was rewritten: the signature is lost
+    bool signatureKept = false;        // IN was digitally signed; its signature still holds for that revision
     size_t pagesWithNumberOffPage = 0; // pages on which no part of the number can be seen
 };
 

@@ -58,6 +58,11 @@ int main(int argc, char* argv[]) {
                          "%s: warning: the number lies outside the visible page on %zu of the %zu pages of "
                          "%s (check the left and bottom margins)\n",
                          kWhoami, result.pagesWithNumberOffPage, result.pages, line.options.input.c_str());
+        if (result.signatureKept)
+            std::fprintf(stderr,
+                         "%s: warning: %s is digitally signed; the signature still holds for the signed "
+                         "revision, and the page numbers are a later change that it does not sign\n",
+                         kWhoami, line.options.input.c_str());
         if (result.signatureBroken)
             std::fprintf(
                 stderr,

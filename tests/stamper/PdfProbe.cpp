@@ -32,6 +32,14 @@ int pageCount(const QString& path) {
     return m.hasMatch() ? m.captured(1).toInt() : -1;
 }
 
+int mupdfPageCount(const QString& path) {
+    ProcessResult r = RunProgram("mutool", {"info", path});
+    static const QRegularExpression pagesLine(QStringLiteral("^Pages:\\s+(\\d+)"),
+                                              QRegularExpression::MultilineOption);
+    auto m = pagesLine.match(QString::fromLatin1(r.out));
+    return r.exitCode == 0 && m.hasMatch() ? m.captured(1).toInt() : -1;
+}
+
 QList<DisplayedPage> displayedPages(const QString& path, int pages) {
     QList<DisplayedPage> result(pages);
     ProcessResult r = RunProgram("pdfinfo", {"-box", "-f", "1", "-l", QString::number(pages), path});

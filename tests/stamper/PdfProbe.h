@@ -45,6 +45,8 @@ QList<DisplayedPage> displayedPages(const QString& path, int pages);
 QList<PdfWord> words(const QString& path, int page);
 // Renders the crop box of one page.
 Raster render(const QString& path, int page, int dpi, QString* errors = nullptr);
+// Page count as MuPDF (mutool info) reports it; -1 when it can't tell.
+int mupdfPageCount(const QString& path);
 // qpdf --check: its exit code (0 clean, 2 errors, 3 warnings) and its ERROR/WARNING lines.
 ProcessResult check(const QString& path);
 } // namespace PdfProbe

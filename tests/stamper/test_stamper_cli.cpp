@@ -9,6 +9,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+#include <unistd.h>
+
 namespace {
 
 QString Tool() {
@@ -64,6 +67,9 @@ private slots:
     void helpAndVersion();
     void offPageWarning_data();
     void offPageWarning();
+    void signedInputKeepsItsSignature();
+    void longOutputName();
+    void killedRunLeavesNoPartialFile();
 };
 
 void StamperCliTest::rejected_data() {
@@ -248,6 +254,95 @@ void StamperCliTest::offPageWarning() {
     QCOMPARE(QString::fromUtf8(r.err), warning.replace("IN", in));
     // The copy is made all the same.
     QCOMPARE(PdfProbe::pageCount(out), 4);
+}
+
+// The numbers are appended after the signed bytes: the signature still verifies for the revision it
+// signed, and the user hears so in one warning line.
+void StamperCliTest::signedInputKeepsItsSignature() {
+    QTemporaryDir dir;
+    const QString in = dir.filePath("in.pdf");
+    const QString out = dir.filePath("out.pdf");
+    QVERIFY(
+        QFile::copy(QStringLiteral(NUMBREL_CORPUS_DIR "/qpdf/qpdf__qtest__qpdf__digitally-signed.pdf"), in));
+    ProcessResult r = RunProgram(Tool(), {"-m" + in, "-n", "-N01", "-d" + out});
+    QCOMPARE(r.exitCode, 0);
+    const QString err = QString::fromUtf8(r.err);
+    QVERIFY2(err.startsWith("mbtPdfAsm.exe: warning: ") && err.count('\n') == 1, qPrintable(err));
+    QVERIFY2(err.contains("still holds for the signed revision"), qPrintable(err));
+    const QByteArray original = ReadAll(in);
+    QVERIFY(ReadAll(out).size() > original.size());
+    QVERIFY(ReadAll(out).left(original.size()) == original);
+    ProcessResult sig = RunProgram("pdfsig", {out});
+    QVERIFY2(sig.out.contains("Signature Validation: Signature is Valid."), sig.out.constData());
+    QCOMPARE(PdfProbe::pageCount(out), PdfProbe::pageCount(in));
+}
+
+// Temporary names don't grow with OUT's: the longest name a folder allows still works.
+void StamperCliTest::longOutputName() {
+    QTemporaryDir dir;
+    const QString in = dir.filePath("in.pdf");
+    const QString out = dir.filePath(QString(251, 'n') + ".pdf");
+    QVERIFY(QFile::copy(SamplePdf(), in));
+    for (int round = 0; round < 2; ++round) { // OUT new, then OUT replaced
+        ProcessResult r = RunProgram(Tool(), {"-m" + in, "-n", "-N01", "-d" + out});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        QCOMPARE(PdfProbe::pageCount(out), 4);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    }
+}
+
+// Killed while it writes, the tool leaves neither OUT nor any other file behind: the copy has no
+// name until it is complete. An existing OUT stays as it was.
+void StamperCliTest::killedRunLeavesNoPartialFile() {
+    QTemporaryDir dir;
+    const QString sample = dir.filePath("sample.pdf");
+    const QString in = dir.filePath("in.pdf");
+    QVERIFY(QFile::copy(SamplePdf(), sample));
+    QStringList pages{"--empty", "--pages"};
+    for (int k = 0; k < 500; ++k)
+        pages << sample;
+    pages << "--" << in;
+    QCOMPARE(RunProgram("qpdf", pages).exitCode, 0);
+    QFile::remove(sample);
+    const QString out = dir.filePath("out.pdf");
+
+    int killedWhileWriting = 0;
+    for (int attempt = 0; attempt < 6 && killedWhileWriting < 2; ++attempt) {
+        const bool oldCopy = attempt % 2 == 0;
+        QFile::remove(out);
+        if (oldCopy)
+            QVERIFY(WriteAll(out, "an older numbered copy"));
+        QProcess tool;
+        tool.start(Tool(), {"-m" + in, "-n", "-N01", "-d" + out});
+        QVERIFY(tool.waitForStarted());
+        const QString fds = QString("/proc/%1/fd").arg(tool.processId());
+        bool killed = false;
+        // Watch the tool's open files until one in the folder other than IN is open for writing.
+        while (!killed && !tool.waitForFinished(1)) {
+            for (const QString& fd :
+                 QDir(fds).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+                char target[4096];
+                const ssize_t n = readlink(qPrintable(fds + "/" + fd), target, sizeof target - 1);
+                const QString path = QString::fromLocal8Bit(target, n > 0 ? n : 0);
+                if (path.startsWith(dir.path() + "/") && path != in) {
+                    ::kill(pid_t(tool.processId()), SIGKILL);
+                    killed = true;
+                    break;
+                }
+            }
+        }
+        tool.waitForFinished();
+        const QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+        if (!killed) {
+            QCOMPARE(left, (QStringList{"in.pdf", "out.pdf"}));
+            continue;
+        }
+        ++killedWhileWriting;
+        QCOMPARE(left, oldCopy ? (QStringList{"in.pdf", "out.pdf"}) : QStringList{"in.pdf"});
+        if (oldCopy)
+            QCOMPARE(ReadAll(out), QByteArray("an older numbered copy"));
+    }
+    QVERIFY2(killedWhileWriting > 0, "the tool always finished before it could be stopped");
 }
 
 QTEST_GUILESS_MAIN(StamperCliTest)

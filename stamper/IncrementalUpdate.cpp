@@ -1,0 +1,375 @@
+#include "IncrementalUpdate.h"
+
+#include <qpdf/Buffer.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFXRefEntry.hh>
+#include <qpdf/QUtil.hh>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <map>
+#include <set>
+#include <stdexcept>
+#include <zlib.h>
+
+namespace {
+
+// Deeper than qpdf's own reader lets any object nest; such a structure is not written by hand.
+constexpr int kMaxDepth = 600;
+
+std::string reference(QPDFObjGen og) {
+    return std::to_string(og.getObj()) + " " + std::to_string(og.getGen()) + " R";
+}
+
+std::string bufferText(const std::shared_ptr<Buffer>& buffer) {
+    return std::string(reinterpret_cast<const char*>(buffer->getBuffer()), buffer->getSize());
+}
+
+std::string hex(const std::string& bytes) {
+    return "<" + QUtil::hex_encode(bytes) + ">";
+}
+
+// Big-endian in `width` bytes.
+void putNumber(std::string& out, unsigned long long value, int width) {
+    for (int k = width - 1; k >= 0; --k)
+        out += char((value >> (8 * k)) & 0xff);
+}
+
+} // namespace
+
+IncrementalUpdate::IncrementalUpdate(QPDF& pdf, long long inputSize, const InputReader& readInput)
+    : pdf_(pdf)
+    , encryption_(pdf)
+    , inputSize_(inputSize) {
+    if (!encryption_.unsupported().empty()) {
+        unsupported_ = "encrypted with " + encryption_.unsupported();
+        return;
+    }
+    findLastSection(inputSize, readInput);
+    if (!unsupported_.empty())
+        return;
+    QPDFObjectHandle trailer = pdf_.getTrailer();
+    if (!trailer.getKey("/Root").isIndirect()) {
+        unsupported_ = "the catalog is not an indirect object";
+        return;
+    }
+    if (trailer.hasKey("/Info") && !trailer.getKey("/Info").isIndirect() &&
+        !trailer.getKey("/Info").isNull()) {
+        unsupported_ = "the document information is not an indirect object";
+        return;
+    }
+    for (auto& [og, entry] : pdf_.getXRefTable())
+        maxOriginal_ = std::max(maxOriginal_, og.getObj());
+    QPDFObjectHandle size = trailer.getKey("/Size");
+    trailerSize_ = size.isInteger() ? size.getIntValue() : 0;
+    collectObjects();
+
+    unsigned char id[16];
+    QUtil::initializeWithRandomBytes(id, sizeof id);
+    newId_.assign(reinterpret_cast<const char*>(id), sizeof id);
+}
+
+void IncrementalUpdate::findLastSection(long long inputSize, const InputReader& readInput) {
+    // With bytes before the header, readers count offsets from the header or from the file's start;
+    // offsets that suit both can't be written.
+    if (readInput(0, 5) != "%PDF-") {
+        unsupported_ = "bytes before the PDF header";
+        return;
+    }
+    // The reader found the last section through the last "startxref" near the end; so do we.
+    const size_t tailLength = size_t(std::min<long long>(inputSize, 1054));
+    const std::string tail = readInput(inputSize - (long long)tailLength, tailLength);
+    if (tail.size() != tailLength || tail.empty()) {
+        unsupported_ = "the input changed while it was read";
+        return;
+    }
+    needsNewline_ = tail.back() != '\n' && tail.back() != '\r';
+    size_t at = tail.rfind("startxref");
+    if (at == std::string::npos) {
+        unsupported_ = "no startxref at its end";
+        return;
+    }
+    at += 9;
+    while (at < tail.size() && std::isspace(static_cast<unsigned char>(tail[at])))
+        ++at;
+    long long offset = 0;
+    size_t digits = 0;
+    for (; at < tail.size() && std::isdigit(static_cast<unsigned char>(tail[at])) && digits < 15;
+         ++at, ++digits)
+        offset = offset * 10 + (tail[at] - '0');
+    if (digits == 0 || offset >= inputSize) {
+        unsupported_ = "a broken startxref";
+        return;
+    }
+    const std::string head = readInput(offset, 64);
+    size_t k = 0;
+    while (k < head.size() && std::isspace(static_cast<unsigned char>(head[k])))
+        ++k;
+    if (head.compare(k, 4, "xref") == 0) {
+        previousSection_ = offset;
+        return;
+    }
+    // "n g obj": a cross-reference stream.
+    int numbers = 0;
+    while (numbers < 2 && k < head.size() && std::isdigit(static_cast<unsigned char>(head[k]))) {
+        while (k < head.size() && std::isdigit(static_cast<unsigned char>(head[k])))
+            ++k;
+        ++numbers;
+        while (k < head.size() && std::isspace(static_cast<unsigned char>(head[k])))
+            ++k;
+    }
+    if (numbers == 2 && head.compare(k, 3, "obj") == 0) {
+        previousSection_ = offset;
+        previousIsStream_ = true;
+        return;
+    }
+    unsupported_ = "startxref does not point at a cross-reference section";
+}
+
+void IncrementalUpdate::collectObjects() {
+    // What numbering changes: every page dictionary (its /Contents and its own /Resources, which
+    // qpdf copies into the page before it changes them). Resources or font dictionaries that are
+    // indirect are taken too, should a page ever be numbered through them.
+    std::map<QPDFObjGen, QPDFObjectHandle> chosen;
+    for (auto& page : QPDFPageDocumentHelper(pdf_).getAllPages()) {
+        QPDFObjectHandle dict = page.getObjectHandle();
+        chosen.emplace(dict.getObjGen(), dict);
+        QPDFObjectHandle resources = dict.getKey("/Resources");
+        if (resources.isIndirect() && resources.isDictionary()) {
+            chosen.emplace(resources.getObjGen(), resources);
+            QPDFObjectHandle fonts = resources.getKey("/Font");
+            if (fonts.isIndirect() && fonts.isDictionary())
+                chosen.emplace(fonts.getObjGen(), fonts);
+        }
+    }
+    // Then every object made since the input was read (numbers above the input's are new; qpdf
+    // holds every object it knows once the first one was made).
+    for (auto& h : pdf_.getAllObjects())
+        if (h.getObjGen().getObj() > maxOriginal_ && !h.isNull())
+            chosen.emplace(h.getObjGen(), h);
+    if (chosen.empty())
+        unsupported_ = "nothing to write";
+    for (auto& [og, h] : chosen) {
+        if (h.isStream() && og.getObj() <= maxOriginal_) {
+            // Never the case for what numbering changes; such a stream would need its data re-read.
+            unsupported_ = "a changed stream of the input";
+            return;
+        }
+        objects_.push_back(h);
+    }
+}
+
+void IncrementalUpdate::serialize(QPDFObjectHandle h, QPDFObjGen owner, std::string& out, int depth,
+                                  Form form) const {
+    if (depth > kMaxDepth)
+        throw std::runtime_error("objects nested too deeply to write");
+    if (depth > 0 && h.isIndirect()) {
+        out += reference(h.getObjGen());
+    } else if (h.isArray()) {
+        out += '[';
+        bool first = true;
+        for (auto& item : h.getArrayAsVector()) {
+            if (!first)
+                out += ' ';
+            first = false;
+            serialize(item, owner, out, depth + 1, form);
+        }
+        out += ']';
+    } else if (h.isDictionary()) {
+        out += "<<";
+        for (auto& [key, value] : h.getDictAsMap()) {
+            // A null value is an absent key, as qpdf's own writer has it.
+            if (form == Form::Copy ? !value.isIndirect() && value.isNull() : value.isNull())
+                continue;
+            out += ' ';
+            out += QPDFObjectHandle::newName(key).unparse();
+            out += ' ';
+            serialize(value, owner, out, depth + 1, form);
+        }
+        out += " >>";
+    } else if (h.isString() && encryption_.active() && form == Form::File) {
+        // Strings are stored encrypted with the key of the object holding them.
+        out += hex(encryption_.encryptString(h.getStringValue(), owner));
+    } else if (h.isStream() || h.isReserved() || !h.isInitialized()) {
+        throw std::runtime_error("an object that cannot be written in place");
+    } else {
+        out += h.unparse();
+    }
+}
+
+void IncrementalUpdate::serializeObject(QPDFObjectHandle& h, std::string& out) const {
+    const QPDFObjGen og = h.getObjGen();
+    out += std::to_string(og.getObj()) + " " + std::to_string(og.getGen()) + " obj\n";
+    if (!h.isStream()) {
+        serialize(h, og, out, 0);
+        out += "\nendobj\n";
+        return;
+    }
+    std::string data = bufferText(h.getRawStreamData());
+    if (encryption_.active())
+        data = encryption_.encryptStream(data, og);
+    QPDFObjectHandle dict = h.getDict().shallowCopy();
+    dict.removeKey("/Length");
+    serialize(dict, og, out, 1);
+    out.resize(out.size() - 2); // reopen the dictionary for its length
+    out += "/Length " + std::to_string(data.size()) + " >>\nstream\n";
+    out += data;
+    out += "\nendstream\nendobj\n";
+}
+
+std::string IncrementalUpdate::trailerEntries(long long size) const {
+    QPDFObjectHandle trailer = pdf_.getTrailer();
+    std::string s = " /Size " + std::to_string(size) + " /Prev " + std::to_string(previousSection_);
+    s += " /Root " + reference(trailer.getKey("/Root").getObjGen());
+    QPDFObjectHandle info = trailer.getKey("/Info");
+    if (info.isIndirect())
+        s += " /Info " + reference(info.getObjGen());
+    QPDFObjectHandle encrypt = trailer.getKey("/Encrypt");
+    if (encrypt.isIndirect())
+        s += " /Encrypt " + reference(encrypt.getObjGen());
+    else if (encrypt.isDictionary())
+        s += " /Encrypt " + encrypt.unparse();
+    // The first element names the document and stays (an encrypted file's key depends on it); the
+    // second names this revision.
+    QPDFObjectHandle id = trailer.getKey("/ID");
+    if (id.isArray() && id.getArrayNItems() >= 1 && id.getArrayItem(0).isString())
+        s += " /ID [" + hex(id.getArrayItem(0).getStringValue()) + hex(newId_) + "]";
+    else if (!encryption_.active())
+        s += " /ID [" + hex(newId_) + hex(newId_) + "]";
+    return s;
+}
+
+void IncrementalUpdate::write(Pipeline& out) {
+    if (!unsupported_.empty())
+        throw std::logic_error("writing an update that cannot be written: " + unsupported_);
+    std::string text;
+    long long at = inputSize_;
+    if (needsNewline_)
+        text += '\n';
+    std::vector<Entry> entries;
+    entries.reserve(objects_.size() + 1);
+    for (auto& h : objects_) {
+        entries.push_back({h.getObjGen(), at + (long long)text.size()});
+        serializeObject(h, text);
+        if (text.size() >= (1 << 20)) {
+            out.write(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+            at += (long long)text.size();
+            text.clear();
+        }
+    }
+    // A cross-reference section of the kind the input ended with: a reader that understands the
+    // input understands the copy.
+    if (previousIsStream_)
+        writeStream(text, entries, at);
+    else
+        writeTable(text, entries, at);
+    written_ = entries;
+    out.write(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+    out.finish();
+}
+
+void IncrementalUpdate::writeTable(std::string& out, const std::vector<Entry>& entries, long long at) const {
+    const long long start = at + (long long)out.size();
+    out += "xref\n";
+    for (size_t k = 0; k < entries.size();) {
+        size_t end = k + 1;
+        while (end < entries.size() && entries.at(end).og.getObj() == entries.at(end - 1).og.getObj() + 1)
+            ++end;
+        out += std::to_string(entries.at(k).og.getObj()) + " " + std::to_string(end - k) + "\n";
+        for (; k < end; ++k) {
+            char line[32];
+            std::snprintf(line, sizeof line, "%010lld %05d n \n", entries.at(k).offset,
+                          entries.at(k).og.getGen());
+            out += line;
+        }
+    }
+    long long size = std::max<long long>(trailerSize_, maxOriginal_ + 1);
+    if (!entries.empty())
+        size = std::max<long long>(size, entries.back().og.getObj() + 1);
+    out += "trailer\n<<" + trailerEntries(size) + " >>\nstartxref\n" + std::to_string(start) + "\n%%EOF\n";
+}
+
+void IncrementalUpdate::writeStream(std::string& out, std::vector<Entry>& entries, long long at) const {
+    // Its own number comes after every object qpdf knows of, referenced or not.
+    long long number =
+        std::max<long long>({(long long)pdf_.getObjectCount(), trailerSize_ - 1, maxOriginal_});
+    if (!entries.empty())
+        number = std::max<long long>(number, entries.back().og.getObj());
+    ++number;
+    const long long start = at + (long long)out.size();
+    entries.push_back({QPDFObjGen(int(number), 0), start});
+
+    int width = 1;
+    while (width < 8 && (start >> (8 * width)) != 0)
+        ++width;
+    std::string rows, index;
+    for (size_t k = 0; k < entries.size();) {
+        size_t end = k + 1;
+        while (end < entries.size() && entries.at(end).og.getObj() == entries.at(end - 1).og.getObj() + 1)
+            ++end;
+        index += (index.empty() ? "" : " ") + std::to_string(entries.at(k).og.getObj()) + " " +
+                 std::to_string(end - k);
+        for (; k < end; ++k) {
+            rows += char(1);
+            putNumber(rows, (unsigned long long)entries.at(k).offset, width);
+            putNumber(rows, (unsigned long long)entries.at(k).og.getGen(), 2);
+        }
+    }
+    uLongf packedSize = compressBound(uLong(rows.size()));
+    std::string packed(packedSize, '\0');
+    if (compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize,
+                  reinterpret_cast<const Bytef*>(rows.data()), uLong(rows.size()),
+                  Z_DEFAULT_COMPRESSION) != Z_OK)
+        throw std::runtime_error("cannot compress the cross-reference stream");
+    packed.resize(packedSize);
+
+    // Not encrypted: readers must find the objects before they can decrypt anything.
+    out += std::to_string(number) + " 0 obj\n<< /Type /XRef" + trailerEntries(number + 1) + " /W [1 " +
+           std::to_string(width) + " 2] /Index [" + index + "] /Filter /FlateDecode /Length " +
+           std::to_string(packed.size()) + " >>\nstream\n";
+    out += packed;
+    out += "\nendstream\nendobj\nstartxref\n" + std::to_string(start) + "\n%%EOF\n";
+}
+
+void IncrementalUpdate::checkReadBack(QPDF& copy) const {
+    if (copy.getTrailer().getKey("/Root").getObjGen() != pdf_.getTrailer().getKey("/Root").getObjGen())
+        throw std::runtime_error("the copy's catalog is not the input's");
+    // Every written object is where the copy's cross-reference sections say.
+    const std::map<QPDFObjGen, QPDFXRefEntry> table = copy.getXRefTable();
+    for (const Entry& e : written_) {
+        auto found = table.find(e.og);
+        if (found == table.end() || found->second.getType() != 1 || found->second.getOffset() != e.offset)
+            throw std::runtime_error("object " + e.og.unparse(' ') + " is not where it was written");
+    }
+    // Written objects compared as qpdf reads them back (decrypted) with what is in memory.
+    const size_t n = objects_.size();
+    const size_t stride = n <= kFullCheck ? 1 : n / (kFullCheck / 2);
+    std::string wrote, read;
+    for (size_t k = 0; k < n; ++k) {
+        if (k % stride != 0 && k >= kFullCheck / 4 && k + kFullCheck / 4 < n)
+            continue;
+        QPDFObjectHandle h = objects_.at(k);
+        const QPDFObjGen og = h.getObjGen();
+        QPDFObjectHandle got = copy.getObject(og);
+        bool same = got.isStream() == h.isStream();
+        if (same && h.isStream()) {
+            same = bufferText(got.getRawStreamData()) == bufferText(h.getRawStreamData());
+            h = h.getDict().shallowCopy();
+            got = got.getDict().shallowCopy();
+            h.removeKey("/Length");
+            got.removeKey("/Length");
+        }
+        wrote.clear();
+        read.clear();
+        if (same) {
+            serialize(h, og, wrote, 0, Form::Memory);
+            serialize(got, og, read, 0, Form::Copy);
+        }
+        if (!same || wrote != read)
+            throw std::runtime_error("object " + og.unparse(' ') + " reads back differently");
+    }
+    if (copy.anyWarnings())
+        throw std::runtime_error(std::string("the copy needed repairs to be read: ") +
+                                 copy.getWarnings().at(0).what());
+}
