@@ -216,7 +216,9 @@ void TestNumberingWindow::toolWordsReachTheUser_data() {
     QTest::newRow("signed input")
         << "Text2"
         << "40"
-        << "signed" << true << "NAME was digitally signed; the numbered copy's signature is no longer valid";
+        << "signed" << true
+        << "NAME is digitally signed; the signature still holds for the signed revision, and the page "
+           "numbers are a later change that it does not sign";
     QTest::newRow("damaged input") << "Text2"
                                    << "40"
                                    << "damaged" << true << "NAME: file is damaged...";
