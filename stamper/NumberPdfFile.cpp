@@ -1,6 +1,8 @@
 #include "NumberPdfFile.h"
 
 #include "PageStamper.h"
+#include "PageTree.h"
+#include "Recovery.h"
 #include "StampError.h"
 
 #include <qpdf/Pipeline.hh>
@@ -152,21 +154,39 @@ std::string describe(const QPDFExc& e) {
     return text;
 }
 
-void openInput(QPDF& pdf, const std::string& path) {
+// qpdf reads the file; when it gives up, or finds no catalog, our own recovery tries once more.
+RecoveredInput openInput(const std::string& path, bool& recovered) {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0)
         throw StampError(path + ": " + std::strerror(errno));
     if (S_ISDIR(st.st_mode))
         throw StampError(path + " is a folder, not a PDF file");
+    const std::string passwordNeeded = path + " is protected by a password; it was not numbered";
+    std::string failure;
     try {
-        pdf.processFile(path.c_str(), "");
+        auto pdf = std::make_unique<QPDF>();
+        pdf->setSuppressWarnings(true);
+        pdf->processFile(path.c_str(), "");
+        pdf->getRoot();
+        return RecoveredInput{nullptr, std::move(pdf)};
     } catch (QPDFExc& e) {
         if (e.getErrorCode() == qpdf_e_password)
-            throw StampError(path + " is protected by a password; it was not numbered");
-        throw StampError(path + " cannot be read as a PDF file (" + describe(e) + ")");
+            throw StampError(passwordNeeded);
+        failure = describe(e);
     } catch (std::exception& e) {
-        throw StampError(path + " cannot be read as a PDF file (" + e.what() + ")");
+        failure = e.what();
     }
+    try {
+        RecoveredInput input = RecoverInput(path);
+        recovered = true;
+        return input;
+    } catch (QPDFExc& e) {
+        if (e.getErrorCode() == qpdf_e_password)
+            throw StampError(passwordNeeded);
+    } catch (std::exception&) {
+        // what qpdf said is the better reason
+    }
+    throw StampError(path + " cannot be read as a PDF file (" + failure + ")");
 }
 
 // After repairs the result is read back: a file that qpdf patched together must open with every page
@@ -210,11 +230,17 @@ NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToE
         throw StampError(options.output + " is a folder; give a file name for the numbered copy");
 
     NumberPdfResult result;
-    auto document = std::make_unique<QPDF>();
-    QPDF& pdf = *document;
-    pdf.setSuppressWarnings(true);
-    openInput(pdf, options.input);
+    bool recovered = false;
+    RecoveredInput document = openInput(options.input, recovered);
+    QPDF& pdf = *document.pdf;
     try {
+        if (recovered)
+            result.warnings.push_back("the cross-reference table or trailer could not be used; "
+                                      "they were rebuilt from the objects found in the file");
+        const PageTreeRepair tree = MendPageTree(pdf);
+        if (tree.mended)
+            result.warnings.push_back("page tree mended: " + tree.reason);
+        result.neededRepair = recovered || tree.mended;
         result.signatureBroken = isSigned(pdf);
         PageStamper stamper(pdf, options);
         result.pages = stamper.stampAll();
@@ -230,13 +256,16 @@ NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToE
         out.commit();
         for (auto& w : pdf.getWarnings())
             result.warnings.push_back(w.what());
-        if (!result.warnings.empty())
+        result.neededRepair = result.neededRepair || !result.warnings.empty();
+        if (result.neededRepair)
             checkWritten(out.path(), result.pages);
         out.renameTo(options.output);
         // Freeing a large document object by object takes about a tenth of the run; when the process
         // ends right after, the system takes it back at once.
-        if (leaveDocumentToExit)
-            (void)document.release();
+        if (leaveDocumentToExit) {
+            (void)document.pdf.release();
+            (void)document.bytes.release();
+        }
     } catch (StampError& e) {
         throw StampError(options.input + ": " + e.what());
     } catch (QPDFExc& e) {

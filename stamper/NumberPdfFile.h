@@ -10,7 +10,10 @@
 struct NumberPdfResult {
     size_t pages = 0;
     std::vector<std::string> warnings; // what qpdf had to repair while reading
-    bool signatureBroken = false;      // the input was digitally signed; the copy's signature no longer fits
+    // The file was damaged (qpdf repaired it, our recovery rebuilt its cross-references, or its page
+    // tree was mended): its copy must be written whole, not as an update of the damaged file.
+    bool neededRepair = false;
+    bool signatureBroken = false; // the input was digitally signed; the copy's signature no longer fits
 };
 
 // Throws StampError with a one-line message; no file is left behind then. leaveDocumentToExit is for
