@@ -16,6 +16,9 @@ constexpr size_t kMaxDepth = 256;
 // What a page may take from the tree nodes above it.
 const std::array<std::string, 4> kInheritable = {"/Resources", "/MediaBox", "/CropBox", "/Rotate"};
 using Inherited = std::array<QPDFObjectHandle, 4>;
+// Branches walked again because the tree lists them more than once.
+constexpr size_t kMaxRevisits = 10000;
+constexpr size_t kMaxPages = 1000000;
 
 struct Found {
     QPDFObjectHandle page;
@@ -69,6 +72,8 @@ public:
                 const size_t below = found_.size() - frame.firstFound;
                 if (!count.isInteger() || count.getIntValue() < 0 || size_t(count.getIntValue()) != below)
                     fault("page counts in the page tree don't add up");
+                if (frame.node.isIndirect())
+                    onPath_.erase(frame.node.getObjGen());
                 stack_.pop_back();
                 continue;
             }
@@ -99,6 +104,8 @@ private:
         frame.count = frame.kids.getArrayNItems();
         frame.firstFound = found_.size();
         frame.inherited = inheritFrom(above, node);
+        if (node.isIndirect())
+            onPath_.insert(node.getObjGen());
         stack_.push_back(frame);
         depth_ = std::max(depth_, stack_.size());
     }
@@ -109,9 +116,19 @@ private:
             return;
         }
         if (isNode(kid)) {
-            if (kid.isIndirect() && !visited_.insert(kid.getObjGen()).second) {
-                fault("the page tree loops or lists a branch twice");
+            // A branch that leads back to itself is left out; one listed twice (not a loop) shows its
+            // pages twice in a viewer, and so it does here, within a bound that stops a tree built to
+            // multiply its pages.
+            if (kid.isIndirect() && onPath_.count(kid.getObjGen())) {
+                fault("the page tree loops");
                 return;
+            }
+            if (kid.isIndirect() && !visited_.insert(kid.getObjGen()).second) {
+                fault("the page tree lists a branch twice");
+                if (++revisits_ > kMaxRevisits || found_.size() > kMaxPages) {
+                    fault("too many repeated branches");
+                    return;
+                }
             }
             push(kid, above);
             return;
@@ -129,8 +146,9 @@ private:
             fault("a page is not an object of its own");
             page = pdf_.makeIndirectObject(page);
         } else if (!pages_.insert(page.getObjGen()).second) {
+            // Shown twice by viewers, and numbered twice: the second place gets a page of its own.
             fault("the page tree lists a page twice");
-            return;
+            page = pdf_.makeIndirectObject(page.shallowCopy());
         }
         found_.push_back({page, inheritFrom(above, page)});
     }
@@ -145,7 +163,8 @@ private:
 
     QPDF& pdf_;
     std::vector<Frame> stack_;
-    std::set<QPDFObjGen> visited_, pages_;
+    std::set<QPDFObjGen> visited_, onPath_, pages_;
+    size_t revisits_ = 0;
     std::vector<Found> found_;
     std::string faults_;
     size_t depth_ = 0;
