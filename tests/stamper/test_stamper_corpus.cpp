@@ -1,12 +1,12 @@
 // Every real-world PDF of the corpus is either numbered correctly or refused cleanly; the results are
 // judged by poppler and the qpdf command line, never by the engine itself.
 
+#include "CopyWithoutNumber.h"
 #include "NumberCheck.h"
 #include "PdfProbe.h"
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
-#include <qpdf/QPDFWriter.hh>
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -58,27 +58,6 @@ const QHash<QString, int>& PagesOutsideTree() {
     static const QHash<QString, int> files = {{"017-unreadable-meta-data__unreadablemetadata.pdf", 3},
                                               {"qpdf__qtest__qpdf__deep-pages.pdf", 1}};
     return files;
-}
-
-// The numbered copy without the stream the number is drawn by (the last of each page's contents),
-// written by qpdf's library.
-bool WriteWithoutNumber(const QString& numbered, const QString& path) {
-    try {
-        QPDF pdf;
-        pdf.setSuppressWarnings(true);
-        pdf.processFile(numbered.toLocal8Bit().constData());
-        for (auto& page : QPDFPageDocumentHelper(pdf).getAllPages()) {
-            auto contents = page.getObjectHandle().getKey("/Contents");
-            if (!contents.isArray() || contents.getArrayNItems() < 2)
-                return false;
-            contents.eraseItem(contents.getArrayNItems() - 1);
-        }
-        QPDFWriter w(pdf, path.toLocal8Bit().constData());
-        w.write();
-        return true;
-    } catch (std::exception&) {
-        return false;
-    }
 }
 
 struct Style {
@@ -270,7 +249,7 @@ void StamperCorpusTest::corpusFile() {
     QString original = in;
     if (outsideTree) {
         original = dir.filePath("copy-without-number.pdf");
-        QVERIFY(WriteWithoutNumber(out, original));
+        QVERIFY(WriteCopyWithoutNumber(out, original));
     }
     for (int p : sample) {
         const NumberPlacement place{QString::number(style.first + p - 1), style.left, style.bottom,
