@@ -168,6 +168,9 @@ RecoveredInput openInput(const std::string& path, bool& recovered) {
         pdf->setSuppressWarnings(true);
         pdf->processFile(path.c_str(), "");
         pdf->getRoot();
+        // A catalog written into the trailer itself is one no viewer finds.
+        if (!pdf->getTrailer().getKey("/Root").isIndirect())
+            throw std::runtime_error("the catalog is not an object of its own");
         return RecoveredInput{nullptr, std::move(pdf)};
     } catch (QPDFExc& e) {
         if (e.getErrorCode() == qpdf_e_password)
@@ -240,7 +243,8 @@ NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToE
         const PageTreeRepair tree = MendPageTree(pdf);
         if (tree.mended)
             result.warnings.push_back("page tree mended: " + tree.reason);
-        result.neededRepair = recovered || tree.mended;
+        const bool trailerMended = MendTrailer(pdf);
+        result.neededRepair = recovered || tree.mended || trailerMended;
         result.signatureBroken = isSigned(pdf);
         PageStamper stamper(pdf, options);
         result.pages = stamper.stampAll();

@@ -368,3 +368,11 @@ RecoveredInput RecoverInput(const std::string& path) {
 RecoveredInput RecoverInput(std::string bytes, const std::string& description) {
     return recover(std::make_unique<std::string>(std::move(bytes)), description);
 }
+
+bool MendTrailer(QPDF& pdf) {
+    QPDFObjectHandle trailer = pdf.getTrailer();
+    if (trailer.getKey("/Size").isInteger())
+        return false;
+    trailer.replaceKey("/Size", QPDFObjectHandle::newInteger(0)); // the writer puts in the count
+    return true;
+}

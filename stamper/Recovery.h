@@ -21,3 +21,7 @@ RecoveredInput RecoverInput(const std::string& path);
 
 // The same for bytes in memory (taken over).
 RecoveredInput RecoverInput(std::string bytes, const std::string& description);
+
+// What qpdf's writer would carry over from a damaged trailer into an unreadable copy: it writes
+// /Size only where the trailer it read had one. True when something was mended.
+bool MendTrailer(QPDF& pdf);
