@@ -243,6 +243,8 @@ NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToE
         const PageTreeRepair tree = MendPageTree(pdf);
         if (tree.mended)
             result.warnings.push_back("page tree mended: " + tree.reason);
+        if (const std::string refused = EncryptionOthersRefuse(pdf); !refused.empty())
+            throw StampError(refused);
         const bool trailerMended = MendTrailer(pdf);
         result.neededRepair = recovered || tree.mended || trailerMended;
         result.signatureBroken = isSigned(pdf);

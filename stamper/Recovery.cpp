@@ -376,3 +376,20 @@ bool MendTrailer(QPDF& pdf) {
     trailer.replaceKey("/Size", QPDFObjectHandle::newInteger(0)); // the writer puts in the count
     return true;
 }
+
+std::string EncryptionOthersRefuse(QPDF& pdf) {
+    QPDFObjectHandle encrypt = pdf.getTrailer().getKey("/Encrypt");
+    if (!encrypt.isDictionary())
+        return {};
+    QPDFObjectHandle v = encrypt.getKey("/V");
+    if (!v.isInteger() || (v.getIntValue() != 2 && v.getIntValue() != 3))
+        return {};
+    // qpdf keeps the key in whole bytes and writes its length back in bits.
+    QPDFObjectHandle length = encrypt.getKey("/Length");
+    const long long bits = length.isInteger() ? length.getIntValue() / 8 * 8 : 0;
+    if (bits >= 40 && bits <= 128)
+        return {};
+    return "its encryption dictionary gives a key length of " +
+           (length.isInteger() ? std::to_string(length.getIntValue()) + " bits" : std::string("nothing")) +
+           " where PDF readers need 40 to 128; a copy would open in no PDF reader";
+}

@@ -25,3 +25,8 @@ RecoveredInput RecoverInput(std::string bytes, const std::string& description);
 // What qpdf's writer would carry over from a damaged trailer into an unreadable copy: it writes
 // /Size only where the trailer it read had one. True when something was mended.
 bool MendTrailer(QPDF& pdf);
+
+// Why other readers would refuse the copy's encryption, or empty. qpdf reads some malformed
+// encryption dictionaries (a key length that is no whole number of bytes from 40 to 128 bits,
+// or none) and writes them as it took them, which poppler and MuPDF then refuse.
+std::string EncryptionOthersRefuse(QPDF& pdf);

@@ -182,6 +182,8 @@ private slots:
     void damaged_data();
     void damaged();
     void zeroBomb();
+    void malformedEncryption_data();
+    void malformedEncryption();
 };
 
 void StamperDamagedTest::damaged_data() {
@@ -286,6 +288,42 @@ void StamperDamagedTest::zeroBomb() {
     for (const PdfWord& w : PdfProbe::words(out, 1))
         seen << w.text;
     QVERIFY2(seen.contains("Zeros") && seen.contains("7"), qPrintable(seen.join(' ')));
+}
+
+// qpdf reads an encryption dictionary whose key length is off; MuPDF or both viewers refuse it. The
+// copy must open in both, or no copy is written and the reason is given.
+void StamperDamagedTest::malformedEncryption_data() {
+    QTest::addColumn<QByteArray>("length");
+    QTest::addColumn<bool>("numbered");
+    QTest::newRow("129 bits: MuPDF refuses the input, the copy says 128")
+        << QByteArray("/Length 129 ") << true;
+    QTest::newRow("8 bits: every viewer refuses") << QByteArray("/Length 8   ") << false;
+    QTest::newRow("no length: every viewer refuses") << QByteArray("/Lxngth 128 ") << false;
+}
+
+void StamperDamagedTest::malformedEncryption() {
+    QFETCH(QByteArray, length);
+    QFETCH(bool, numbered);
+    QFile source(QStringLiteral(NUMBREL_CORPUS_DIR "/qpdf/qpdf__qtest__qpdf__enc-R3_V2.pdf"));
+    QVERIFY(source.open(QIODevice::ReadOnly));
+    QByteArray file = source.readAll();
+    QVERIFY(file.contains("/Length 128 "));
+    file.replace("/Length 128 ", length); // as long as before: the cross-reference table stays right
+    QTemporaryDir dir;
+    const QString in = dir.filePath("in.pdf"), out = dir.filePath("out.pdf");
+    QVERIFY(WriteFile(in, file));
+    ProcessResult run = RunProgram(Tool(), {"-m" + in, "-n", "-N01", "-Nx15", "-Ny12", "-d" + out});
+    if (!numbered) {
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.count('\n') == 1 && run.err.contains("encryption"), run.err.constData());
+        QVERIFY(!QFile::exists(out));
+        return;
+    }
+    QVERIFY2(run.exitCode == 0, run.err.constData());
+    const int pages = PdfProbe::pageCount(in);
+    QVERIFY(pages > 0);
+    QCOMPARE(PdfProbe::pageCount(out), pages);
+    QCOMPARE(MupdfPageCount(out), pages);
 }
 
 QTEST_GUILESS_MAIN(StamperDamagedTest)
