@@ -188,7 +188,8 @@ private slots:
 
 void StamperDamagedTest::damaged_data() {
     QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<QStringList>("words"); // what each page shows, in the order viewers show them
+    // What each page shows, in the order viewers show them; empty for one page that shows no text.
+    QTest::addColumn<QStringList>("words");
 
     QTest::newRow("page tree whose root lists itself")
         << ClassicFile(SimpleObjects("4 0 R 2 0 R", 1, {"Alpha"}), "/Root 1 0 R") << QStringList{"Alpha"};
@@ -230,6 +231,14 @@ void StamperDamagedTest::damaged_data() {
         << QStringList{"Alpha", "Beta", "Gamma"};
     QTest::newRow("damaged cross-reference stream")
         << WithDamagedXrefStream(XrefStreamFile({"Alpha", "Beta"})) << QStringList{"Alpha", "Beta"};
+    {
+        // Crashed the tool before: a copy of the page made as its font dictionary.
+        QList<QByteArray> objects = SimpleObjects("4 0 R", 1, {"Alpha"});
+        objects[3] = PageBody(2, 5, 3).replace("/Resources << /Font << /F1 3 0 R >> >>",
+                                               "/Resources << /Font 4 0 R /ExtGState << >> >>");
+        QTest::newRow("page that is its own font dictionary")
+            << ClassicFile(objects, "/Root 1 0 R") << QStringList{};
+    }
     QTest::newRow("page tree 22,000 levels deep") << DeepTree(22000) << QStringList{"Deep"};
     QTest::newRow("page tree 100,000 levels deep") << DeepTree(100000) << QStringList{"Deep"};
 }
@@ -245,9 +254,10 @@ void StamperDamagedTest::damaged() {
         RunProgram(Tool(), {"-m" + in, "-n", "-N01", "-Ns11", "-Nc255,0,0", "-Nx15", "-Ny12", "-d" + out});
     QVERIFY2(run.exitCode == 0, run.err.constData());
     // The repair is not silent.
-    QVERIFY2(run.err.contains("warning"), run.err.constData());
+    const int pages = std::max(1, int(words.size()));
+    if (!words.isEmpty())
+        QVERIFY2(run.err.contains("warning"), run.err.constData());
 
-    const int pages = int(words.size());
     QCOMPARE(PdfProbe::pageCount(out), pages);
     QCOMPARE(MupdfPageCount(out), pages);
     ProcessResult check = PdfProbe::check(out);
@@ -257,10 +267,10 @@ void StamperDamagedTest::damaged() {
     QVERIFY(WriteCopyWithoutNumber(out, original));
     const QList<DisplayedPage> shown = PdfProbe::displayedPages(out, pages);
     for (int p = 1; p <= pages; ++p) {
-        bool found = false;
+        bool found = words.isEmpty(); // a page whose text can't show: its font is gone
         for (const PdfWord& w : PdfProbe::words(out, p))
-            found = found || w.text == words.at(p - 1);
-        QVERIFY2(found, qPrintable(QString("page %1 does not show %2").arg(p).arg(words.at(p - 1))));
+            found = found || w.text == words.value(p - 1);
+        QVERIFY2(found, qPrintable(QString("page %1 does not show %2").arg(p).arg(words.value(p - 1))));
         const QString problem =
             CheckPageNumber(original, out, p, shown[p - 1], {QString::number(p), 15, 12, 11, 1});
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
