@@ -246,7 +246,8 @@ NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToE
         if (const std::string refused = EncryptionOthersRefuse(pdf); !refused.empty())
             throw StampError(refused);
         const bool trailerMended = MendTrailer(pdf);
-        result.neededRepair = recovered || tree.mended || trailerMended;
+        // Known before anything is written: what qpdf repaired while reading counts too.
+        result.neededRepair = recovered || tree.mended || trailerMended || pdf.anyWarnings();
         result.signatureBroken = isSigned(pdf);
         PageStamper stamper(pdf, options);
         result.pages = stamper.stampAll();
