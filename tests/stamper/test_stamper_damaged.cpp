@@ -181,6 +181,7 @@ class StamperDamagedTest : public QObject {
 private slots:
     void damaged_data();
     void damaged();
+    void zeroBomb_data();
     void zeroBomb();
     void malformedEncryption_data();
     void malformedEncryption();
@@ -279,7 +280,15 @@ void StamperDamagedTest::damaged() {
 
 // A page whose content inflates to a gibibyte of zero bytes (a one-megabyte file) is numbered like
 // any other; the memory this takes is measured in bench/stamper, not here.
+void StamperDamagedTest::zeroBomb_data() {
+    QTest::addColumn<QByteArray>("filter");
+    QTest::newRow("plain Flate, inflated by the tool") << QByteArray("/Filter /FlateDecode");
+    QTest::newRow("Flate with parameters, decoded by qpdf")
+        << QByteArray("/Filter [/FlateDecode] /DecodeParms [<< /Predictor 1 >>]");
+}
+
 void StamperDamagedTest::zeroBomb() {
+    QFETCH(QByteArray, filter);
     QTemporaryDir dir;
     const QString in = dir.filePath("zeros.pdf"), out = dir.filePath("out.pdf");
     const QByteArray stream = DeflatedZeros(1024, "\nBT /F1 24 Tf 60 150 Td (Zeros) Tj ET\n");
@@ -287,8 +296,8 @@ void StamperDamagedTest::zeroBomb() {
     const QByteArray file =
         ClassicFile({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [4 0 R] /Count 1 >>", kFont,
                      PageBody(2, 5, 3),
-                     "<< /Length " + QByteArray::number(stream.size()) +
-                         " /Filter /FlateDecode >>\nstream\n" + stream + "\nendstream"},
+                     "<< /Length " + QByteArray::number(stream.size()) + " " + filter + " >>\nstream\n" +
+                         stream + "\nendstream"},
                     "/Root 1 0 R");
     QVERIFY(WriteFile(in, file));
     ProcessResult run = RunProgram(Tool(), {"-m" + in, "-n", "-N07", "-Nx15", "-Ny12", "-d" + out}, 300000);
