@@ -1,17 +1,22 @@
-// libFuzzer entry: any bytes as a PDF file, numbered in memory the way mbtPdfAsm.exe numbers a file:
-// appended as an incremental update and read back when the input read cleanly, rewritten otherwise.
-// Exceptions are the engine's way of refusing a file; crashes, leaks and hangs are what we look for.
-// With NUMBREL_FUZZ_STRICT set, an appended copy that does not read back as written also aborts: the
-// tool would quietly fall back to a rewrite, but the writer got something wrong.
+// libFuzzer entry: any bytes as a PDF file, read and numbered in memory the way mbtPdfAsm.exe reads
+// and numbers a file: qpdf's reading, our recovery when it gives up, the page tree mended, the pages
+// stamped, then the copy appended as an incremental update and read back when the input read
+// cleanly, rewritten whole otherwise. Exceptions are the engine's way of refusing a file; crashes,
+// leaks and hangs are what we look for. With NUMBREL_FUZZ_STRICT set, an appended copy that does not
+// read back as written also aborts: the tool would quietly fall back to a rewrite, but the writer got
+// something wrong.
 
 #include "ContentScan.h"
 #include "IncrementalUpdate.h"
 #include "PageStamper.h"
+#include "PageTree.h"
+#include "Recovery.h"
 
 #include <qpdf/Buffer.hh>
 #include <qpdf/Pl_Buffer.hh>
 
 #include <qpdf/QPDF.hh>
+#include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFWriter.hh>
 
 #include <cstdint>
@@ -19,23 +24,51 @@
 #include <cstdlib>
 #include <exception>
 #include <memory>
+#include <string>
 #include <string_view>
 
+namespace {
+
+RecoveredInput read(const uint8_t* data, size_t size) {
+    try {
+        auto pdf = std::make_unique<QPDF>();
+        pdf->setSuppressWarnings(true);
+        pdf->processMemoryFile("fuzz input", reinterpret_cast<const char*>(data), size);
+        pdf->getRoot();
+        if (!pdf->getTrailer().getKey("/Root").isIndirect())
+            throw std::runtime_error("direct catalog");
+        return RecoveredInput{nullptr, std::move(pdf)};
+    } catch (QPDFExc& e) {
+        if (e.getErrorCode() == qpdf_e_password)
+            throw;
+    } catch (std::exception&) {
+    }
+    return RecoverInput(std::string(reinterpret_cast<const char*>(data), size), "fuzz input");
+}
+
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    // The content scanner also meets every byte string a page's content may hold.
-    ContentScan::of(std::string_view(reinterpret_cast<const char*>(data), size));
+    // The content scanner also meets every byte string a page's content may hold, whole and in pieces.
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    ContentScan::of(bytes);
+    ContentScanner pieces;
+    for (size_t at = 0; at < size; at += 7)
+        pieces.feed(bytes.substr(at, 7));
+    pieces.finish();
 
     StampOptions options;
     options.firstNumber = size % 2 ? -3 : 999999999999LL;
     options.fontSize = 10.5;
     options.red = 255;
     try {
-        QPDF pdf;
-        pdf.setSuppressWarnings(true);
-        pdf.processMemoryFile("fuzz input", reinterpret_cast<const char*>(data), size);
+        RecoveredInput input = read(data, size);
+        QPDF& pdf = *input.pdf;
+        const bool treeMended = MendPageTree(pdf).mended;
+        const bool trailerMended = MendTrailer(pdf);
         PageStamper stamper(pdf, options);
         stamper.stampAll();
-        if (!pdf.anyWarnings()) {
+        if (!input.bytes && !treeMended && !trailerMended && !pdf.anyWarnings()) {
             IncrementalUpdate update(pdf, (long long)size, [&](long long offset, size_t length) {
                 if (offset < 0 || size_t(offset) >= size)
                     return std::string();

@@ -1,5 +1,6 @@
 #include "ContentReader.h"
 
+#include <qpdf/Pipeline.hh>
 #include <qpdf/Pl_String.hh>
 
 namespace {
@@ -44,39 +45,65 @@ ContentReader::~ContentReader() {
 
 ContentPiece ContentReader::fetch(QPDFObjectHandle stream) {
     ContentPiece piece;
-    if (isPlainFlate(stream.getDict())) {
-        Pl_String sink("raw content", nullptr, piece.bytes);
-        try {
-            // Without decoding, qpdf still decrypts. It reports "not filtered" here, which is the point.
-            stream.pipeStreamData(&sink, 0, qpdf_dl_none, true, false);
-            piece.deflated = true;
-            return piece;
-        } catch (std::exception&) {
-            piece.bytes.clear();
-        }
+    QPDFObjectHandle dict = stream.getDict();
+    const bool plainFlate = isPlainFlate(dict);
+    QPDFObjectHandle filter = dict.getKey("/Filter");
+    const bool unfiltered = filter.isNull() || (filter.isArray() && filter.getArrayNItems() == 0);
+    if (!plainFlate && !unfiltered) {
+        piece.kind = ContentPiece::Kind::QpdfOnly;
+        return piece;
     }
-    appendThroughQpdf(stream, piece.bytes);
+    Pl_String sink("raw content", nullptr, piece.bytes);
+    try {
+        // Without decoding, qpdf still decrypts. It reports "not filtered" here, which is the point.
+        stream.pipeStreamData(&sink, 0, qpdf_dl_none, true, false);
+        piece.kind = plainFlate ? ContentPiece::Kind::Deflated : ContentPiece::Kind::Decoded;
+    } catch (std::exception&) {
+        piece.bytes.clear();
+        piece.kind = ContentPiece::Kind::QpdfOnly;
+    }
     return piece;
 }
 
-void ContentReader::appendThroughQpdf(QPDFObjectHandle stream, std::string& out) {
-    Pl_String sink("content", nullptr, out);
+namespace {
+class SinkPipeline : public Pipeline {
+public:
+    explicit SinkPipeline(ContentSink& sink)
+        : Pipeline("content", nullptr)
+        , sink_(sink) {}
+    void write(unsigned char const* data, size_t len) override {
+        sink_.take(reinterpret_cast<const char*>(data), len);
+    }
+    void finish() override {}
+
+private:
+    ContentSink& sink_;
+};
+} // namespace
+
+void ContentReader::decodeThroughQpdf(QPDFObjectHandle stream, ContentSink& sink) {
+    SinkPipeline pipe(sink);
     try {
-        stream.pipeStreamData(&sink, 0, qpdf_dl_specialized, true, false);
+        stream.pipeStreamData(&pipe, 0, qpdf_dl_specialized, true, false);
     } catch (std::exception&) {
         // keep what was decoded before the damage
     }
 }
 
-bool ContentReader::appendDecoded(const ContentPiece& piece, std::string& out) {
-    if (!piece.deflated) {
-        out += piece.bytes;
+bool ContentReader::decode(const ContentPiece& piece, ContentSink& sink) {
+    switch (piece.kind) {
+    case ContentPiece::Kind::Decoded:
+        sink.take(piece.bytes.data(), piece.bytes.size());
         return true;
+    case ContentPiece::Kind::Deflated:
+        return inflateInto(piece.bytes, sink);
+    case ContentPiece::Kind::QpdfOnly:
+        break;
     }
-    return inflateInto(piece.bytes, out);
+    return false;
 }
 
-bool ContentReader::inflateInto(const std::string& raw, std::string& out) {
+bool ContentReader::inflateInto(const std::string& raw, ContentSink& sink) {
     if (!zlibReady_ || raw.size() < 2 || inflateReset(&zlib_) != Z_OK)
         return false;
     const unsigned cmf = static_cast<unsigned char>(raw[0]), flg = static_cast<unsigned char>(raw[1]);
@@ -84,21 +111,17 @@ bool ContentReader::inflateInto(const std::string& raw, std::string& out) {
         return false; // not a plain zlib stream; qpdf knows what to do with it
     zlib_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(raw.data() + 2));
     zlib_.avail_in = uInt(raw.size() - 2);
-    const size_t start = out.size();
-    // Through a fixed buffer: growing `out` ahead of the data would fill it with zeros first.
     for (;;) {
         zlib_.next_out = chunk_.data();
         zlib_.avail_out = uInt(chunk_.size());
         int rc = inflate(&zlib_, Z_NO_FLUSH);
         const size_t produced = chunk_.size() - zlib_.avail_out;
-        out.append(reinterpret_cast<const char*>(chunk_.data()), produced);
+        sink.take(reinterpret_cast<const char*>(chunk_.data()), produced);
         if (rc == Z_STREAM_END)
             return true;
         if (rc == Z_BUF_ERROR && (zlib_.avail_in == 0 || produced == 0))
             return true; // truncated data: keep what came out, as a viewer does
-        if (rc != Z_OK && rc != Z_BUF_ERROR) {
-            out.resize(start);
+        if (rc != Z_OK && rc != Z_BUF_ERROR)
             return false;
-        }
     }
 }

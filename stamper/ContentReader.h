@@ -1,8 +1,9 @@
 #pragma once
 // Reads the decoded data of content streams in two halves, so that the slow half can run away from
 // qpdf, which only one thread may use: `fetch` takes a stream's bytes through qpdf, and plain Flate
-// (most content) stays deflated there; `appendDecoded` inflates such bytes with one reused zlib
-// state and buffer, which also costs a fraction of building qpdf's filter pipeline per stream.
+// (most content) stays deflated there; `decode` inflates such bytes with one reused zlib state and
+// buffer, which also costs a fraction of building qpdf's filter pipeline per stream. Decoded data
+// goes out in pieces of a fixed size: a stream may inflate to gigabytes and is never held whole.
 
 #include <qpdf/QPDFObjectHandle.hh>
 
@@ -14,8 +15,16 @@
 std::vector<QPDFObjectHandle> ContentStreams(QPDFObjectHandle contents);
 
 struct ContentPiece {
-    std::string bytes;
-    bool deflated = false; // zlib data still to be inflated; else already decoded
+    enum class Kind { Decoded, Deflated, QpdfOnly };
+    std::string bytes; // empty for QpdfOnly
+    Kind kind = Kind::Decoded;
+};
+
+// Where decoded content goes, a piece at a time.
+class ContentSink {
+public:
+    virtual ~ContentSink() = default;
+    virtual void take(const char* data, size_t len) = 0;
 };
 
 class ContentReader {
@@ -25,18 +34,20 @@ public:
     ContentReader(const ContentReader&) = delete;
     ContentReader& operator=(const ContentReader&) = delete;
 
-    // On qpdf's thread. Data that can't be decoded ends where the damage starts, as it does for a
-    // viewer; neither throws for bad data.
+    // On qpdf's thread. Unfiltered data is taken as it is, plain Flate stays deflated; any other
+    // filter is left for `decodeThroughQpdf`, whose output may be of any size.
     static ContentPiece fetch(QPDFObjectHandle stream);
-    static void appendThroughQpdf(QPDFObjectHandle stream, std::string& out);
+    // On qpdf's thread. Data that can't be decoded ends where the damage starts, as it does for a
+    // viewer; this does not throw for bad data.
+    static void decodeThroughQpdf(QPDFObjectHandle stream, ContentSink& sink);
 
-    // On any one thread: appends the piece's decoded data to `out`. False when deflated bytes are
-    // not a plain zlib stream or go wrong before their end; `out` is then as it was, and qpdf's
-    // own decoding should be asked instead.
-    bool appendDecoded(const ContentPiece& piece, std::string& out);
+    // On any one thread: passes the piece's decoded data to `sink`. False when the piece must be
+    // decoded through qpdf, or its deflated bytes are not a plain zlib stream or go wrong before
+    // their end; the sink may have taken part of the data then.
+    bool decode(const ContentPiece& piece, ContentSink& sink);
 
 private:
-    bool inflateInto(const std::string& raw, std::string& out);
+    bool inflateInto(const std::string& raw, ContentSink& sink);
 
     z_stream zlib_{};
     bool zlibReady_ = false;

@@ -48,71 +48,154 @@ template <char... Cs> const char* findAny(const char* p, const char* const end) 
 // between is passed over without being split into tokens. A letter counts only where a word starts,
 // which the byte before it tells: outside strings, comments and the like, a regular byte after a
 // regular byte always continues the same word.
-ContentScan ContentScan::of(std::string_view s) {
-    ContentScan scan;
+void ContentScanner::feed(std::string_view s) {
     const char* const begin = s.data();
     const char* p = begin;
     const char* const end = p + s.size();
-    for (;;) {
-        p = findAny<'q', 'Q', 'B', 'E', 'I', '(', '%', '<', '/'>(p, end);
-        if (p == end)
-            break;
-        const char c = *p;
-        if (classOf(c) == Regular) {
-            if (p != begin && classOf(p[-1]) == Regular) {
-                ++p; // inside a word
-                continue;
-            }
-            const char* word = p;
-            while (p < end && classOf(*p) == Regular)
-                ++p;
-            const size_t len = size_t(p - word);
-            if (len == 1 && c == 'q') {
-                ++scan.openSaves;
-            } else if (len == 1 && c == 'Q') {
-                if (scan.openSaves > 0)
-                    --scan.openSaves;
-                else
-                    scan.strayRestores.push_back(size_t(word - begin));
-            } else if (len == 2 && word[1] == 'T' && (c == 'B' || c == 'E')) {
-                scan.openText = c == 'B';
-            } else if (len == 2 && c == 'I' && word[1] == 'D') {
-                // Inline image data: binary up to an EI that stands alone as a word.
-                ++p;
-                while (p + 1 < end && !(p[0] == 'E' && p[1] == 'I' && classOf(p[-1]) == White &&
-                                        (p + 2 == end || classOf(p[2]) != Regular)))
-                    ++p;
-                p = p + 1 < end ? p + 2 : end;
-            }
-        } else if (c == '%') {
-            p = findAny<'\r', '\n'>(p, end);
-        } else if (c == '(') {
-            int depth = 0;
-            for (;;) {
-                p = findAny<'(', ')', '\\'>(p, end);
-                if (p == end)
-                    break;
-                if (*p == '\\') {
-                    p = end - p > 2 ? p + 2 : end;
-                } else if (*p++ == '(') {
-                    ++depth;
-                } else if (--depth == 0) {
-                    break;
+    auto before = [&](const char* at) { return at == begin ? last_ : at[-1]; };
+    while (p < end) {
+        switch (mode_) {
+        case Mode::Normal: {
+            p = findAny<'q', 'Q', 'B', 'E', 'I', '(', '%', '<', '/'>(p, end);
+            if (p == end)
+                break;
+            const char c = *p;
+            if (classOf(c) == Regular) {
+                if (classOf(before(p)) == Regular) {
+                    ++p; // inside a word
+                    continue;
                 }
-            }
-        } else if (c == '<') {
-            if (p + 1 < end && p[1] != '<') {
-                p = findAny<'>'>(p, end);
-                if (p < end)
-                    ++p;
-            } else {
+                mode_ = Mode::Word;
+                wordStart_ = base_ + size_t(p - begin);
+                wordLength_ = 0;
+            } else if (c == '%') {
+                mode_ = Mode::Comment;
+            } else if (c == '(') {
+                mode_ = Mode::String;
+                depth_ = 0;
+                escaped_ = false;
+            } else if (c == '<') {
+                mode_ = Mode::Angle;
+                ++p;
+            } else { // '/'
+                mode_ = Mode::Name;
                 ++p;
             }
-        } else { // '/'
-            ++p;
+            break;
+        }
+        case Mode::Word:
+            while (p < end && classOf(*p) == Regular) {
+                if (wordLength_ < 2)
+                    word_[wordLength_] = *p;
+                ++wordLength_;
+                ++p;
+            }
+            if (p < end)
+                endWord();
+            break;
+        case Mode::Comment:
+            p = findAny<'\r', '\n'>(p, end);
+            if (p < end)
+                mode_ = Mode::Normal;
+            break;
+        case Mode::String:
+            if (escaped_) {
+                escaped_ = false;
+                ++p;
+                break;
+            }
+            p = findAny<'(', ')', '\\'>(p, end);
+            if (p == end)
+                break;
+            if (*p == '\\') {
+                escaped_ = true;
+                ++p;
+            } else if (*p++ == '(') {
+                ++depth_;
+            } else if (--depth_ == 0) {
+                mode_ = Mode::Normal;
+            }
+            break;
+        case Mode::Angle:
+            // << opens a dictionary, whose insides are scanned as content; < opens a hex string.
+            if (*p == '<') {
+                ++p;
+                mode_ = Mode::Normal;
+            } else {
+                mode_ = Mode::Hex;
+            }
+            break;
+        case Mode::Hex:
+            p = findAny<'>'>(p, end);
+            if (p < end) {
+                ++p;
+                mode_ = Mode::Normal;
+            }
+            break;
+        case Mode::Name:
             while (p < end && classOf(*p) == Regular)
                 ++p;
+            if (p < end)
+                mode_ = Mode::Normal;
+            break;
+        case Mode::InlineImage:
+            // Binary data up to an EI that stands alone as a word.
+            if (skipOne_) {
+                skipOne_ = false;
+                ++p;
+            } else if (imageState_ == 0) {
+                p = findAny<'E'>(p, end);
+                if (p < end) {
+                    imageState_ = classOf(before(p)) == White ? 1 : 0;
+                    ++p;
+                }
+            } else if (imageState_ == 1) {
+                if (*p == 'I') {
+                    imageState_ = 2;
+                    ++p;
+                } else {
+                    imageState_ = 0;
+                }
+            } else if (classOf(*p) != Regular) {
+                mode_ = Mode::Normal;
+            } else {
+                imageState_ = 0;
+            }
+            break;
         }
     }
-    return scan;
+    if (!s.empty())
+        last_ = end[-1];
+    base_ += s.size();
+}
+
+void ContentScanner::endWord() {
+    mode_ = Mode::Normal;
+    const char c = word_[0];
+    if (wordLength_ == 1 && c == 'q') {
+        ++scan_.openSaves;
+    } else if (wordLength_ == 1 && c == 'Q') {
+        if (scan_.openSaves > 0)
+            --scan_.openSaves;
+        else
+            scan_.strayRestores.push_back(wordStart_);
+    } else if (wordLength_ == 2 && word_[1] == 'T' && (c == 'B' || c == 'E')) {
+        scan_.openText = c == 'B';
+    } else if (wordLength_ == 2 && c == 'I' && word_[1] == 'D') {
+        mode_ = Mode::InlineImage;
+        imageState_ = 0;
+        skipOne_ = true;
+    }
+}
+
+ContentScan ContentScanner::finish() {
+    if (mode_ == Mode::Word)
+        endWord();
+    return std::move(scan_);
+}
+
+ContentScan ContentScan::of(std::string_view s) {
+    ContentScanner scanner;
+    scanner.feed(s);
+    return scanner.finish();
 }

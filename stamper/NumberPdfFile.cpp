@@ -3,6 +3,8 @@
 #include "IncrementalUpdate.h"
 #include "OutputFile.h"
 #include "PageStamper.h"
+#include "PageTree.h"
+#include "Recovery.h"
 #include "StampError.h"
 
 #include <qpdf/Pipeline.hh>
@@ -30,21 +32,42 @@ std::string describe(const QPDFExc& e) {
     return text;
 }
 
-void openInput(QPDF& pdf, const std::string& path) {
+// qpdf reads the file; when it gives up, or finds no catalog, our own recovery tries once more.
+RecoveredInput openInput(const std::string& path, bool& recovered) {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0)
         throw StampError(path + ": " + std::strerror(errno));
     if (S_ISDIR(st.st_mode))
         throw StampError(path + " is a folder, not a PDF file");
+    const std::string passwordNeeded = path + " is protected by a password; it was not numbered";
+    std::string failure;
     try {
-        pdf.processFile(path.c_str(), "");
+        auto pdf = std::make_unique<QPDF>();
+        pdf->setSuppressWarnings(true);
+        pdf->processFile(path.c_str(), "");
+        pdf->getRoot();
+        // A catalog written into the trailer itself is one no viewer finds.
+        if (!pdf->getTrailer().getKey("/Root").isIndirect())
+            throw std::runtime_error("the catalog is not an object of its own");
+        return RecoveredInput{nullptr, std::move(pdf)};
     } catch (QPDFExc& e) {
         if (e.getErrorCode() == qpdf_e_password)
-            throw StampError(path + " is protected by a password; it was not numbered");
-        throw StampError(path + " cannot be read as a PDF file (" + describe(e) + ")");
+            throw StampError(passwordNeeded);
+        failure = describe(e);
     } catch (std::exception& e) {
-        throw StampError(path + " cannot be read as a PDF file (" + e.what() + ")");
+        failure = e.what();
     }
+    try {
+        RecoveredInput input = RecoverInput(path);
+        recovered = true;
+        return input;
+    } catch (QPDFExc& e) {
+        if (e.getErrorCode() == qpdf_e_password)
+            throw StampError(passwordNeeded);
+    } catch (std::exception&) {
+        // what qpdf said is the better reason
+    }
+    throw StampError(path + " cannot be read as a PDF file (" + failure + ")");
 }
 
 // After repairs the result is read back: a file that qpdf patched together must open with every page
@@ -74,12 +97,6 @@ bool isSigned(QPDF& pdf) {
         return false;
     QPDFObjectHandle flags = form.getKey("/SigFlags");
     return flags.isInteger() && (flags.getIntValue() & 1) != 0;
-}
-
-// Whether qpdf had to repair anything to read the input. Such a file is rewritten whole: appending to
-// bytes that needed repair would keep the damage for every other reader.
-bool neededRepair(QPDF& pdf) {
-    return pdf.anyWarnings();
 }
 
 // Writes OUT as the input's bytes followed by an incremental update, and puts it in place once qpdf
@@ -133,13 +150,24 @@ NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToE
         throw StampError(options.output + " is a folder; give a file name for the numbered copy");
 
     NumberPdfResult result;
-    auto document = std::make_unique<QPDF>();
-    QPDF& pdf = *document;
-    pdf.setSuppressWarnings(true);
+    // The bytes an update is appended to must be the ones read.
     struct stat inputBefore {};
     stat(options.input.c_str(), &inputBefore);
-    openInput(pdf, options.input);
+    bool recovered = false;
+    RecoveredInput document = openInput(options.input, recovered);
+    QPDF& pdf = *document.pdf;
     try {
+        if (recovered)
+            result.warnings.push_back("the cross-reference table or trailer could not be used; "
+                                      "they were rebuilt from the objects found in the file");
+        const PageTreeRepair tree = MendPageTree(pdf);
+        if (tree.mended)
+            result.warnings.push_back("page tree mended: " + tree.reason);
+        if (const std::string refused = EncryptionOthersRefuse(pdf); !refused.empty())
+            throw StampError(refused);
+        const bool trailerMended = MendTrailer(pdf);
+        // Known before anything is written: what qpdf repaired while reading counts too.
+        result.neededRepair = recovered || tree.mended || trailerMended || pdf.anyWarnings();
         const bool signedInput = isSigned(pdf);
         PageStamper stamper(pdf, options);
         result.pages = stamper.stampAll();
@@ -150,12 +178,14 @@ NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToE
         // The one place that chooses how the copy is written: appended to the input's own bytes
         // when the input read cleanly and the appended copy reads back the same, rewritten whole
         // otherwise.
-        result.appended = !neededRepair(pdf) && appendUpdate(pdf, options, inputBefore);
+        result.appended = !result.neededRepair && appendUpdate(pdf, options, inputBefore);
         result.signatureKept = signedInput && result.appended;
         result.signatureBroken = signedInput && !result.appended;
         if (result.appended) {
-            if (leaveDocumentToExit)
-                (void)document.release();
+            if (leaveDocumentToExit) {
+                (void)document.pdf.release();
+                (void)document.bytes.release();
+            }
             return result;
         }
 
@@ -168,13 +198,16 @@ NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToE
         out.commit();
         for (auto& w : pdf.getWarnings())
             result.warnings.push_back(w.what());
-        if (!result.warnings.empty())
+        result.neededRepair = result.neededRepair || !result.warnings.empty();
+        if (result.neededRepair)
             checkWritten(out, result.pages);
         out.replace(options.output);
         // Freeing a large document object by object takes about a tenth of the run; when the process
         // ends right after, the system takes it back at once.
-        if (leaveDocumentToExit)
-            (void)document.release();
+        if (leaveDocumentToExit) {
+            (void)document.pdf.release();
+            (void)document.bytes.release();
+        }
     } catch (StampError& e) {
         throw StampError(options.input + ": " + e.what());
     } catch (QPDFExc& e) {

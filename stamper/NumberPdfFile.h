@@ -10,6 +10,9 @@
 struct NumberPdfResult {
     size_t pages = 0;
     std::vector<std::string> warnings; // what qpdf had to repair while reading
+    // The file was damaged (qpdf repaired it, our recovery rebuilt its cross-references, or its page
+    // tree was mended): its copy must be written whole, not as an update of the damaged file.
+    bool neededRepair = false;
     bool appended = false;             // OUT is IN's bytes followed by an incremental update
     bool signatureBroken = false;      // IN was digitally signed and OUT was rewritten: the signature is lost
     bool signatureKept = false;        // IN was digitally signed; its signature still holds for that revision

@@ -1,5 +1,46 @@
 #include "PageContentScans.h"
 
+#include <stdexcept>
+
+// Scans decoded content as it arrives.
+class PageContentScans::ScanSink : public ContentSink {
+public:
+    void take(const char* data, size_t len) override { scanner_.feed(std::string_view(data, len)); }
+    ContentScan finish() { return scanner_.finish(); }
+
+private:
+    ContentScanner scanner_;
+};
+
+namespace {
+// Keeps decoded content up to a size: a second decoding, for the rare page whose stray restores
+// must be blanked out of a copy, costs less than keeping every page's content on the way.
+class KeepSink : public ContentSink {
+public:
+    KeepSink(std::string& keep, size_t limit)
+        : keep_(keep)
+        , limit_(limit) {
+        keep_.clear();
+    }
+    void take(const char* data, size_t len) override {
+        if (overflowed_)
+            return;
+        if (keep_.size() + len > limit_) {
+            overflowed_ = true;
+            std::string().swap(keep_);
+            return;
+        }
+        keep_.append(data, len);
+    }
+    bool overflowed() const { return overflowed_; }
+
+private:
+    std::string& keep_;
+    size_t limit_;
+    bool overflowed_ = false;
+};
+} // namespace
+
 PageContentScans::PageContentScans(const std::vector<QPDFObjectHandle>& pageContents)
     : jobs_(pageContents.size()) {
     worker_ = std::thread([this] { work(); });
@@ -70,28 +111,47 @@ void PageContentScans::publish(size_t count, size_t bytes) {
     scannedMore_.wait(lock, [&] { return pendingBytes_ <= kMaxPendingBytes; });
 }
 
-void PageContentScans::record(Job& job, const std::string& content) {
-    job.scan = ContentScan::of(content);
-    if (!job.scan.strayRestores.empty())
-        job.content = content;
-    job.decoded = true;
-}
-
-void PageContentScans::decodeAndScan(Job& job, ContentReader& reader, std::string& buffer) {
-    buffer.clear();
+void PageContentScans::decodeAndScan(Job& job, ContentReader& reader) {
+    ScanSink sink;
     for (auto& piece : job.pieces) {
-        if (!reader.appendDecoded(piece, buffer))
+        if (!reader.decode(piece, sink))
             return;
-        buffer += '\n';
+        sink.take("\n", 1);
     }
-    record(job, buffer);
+    job.scan = sink.finish();
+    if (!job.scan.strayRestores.empty()) {
+        KeepSink keep(job.content, kMaxKeptBytes);
+        for (auto& piece : job.pieces) {
+            reader.decode(piece, keep);
+            keep.take("\n", 1);
+        }
+        job.tooLarge = keep.overflowed();
+    }
+    job.decoded = true;
     job.pieces.clear();
     job.pieces.shrink_to_fit();
 }
 
+void PageContentScans::decodeThroughQpdf(Job& job) {
+    ScanSink sink;
+    for (auto& s : job.streams) {
+        ContentReader::decodeThroughQpdf(s, sink);
+        sink.take("\n", 1);
+    }
+    job.scan = sink.finish();
+    if (!job.scan.strayRestores.empty()) {
+        KeepSink keep(job.content, kMaxKeptBytes);
+        for (auto& s : job.streams) {
+            ContentReader::decodeThroughQpdf(s, keep);
+            keep.take("\n", 1);
+        }
+        job.tooLarge = keep.overflowed();
+    }
+    job.decoded = true;
+}
+
 void PageContentScans::work() {
     ContentReader reader;
-    std::string buffer; // reused: its capacity outlives one page
     for (size_t k = 0; !stopping_; ++k) {
         {
             std::unique_lock lock(mutex_);
@@ -100,7 +160,7 @@ void PageContentScans::work() {
                 return;
         }
         try {
-            decodeAndScan(jobs_[k], reader, buffer);
+            decodeAndScan(jobs_[k], reader);
         } catch (std::exception&) {
             // out of memory here: the main thread tries again through qpdf
         }
@@ -120,14 +180,12 @@ ContentScan PageContentScans::scanOf(size_t page, std::string* content) {
         scannedMore_.wait(lock, [&] { return done_ > k; });
     }
     Job& job = jobs_[k];
-    if (!job.decoded) {
-        std::string buffer;
-        for (auto& s : job.streams) {
-            ContentReader::appendThroughQpdf(s, buffer);
-            buffer += '\n';
-        }
-        record(job, buffer);
-    }
+    if (!job.decoded)
+        decodeThroughQpdf(job);
+    if (job.tooLarge)
+        throw std::runtime_error(
+            "page " + std::to_string(page + 1) +
+            " has content over 64 MB with restores that close nothing, too large to repair");
     if (content != nullptr)
         *content = job.content;
     if (--job.pages == 0)

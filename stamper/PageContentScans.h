@@ -33,20 +33,26 @@ private:
         std::vector<QPDFObjectHandle> streams;
         std::vector<ContentPiece> pieces;
         ContentScan scan;
-        bool decoded = false; // false: the fast inflate gave up, qpdf decodes it on its thread
-        std::string content;  // kept only when there are stray restores
-        size_t bytes = 0;     // of the pieces
-        size_t pages = 0;     // that show this content and haven't asked for its scan yet
+        bool decoded = false;  // false: the fast inflate gave up, qpdf decodes it on its thread
+        std::string content;   // kept only when there are stray restores
+        bool tooLarge = false; // stray restores in content too large to keep for rewriting
+        size_t bytes = 0;      // of the pieces
+        size_t pages = 0;      // that show this content and haven't asked for its scan yet
     };
     static constexpr size_t kPublishBytes = 1 << 20;
     static constexpr size_t kMaxPendingBytes = 64 << 20;
+    // Decoded content is scanned as it comes, never held whole; only a page whose stray restores
+    // must be blanked out of a copy has it decoded again and kept, up to this size.
+    static constexpr size_t kMaxKeptBytes = 64 << 20;
+    class ScanSink;
 
     void fetchAll(const std::vector<QPDFObjectHandle>& pageContents);
     void stopWorker();
     void work();
-    void decodeAndScan(Job& job, ContentReader& reader, std::string& buffer);
-    // The scan of the job's decoded content, and the content itself where it must be rewritten.
-    static void record(Job& job, const std::string& content);
+    // The scan of the job's decoded content, and the content itself where it must be rewritten:
+    // on the worker, or, where its fast inflate gave up, through qpdf on qpdf's thread.
+    void decodeAndScan(Job& job, ContentReader& reader);
+    static void decodeThroughQpdf(Job& job);
 
     void publish(size_t count, size_t bytes);
 

@@ -89,6 +89,10 @@ std::string PageStamper::addFont(QPDFPageObjectHelper& page) {
         page_dict.replaceKey("/Resources", resources);
     }
     QPDFObjectHandle fonts = resources.getKey("/Font");
+    // A damaged file's /Font may be the page itself (or another page): no fonts to keep, and a copy
+    // of it would tie the page to itself in ways qpdf's writer follows without end.
+    if (fonts.isDictionaryOfType("/Page") || fonts.isDictionaryOfType("/Pages"))
+        fonts = QPDFObjectHandle::newNull();
     // Another page (or the resources we were copied from) may hold the same font dictionary.
     fonts = fonts.isDictionary() ? fonts.unsafeShallowCopy() : QPDFObjectHandle::newDictionary();
     resources.replaceKey("/Font", fonts);

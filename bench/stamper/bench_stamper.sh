@@ -94,6 +94,18 @@ for file in "$big" "$plain"; do
     unset secs mem cpus
 done
 
+# One page whose content stream inflates to a gibibyte of zero bytes (a 1 MB file): the tool scans
+# content while inflating it, so its peak memory stays near that of a small file.
+zeros=$out/zeros-1gib.pdf
+[[ -f $zeros ]] || $py "$here/make_zeros_pdf.py" "$zeros" 1024
+echo
+echo "== $(basename "$zeros") ($(stat -c %s "$zeros") bytes, content inflating to 1 GiB)"
+printf '%-14s %9s %10s %8s\n' peer seconds peak_MB exit
+for peer in mbtPdfAsm qpdf-rewrite; do
+    read -r s kb rc < <(measure "$peer" "$zeros" "$out/out-$peer.pdf")
+    printf '%-14s %9.2f %10.1f %8s\n' "$peer" "$s" "$(echo "$kb / 1024" | bc -l)" "$rc"
+done
+
 echo
 echo "== corpus ($(ls "$corpus"/*/*.pdf | wc -l) files), total seconds, files refused or failed"
 printf '%-14s %9s %8s %12s\n' peer seconds failed "x mbtPdfAsm"

@@ -40,6 +40,10 @@ void ContentScanTest::scan_data() {
     QTest::newRow("inline image data ending the content")
         << QByteArray("q BI ID QQQ") << 1 << false << QList<int>{};
     QTest::newRow("unterminated string") << QByteArray("q (Q Q") << 1 << false << QList<int>{};
+    QTest::newRow("escaped backslash and parenthesis")
+        << QByteArray("(a\\\\) Q (b\\\\\\)) Q q") << 1 << false << QList<int>{6, 16};
+    QTest::newRow("inline image whose data holds E and EIx")
+        << QByteArray("q BI ID E EIx EI Q") << 0 << false << QList<int>{};
     QTest::newRow("line ends of every kind")
         << QByteArray("q\rQ\r\nq\x0cQ\tQ") << 0 << false << QList<int>{9};
 }
@@ -57,6 +61,21 @@ void ContentScanTest::scan() {
     for (size_t at : s.strayRestores)
         stray.append(int(at));
     QCOMPARE(stray, strayRestores);
+
+    // Content is scanned while it is decoded, in pieces that may split any token: every split
+    // must give the same result.
+    for (int piece = 1; piece <= content.size(); ++piece) {
+        ContentScanner scanner;
+        for (int at = 0; at < content.size(); at += piece)
+            scanner.feed(std::string_view(content.constData() + at,
+                                          size_t(std::min(piece, int(content.size()) - at))));
+        ContentScan split = scanner.finish();
+        QList<int> splitStray;
+        for (size_t at : split.strayRestores)
+            splitStray.append(int(at));
+        QVERIFY2(split.openSaves == openSaves && split.openText == openText && splitStray == strayRestores,
+                 qPrintable(QString("pieces of %1 bytes").arg(piece)));
+    }
 }
 
 QTEST_GUILESS_MAIN(ContentScanTest)
