@@ -167,7 +167,8 @@ NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToE
             throw StampError(refused);
         const bool trailerMended = MendTrailer(pdf);
         // Known before anything is written: what qpdf repaired while reading counts too.
-        result.neededRepair = recovered || tree.mended || trailerMended || pdf.anyWarnings();
+        result.neededRepair =
+            recovered || tree.mended || trailerMended || EncryptionLengthRounded(pdf) || pdf.anyWarnings();
         const bool signedInput = isSigned(pdf);
         PageStamper stamper(pdf, options);
         result.pages = stamper.stampAll();

@@ -377,15 +377,29 @@ bool MendTrailer(QPDF& pdf) {
     return true;
 }
 
-std::string EncryptionOthersRefuse(QPDF& pdf) {
+namespace {
+// The /Length of an encryption dictionary whose key length qpdf takes from it (V 2 and 3), or a null.
+QPDFObjectHandle keyLengthOf(QPDF& pdf) {
     QPDFObjectHandle encrypt = pdf.getTrailer().getKey("/Encrypt");
     if (!encrypt.isDictionary())
-        return {};
+        return QPDFObjectHandle();
     QPDFObjectHandle v = encrypt.getKey("/V");
     if (!v.isInteger() || (v.getIntValue() != 2 && v.getIntValue() != 3))
-        return {};
+        return QPDFObjectHandle();
+    return encrypt.getKey("/Length");
+}
+} // namespace
+
+bool EncryptionLengthRounded(QPDF& pdf) {
+    QPDFObjectHandle length = keyLengthOf(pdf);
+    return length.isInteger() && length.getIntValue() % 8 != 0;
+}
+
+std::string EncryptionOthersRefuse(QPDF& pdf) {
     // qpdf keeps the key in whole bytes and writes its length back in bits.
-    QPDFObjectHandle length = encrypt.getKey("/Length");
+    QPDFObjectHandle length = keyLengthOf(pdf);
+    if (!length.isInitialized())
+        return {};
     const long long bits = length.isInteger() ? length.getIntValue() / 8 * 8 : 0;
     if (bits >= 40 && bits <= 128)
         return {};

@@ -30,3 +30,8 @@ bool MendTrailer(QPDF& pdf);
 // encryption dictionaries (a key length that is no whole number of bytes from 40 to 128 bits,
 // or none) and writes them as it took them, which poppler and MuPDF then refuse.
 std::string EncryptionOthersRefuse(QPDF& pdf);
+
+// A key length that qpdf rounds down to whole bytes (129 bits) is one other readers refuse in the
+// input. qpdf's rewrite writes the rounded length, so such a file must not be numbered by appending
+// to its own bytes.
+bool EncryptionLengthRounded(QPDF& pdf);
