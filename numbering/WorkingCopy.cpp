@@ -136,7 +136,8 @@ bool IsPlainOwnFile(const QString& path) {
 
 void RemoveLeftovers(const QString& folder) {
     const QDir dir(folder);
-    for (const QString& name :
-         dir.entryList({QStringLiteral(".temp2.pdf.??????")}, QDir::Files | QDir::Hidden | QDir::System))
+    for (const QString& name : dir.entryList({QStringLiteral(".nb??????"), QStringLiteral(".nb????????"),
+                                              QStringLiteral(".temp2.pdf.??????")},
+                                             QDir::Files | QDir::Hidden | QDir::System))
         ::unlink(QFile::encodeName(dir.filePath(name)).constData());
 }

@@ -32,6 +32,7 @@ bool IsStillMadeFile(const QString& path, const MadeFile& made);
 bool IsPlainOwnFile(const QString& path);
 
 // Removes what an interrupted run may have left in the temporary folder: the numbering tool's
-// hidden partial copies (".temp2.pdf.XXXXXX"). The working files themselves are removed by name
-// at the start of every file.
+// hidden copies under a short temporary name (".nb" and six or eight characters; ".temp2.pdf.XXXXXX"
+// from older builds). The folder is the user's alone, so nothing else has such a name there. The
+// working files themselves are removed by name at the start of every file.
 void RemoveLeftovers(const QString& folder);

@@ -448,8 +448,9 @@ void TestNumberingGuards::failedEntryAndHeaderStepsAreListed() {
 
 void TestNumberingGuards::leftoversOfAKilledRunAreRemoved() {
     StandInFolders folders;
-    // What a run killed half-way leaves: the working files and the tool's hidden partial copy.
-    for (const char* name : {"temp1.pdf", "temp2.pdf", "temp.bat", ".temp2.pdf.a1B2c3"})
+    // What a run killed half-way leaves: the working files and the tool's hidden copies under short temporary
+    // names.
+    for (const char* name : {"temp1.pdf", "temp2.pdf", "temp.bat", ".nbA1b2C3d4", ".nbx7Y2k9"})
         WriteBytes(folders.temp() + QLatin1Char('/') + QLatin1String(name), "%PDF-1.4\nleft over\n");
     WindowUnderTest w(&folders);
     QTemporaryDir inputs;
