@@ -1,11 +1,11 @@
 #include "app/OptionsPanel.h"
 
-#include "app/ErrorReport.h"
-#include "app/NumberingOptions.h"
-#include "app/Prompts.h"
-#include "app/Services.h"
-#include "app/Settings.h"
-#include "sys/FolderPicker.h"
+#include "core/ErrorReport.h"
+#include "core/FolderPicker.h"
+#include "core/NumberingOptions.h"
+#include "core/Prompts.h"
+#include "core/Services.h"
+#include "core/Settings.h"
 
 namespace {
 const QString kColorTag = QStringLiteral("Numbrel2021/08/31.Form1.PushButton4_Click");

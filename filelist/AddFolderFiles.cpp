@@ -1,15 +1,15 @@
 #include "filelist/Commands.h"
 
-#include "app/AppTitle.h"
-#include "app/BusyState.h"
-#include "app/ErrorReport.h"
-#include "app/Prompts.h"
-#include "app/Services.h"
-#include "app/Settings.h"
+#include "core/AppTitle.h"
+#include "core/BusyState.h"
+#include "core/ErrorReport.h"
+#include "core/FolderPicker.h"
+#include "core/Prompts.h"
+#include "core/Services.h"
+#include "core/Settings.h"
 #include "filelist/FileList.h"
 #include "filelist/FolderScan.h"
 #include "sys/FileUtils.h"
-#include "sys/FolderPicker.h"
 
 namespace {
 const QString kTag = QStringLiteral("Numbrel2021/08/31.Form1.PushButton3_Click");

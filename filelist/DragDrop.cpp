@@ -1,6 +1,6 @@
 #include "filelist/Commands.h"
 
-#include "app/Services.h"
+#include "core/Services.h"
 #include "filelist/FileList.h"
 #include "filelist/FolderScan.h"
 #include "sys/FileUtils.h"

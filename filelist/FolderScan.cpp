@@ -1,6 +1,6 @@
 #include "filelist/FolderScan.h"
 
-#include "app/ErrorReport.h"
+#include "core/ErrorReport.h"
 #include "sys/FileUtils.h"
 
 #include <QCoreApplication>
@@ -322,4 +322,3 @@ bool IsAcceptableListedFile(const QString& name, const QString& path) {
     // name with a leading "." can be hidden.
     return !name.startsWith(QLatin1Char('.')) || FileAttributes(path) != (AttrHidden | AttrArchive);
 }
-

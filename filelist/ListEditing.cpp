@@ -1,6 +1,6 @@
-#include "app/BusyState.h"
-#include "app/ErrorReport.h"
-#include "app/Services.h"
+#include "core/BusyState.h"
+#include "core/ErrorReport.h"
+#include "core/Services.h"
 #include "filelist/Commands.h"
 #include "filelist/FileList.h"
 

@@ -2,11 +2,11 @@
 
 #include "ScriptedPrompts.h"
 #include "TestHome.h"
-#include "app/AppTitle.h"
-#include "app/ErrorReport.h"
-#include "app/Settings.h"
+#include "core/AppTitle.h"
+#include "core/ErrorReport.h"
+#include "core/FolderPicker.h"
+#include "core/Settings.h"
 #include "sys/FileUtils.h"
-#include "sys/FolderPicker.h"
 
 #include "tests/folders/Unprivileged.h"
 

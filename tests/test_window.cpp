@@ -2,10 +2,10 @@
 
 #include "ScriptedPrompts.h"
 #include "TestHome.h"
-#include "app/ErrorReport.h"
 #include "app/Form1.h"
-#include "app/ProgressBar.h"
-#include "app/QtPrompts.h"
+#include "core/ErrorReport.h"
+#include "core/ProgressBar.h"
+#include "core/QtPrompts.h"
 #include "sys/FileUtils.h"
 #include "tests/folders/Unprivileged.h"
 

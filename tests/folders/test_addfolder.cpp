@@ -3,9 +3,9 @@
 #include "TempTree.h"
 #include "TestHome.h"
 #include "Unprivileged.h"
-#include "app/AppTitle.h"
 #include "app/Form1.h"
-#include "app/Settings.h"
+#include "core/AppTitle.h"
+#include "core/Settings.h"
 
 #include <QMimeData>
 #include <QPushButton>

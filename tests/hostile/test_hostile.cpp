@@ -4,7 +4,7 @@
 
 #include "RunFixture.h"
 
-#include "app/ProgressBar.h"
+#include "core/ProgressBar.h"
 #include "filelist/FileList.h"
 #include "numbering/NumberingRun.h"
 #include "sys/FileUtils.h"

@@ -3,8 +3,8 @@
 
 #include "ScriptedPrompts.h"
 #include "TestHome.h"
-#include "app/AppTitle.h"
 #include "app/Form1.h"
+#include "core/AppTitle.h"
 #include "sys/FileUtils.h"
 
 #include <QPushButton>

@@ -1,7 +1,7 @@
 #include "RunFixture.h"
 
-#include "app/ProgressBar.h"
-#include "app/Settings.h"
+#include "core/ProgressBar.h"
+#include "core/Settings.h"
 #include "filelist/FileList.h"
 #include "sys/FileUtils.h"
 

@@ -5,7 +5,7 @@
 
 #include "RunFixture.h"
 
-#include "app/Settings.h"
+#include "core/Settings.h"
 #include "filelist/FileList.h"
 #include "numbering/NumberingRun.h"
 #include "numbering/TemporaryFolder.h"

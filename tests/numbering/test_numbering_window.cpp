@@ -3,7 +3,7 @@
 
 #include "RunFixture.h"
 
-#include "app/AppTitle.h"
+#include "core/AppTitle.h"
 #include "sys/FileUtils.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "app/ErrorReport.h"
+#include "core/ErrorReport.h"
 
-#include "app/Prompts.h"
+#include "core/Prompts.h"
 
 QString ErrorReportText(const QString& tag, const QString& description, int step) {
     return description + QStringLiteral("\r\nin ") + tag + QStringLiteral(" at line ") +
