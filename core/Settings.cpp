@@ -1,5 +1,7 @@
 #include "core/Settings.h"
 
+#include "sys/FileUtils.h"
+
 #include <QFile>
 #include <QSettings>
 
@@ -10,6 +12,33 @@
 #include <unistd.h>
 
 namespace {
+struct SettingEntry {
+    Setting key;
+    const char* name;
+    QString (*defaultValue)();
+};
+
+// The stored texts are those of every earlier version: changing one would lose the user's value.
+const SettingEntry kSettings[] = {
+    {Setting::FirstNumber, "First Number", [] { return QStringLiteral("1"); }},
+    {Setting::LeftMargin, "Left Margin", [] { return QStringLiteral("10"); }},
+    {Setting::BottomMargin, "Bottom Margin", [] { return QStringLiteral("10"); }},
+    {Setting::FontSize, "Font Size", [] { return QStringLiteral("10"); }},
+    {Setting::FontColor, "Font Color", [] { return QStringLiteral("0"); }},
+    {Setting::OutputFolder, "Text5", [] { return GetDesktopFolder(); }},
+    {Setting::Extension, "Extension", [] { return QStringLiteral("pdf"); }},
+    {Setting::LastFolder, "LastFolder", [] { return QString(); }},
+    {Setting::LastFolderDot, "LastFolderDot", [] { return ReadSetting(Setting::LastFolder); }},
+};
+
+const SettingEntry& entry(Setting key) {
+    for (const SettingEntry& e : kSettings) {
+        if (e.key == key)
+            return e;
+    }
+    throw std::out_of_range("unknown setting");
+}
+
 // The store's section is the file name "Numbrel" under the organisation folder "Quillane". A fresh
 // QSettings for each call keeps no cache of our own: another copy of the program writing the same
 // key is seen at the next read.
@@ -41,21 +70,36 @@ void requireReadableStore(const QString& fileName) {
 }
 } // namespace
 
-QString ReadSetting(const QString& key, const QString& defaultValue) {
-    const QSettings s = store();
-    requireReadableStore(s.fileName());
-    if (!s.contains(key))
-        return defaultValue;
-    return s.value(key).toString();
+QString SettingName(Setting key) {
+    return QString::fromLatin1(entry(key).name);
 }
 
-void WriteSetting(const QString& key, const QString& value) {
+QString SettingDefault(Setting key) {
+    return entry(key).defaultValue();
+}
+
+QString ReadSetting(Setting key) {
+    const QString defaultValue = SettingDefault(key);
+    return ReadSetting(key, defaultValue);
+}
+
+QString ReadSetting(Setting key, const QString& defaultValue) {
+    const QString name = SettingName(key);
+    const QSettings s = store();
+    requireReadableStore(s.fileName());
+    if (!s.contains(name))
+        return defaultValue;
+    return s.value(name).toString();
+}
+
+void WriteSetting(Setting key, const QString& value) {
+    const QString name = SettingName(key);
     QSettings s = store();
     requireReadableStore(s.fileName());
-    s.setValue(key, value);
+    s.setValue(name, value);
     s.sync();
     if (s.status() != QSettings::NoError)
-        throw SettingsError("Could not save the setting \"" + key.toStdString() + "\" to " +
+        throw SettingsError("Could not save the setting \"" + name.toStdString() + "\" to " +
                             s.fileName().toStdString());
 }
 

@@ -23,10 +23,9 @@ void AddFolderFiles(Services& s) {
 
     QString extension;
     g.step(100, [&] {
-        extension = s.prompts.inputBox(kExtensionPrompt, ApplicationTitle(),
-                                       ReadSetting(QStringLiteral("Extension"), QStringLiteral("pdf")));
+        extension = s.prompts.inputBox(kExtensionPrompt, ApplicationTitle(), ReadSetting(Setting::Extension));
         if (!extension.isEmpty())
-            WriteSetting(QStringLiteral("Extension"), extension);
+            WriteSetting(Setting::Extension, extension);
     });
     if (g.stopIf(102, [&] { return extension.isEmpty(); }))
         return;
@@ -34,14 +33,14 @@ void AddFolderFiles(Services& s) {
     QString chosen;
     g.step(106, [&] {
         chosen = BrowseForFolder(s.prompts, s.window, QStringLiteral("Please select folder:"),
-                                 ReadSetting(QStringLiteral("LastFolder"), QString()));
+                                 ReadSetting(Setting::LastFolder));
     });
     if (g.stopIf(108, [&] { return chosen.isEmpty(); }))
         return;
 
     QString lastFolder;
     g.step(333, [&] { lastFolder = chosen; });
-    g.step(334, [&] { WriteSetting(QStringLiteral("LastFolder"), lastFolder); });
+    g.step(334, [&] { WriteSetting(Setting::LastFolder, lastFolder); });
 
     g.step(114, [&] { s.busy.setBusy(true); });
 

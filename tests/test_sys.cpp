@@ -411,21 +411,66 @@ private slots:
 
     void settingsKeepMissingAndEmptyApart() {
         home_.clearSettings();
-        QCOMPARE(ReadSetting("First Number", "1"), QString("1"));
-        WriteSetting("First Number", "");
-        QCOMPARE(ReadSetting("First Number", "1"), QString(""));
-        WriteSetting("Text5", "/data/x/");
+        QCOMPARE(ReadSetting(Setting::FirstNumber), QString("1"));
+        WriteSetting(Setting::FirstNumber, "");
+        QCOMPARE(ReadSetting(Setting::FirstNumber), QString(""));
+        WriteSetting(Setting::OutputFolder, "/data/x/");
         // Written through at once: another reader sees the file's contents.
         QSettings other(home_.settingsFile(), QSettings::IniFormat);
         QCOMPARE(other.value("Text5").toString(), QString("/data/x/"));
         QCOMPARE(other.value("First Number").toString(), QString(""));
     }
 
+    // Each key keeps the text and the default of every earlier version, so a user's stored options
+    // are found again.
+    void settingsKeysAndDefaults_data() {
+        QTest::addColumn<Setting>("key");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("defaultValue");
+        const QString desktop = home_.desktop();
+        QTest::newRow("first number") << Setting::FirstNumber << "First Number"
+                                      << "1";
+        QTest::newRow("left margin") << Setting::LeftMargin << "Left Margin"
+                                     << "10";
+        QTest::newRow("bottom margin") << Setting::BottomMargin << "Bottom Margin"
+                                       << "10";
+        QTest::newRow("font size") << Setting::FontSize << "Font Size"
+                                   << "10";
+        QTest::newRow("font colour") << Setting::FontColor << "Font Color"
+                                     << "0";
+        QTest::newRow("output folder") << Setting::OutputFolder << "Text5" << desktop;
+        QTest::newRow("extension") << Setting::Extension << "Extension"
+                                   << "pdf";
+        QTest::newRow("last folder") << Setting::LastFolder << "LastFolder"
+                                     << "";
+        QTest::newRow("output folder's last folder") << Setting::LastFolderDot << "LastFolderDot"
+                                                     << "";
+    }
+    void settingsKeysAndDefaults() {
+        QFETCH(Setting, key);
+        QFETCH(QString, stored);
+        QFETCH(QString, defaultValue);
+        home_.clearSettings();
+        QCOMPARE(ReadSetting(key), defaultValue);
+        WriteSetting(key, "written");
+        QSettings other(home_.settingsFile(), QSettings::IniFormat);
+        QCOMPARE(other.allKeys(), QStringList{stored});
+        QCOMPARE(other.value(stored).toString(), QString("written"));
+    }
+
+    void outputFolderStartsWhereTheFolderAddLastLooked() {
+        home_.clearSettings();
+        WriteSetting(Setting::LastFolder, "/data/in");
+        QCOMPARE(ReadSetting(Setting::LastFolderDot), QString("/data/in"));
+        WriteSetting(Setting::LastFolderDot, "/data/out");
+        QCOMPARE(ReadSetting(Setting::LastFolderDot), QString("/data/out"));
+    }
+
     void settingsRefusedWriteIsRaised() {
         // A folder where the store's file belongs can't be written, not even by root.
         home_.clearSettings();
         QVERIFY(QDir().mkpath(home_.settingsFile()));
-        QVERIFY_THROWS_EXCEPTION(SettingsError, WriteSetting("Font Size", "12"));
+        QVERIFY_THROWS_EXCEPTION(SettingsError, WriteSetting(Setting::FontSize, "12"));
         QVERIFY(QDir().rmdir(home_.settingsFile()));
     }
 

@@ -132,14 +132,14 @@ void TestAddFolder::extensionPrompt() {
     QCOMPARE(pick.text, QString("Please select folder:"));
     QCOMPARE(pick.preset, QString());
     // The typed extension stays stored although no folder was chosen.
-    QCOMPARE(ReadSetting("Extension", "<none>"), QString("txt"));
-    QCOMPARE(ReadSetting("LastFolder", "<none>"), QString("<none>"));
+    QCOMPARE(ReadSetting(Setting::Extension, "<none>"), QString("txt"));
+    QCOMPARE(ReadSetting(Setting::LastFolder, "<none>"), QString("<none>"));
     QCOMPARE(win.rows(), QStringList());
 
     // Next time both are offered again.
     win.prompts.shown.clear();
     win.addFolder("pdf", t.abs("G"));
-    QCOMPARE(ReadSetting("LastFolder", "<none>"), t.abs("G"));
+    QCOMPARE(ReadSetting(Setting::LastFolder, "<none>"), t.abs("G"));
     win.addFolder(QString(), QString());
     QCOMPARE(win.prompts.shown[2].preset, QString("pdf"));
     win.prompts.inputAnswers.enqueue("pdf");
@@ -152,8 +152,8 @@ void TestAddFolder::cancelledExtensionChangesNothing() {
     Window win;
     win.addFolder(QString(), QString("/"));
     QCOMPARE(win.prompts.shown.size(), 1); // no folder picker
-    QCOMPARE(ReadSetting("Extension", "<none>"), QString("<none>"));
-    QCOMPARE(ReadSetting("LastFolder", "<none>"), QString("<none>"));
+    QCOMPARE(ReadSetting(Setting::Extension, "<none>"), QString("<none>"));
+    QCOMPARE(ReadSetting(Setting::LastFolder, "<none>"), QString("<none>"));
     QCOMPARE(win.rows(), QStringList());
 }
 
@@ -200,8 +200,8 @@ void TestAddFolder::addFolder() {
     for (const QString& row : rows)
         QVERIFY2(!row.contains("//"), qPrintable(row));
     QCOMPARE(win.prompts.messages(), QStringList());
-    QCOMPARE(ReadSetting("Extension", "<none>"), extension);
-    QCOMPARE(ReadSetting("LastFolder", "<none>"), chosen);
+    QCOMPARE(ReadSetting(Setting::Extension, "<none>"), extension);
+    QCOMPARE(ReadSetting(Setting::LastFolder, "<none>"), chosen);
     QCOMPARE(win.w.cursor().shape(), Qt::ArrowCursor);
 }
 

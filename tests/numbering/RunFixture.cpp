@@ -77,7 +77,7 @@ QStringList StandInFolders::leftInTemp() const {
 }
 
 WindowUnderTest::WindowUnderTest(const StandInFolders* folders,
-                                 const QList<QPair<QString, QString>>& stored) {
+                                 const QList<QPair<Setting, QString>>& stored) {
     for (const auto& [key, value] : stored)
         WriteSetting(key, value);
     window_ = std::make_unique<Form1>(prompts_);
