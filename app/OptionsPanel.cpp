@@ -46,7 +46,7 @@ void ChooseOutputFolder(Services& s) {
         const QString start = ReadSetting(Setting::LastFolderDot);
         folder = BrowseForFolder(s.prompts, s.window, QStringLiteral("Please select folder:"), start);
     });
-    if (g.stopIf(102, [&] { return folder.isEmpty(); }))
+    if (g.actionIf(102, [&] { return folder.isEmpty(); }))
         return;
     g.step(104, [&] { WriteSetting(Setting::LastFolderDot, folder); });
     if (g.blockIf(104, [&] { return !folder.endsWith(QLatin1Char('/')); })) {

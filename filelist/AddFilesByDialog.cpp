@@ -42,9 +42,9 @@ void AddFilesByDialog(Services& s) {
     StepGuard g(s.prompts, kTag);
     QStringList chosen;
     g.step(100, [&] { chosen = s.prompts.openFiles(s.window, kTitle, kFilter); });
-    if (g.stopIf(102, [&] { return chosen.isEmpty(); }))
+    if (g.actionIf(102, [&] { return chosen.isEmpty(); }))
         return;
-    if (g.stopIf(104, [&] { return answerLength(chosen) > kAnswerCapacity; })) {
+    if (g.actionIf(104, [&] { return answerLength(chosen) > kAnswerCapacity; })) {
         s.prompts.messageBox(
             QStringLiteral("You've selected too many files to add.\r\rPlease try adding via the "
                            "\"Add All\" button."),

@@ -27,7 +27,7 @@ void AddFolderFiles(Services& s) {
         if (!extension.isEmpty())
             WriteSetting(Setting::Extension, extension);
     });
-    if (g.stopIf(102, [&] { return extension.isEmpty(); }))
+    if (g.actionIf(102, [&] { return extension.isEmpty(); }))
         return;
 
     QString chosen;
@@ -35,7 +35,7 @@ void AddFolderFiles(Services& s) {
         chosen = BrowseForFolder(s.prompts, s.window, QStringLiteral("Please select folder:"),
                                  ReadSetting(Setting::LastFolder));
     });
-    if (g.stopIf(108, [&] { return chosen.isEmpty(); }))
+    if (g.actionIf(108, [&] { return chosen.isEmpty(); }))
         return;
 
     QString lastFolder;

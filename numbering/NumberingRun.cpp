@@ -175,16 +175,10 @@ public:
 
     void run(int i) {
         QString input;
-        QString entryProblem;
-        g_.step(112, [&] {
-            try {
-                if (i > s_.files.EntryCount())
-                    throw std::out_of_range("Index out of bounds");
-                input = s_.files.EntryText(i);
-            } catch (const std::exception& e) {
-                entryProblem = QString::fromLocal8Bit(e.what());
-                throw;
-            }
+        const std::optional<QString> entryProblem = g_.step(112, [&] {
+            if (i > s_.files.EntryCount())
+                throw std::out_of_range("Index out of bounds");
+            input = s_.files.EntryText(i);
         });
         g_.step(108, [&] {
             const int count = s_.files.EntryCount();
@@ -198,10 +192,10 @@ public:
         g_.step(106, [&] { s_.busy.setBusy(true); });
         // A failed step 112 leaves the path empty rather than the previous file's: the file is then
         // unknown, but the box still says that one of the list got no copy.
-        if (!entryProblem.isEmpty()) {
+        if (entryProblem) {
             outcome_.failures.append(
                 {QStringLiteral("Entry %1 of the list").arg(i),
-                 QStringLiteral("its path cannot be read from the list: ") + entryProblem});
+                 QStringLiteral("its path cannot be read from the list: ") + *entryProblem});
             return;
         }
         if (input.isEmpty()) // its row was removed while the run went on
@@ -215,18 +209,10 @@ private:
     bool passesVersionGate() {
         bool refused = false; // 110
         QString text;
-        QString readProblem;
-        g_.step(114, [&] {
-            try {
-                text = ReadFileText(input_);
-            } catch (const std::exception& e) {
-                readProblem = QString::fromLocal8Bit(e.what());
-                throw;
-            }
-        });
+        const std::optional<QString> readProblem = g_.step(114, [&] { text = ReadFileText(input_); });
         // Without its header the version gate cannot judge the file, so it is not numbered.
-        if (!readProblem.isEmpty()) {
-            skip(QStringLiteral("its header cannot be read: ") + readProblem);
+        if (readProblem) {
+            skip(QStringLiteral("its header cannot be read: ") + *readProblem);
             return false;
         }
         if (g_.blockIf(116, [&] { return text.size() > 8; })) {
@@ -241,25 +227,19 @@ private:
                 g_.step(124, [&] { refused = true; });
             }
         }
-        return !g_.stopIf(126, [&] { return refused; });
+        return !g_.actionIf(126, [&] { return refused; });
     }
 
     void skip(const QString& reason) { outcome_.failures.append({input_, reason}); }
 
     void numberFile() {
-        QString folderProblem;
-        g_.step(128, [&] {
-            try {
-                folder_ = TemporaryFolder();
-            } catch (const std::exception& e) {
-                folderProblem = QString::fromLocal8Bit(e.what());
-                throw;
-            }
+        const std::optional<QString> folderProblem = g_.step(128, [&] {
+            folder_ = TemporaryFolder();
             working_ = folder_ + QStringLiteral("/temp1.pdf");
         });
         g_.step(130, [&] { numbered_ = folder_ + QStringLiteral("/temp2.pdf"); });
-        if (!folderProblem.isEmpty())
-            return skip(folderProblem);
+        if (folderProblem)
+            return skip(*folderProblem);
         script_ = folder_ + QStringLiteral("/temp.bat");
 
         // Checked before anything in the temporary folder is deleted: the run must not remove or
@@ -312,19 +292,11 @@ private:
                                       s_.options.leftMargin(), s_.options.bottomMargin());
         });
         g_.step(144, [&] { scriptText = RunScriptText(tool, arguments); });
-        QString writeProblem;
-        g_.step(150, [&] {
-            try {
-                WriteFileText(scriptText, script_);
-            } catch (const std::exception& e) {
-                writeProblem = QString::fromLocal8Bit(e.what());
-                throw;
-            }
-        });
-        if (!writeProblem.isEmpty()) {
+        const std::optional<QString> writeProblem = g_.step(150, [&] { WriteFileText(scriptText, script_); });
+        if (writeProblem) {
             // Whatever is at the script's name now is not ours to run.
             DeleteFileQuietly(working_);
-            return skip(QStringLiteral("the run script cannot be written: ") + writeProblem);
+            return skip(QStringLiteral("the run script cannot be written: ") + *writeProblem);
         }
 
         WaitReport report;
@@ -411,11 +383,11 @@ void RunNumbering(Services& s) {
         return;
     const RunUnderWay underWay;
     StepGuard g(s.prompts, kTag);
-    if (g.stopIf(100, [&] { return s.files.EntryCount() == 0; })) {
+    if (g.actionIf(100, [&] { return s.files.EntryCount() == 0; })) {
         g.step(184, [&] { showMessage(s.prompts, QStringLiteral("No files added.")); });
         return;
     }
-    if (g.stopIf(102, [&] { return !IsFolder(s.options.outputFolder()); })) {
+    if (g.actionIf(102, [&] { return !IsFolder(s.options.outputFolder()); })) {
         g.step(182, [&] {
             showMessage(s.prompts, QStringLiteral("Folder does not exist. Please select another folder."));
         });

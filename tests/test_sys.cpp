@@ -485,12 +485,12 @@ private slots:
         StepGuard g(prompts, "Numbrel2021/08/31.Form1.Form_Load");
         QStringList ran;
         auto fail = [] { throw std::runtime_error("Disk not ready"); };
-        g.step(100, [&] { ran << "100"; });
-        g.step(102, [&] {
+        const std::optional<QString> passed = g.step(100, [&] { ran << "100"; });
+        const std::optional<QString> failed = g.step(102, [&] {
             fail();
             ran << "never";
         });
-        const bool stop = g.stopIf(104, [&]() -> bool {
+        const bool stop = g.actionIf(104, [&]() -> bool {
             fail();
             return true;
         });
@@ -500,7 +500,9 @@ private slots:
         });
         g.step(108, [&] { ran << "108"; });
         QCOMPARE(ran, (QStringList{"100", "108"}));
-        QVERIFY(!stop); // a failed "if ..., stop" doesn't stop
+        QCOMPARE(passed, std::nullopt);
+        QCOMPARE(failed, std::optional<QString>("Disk not ready")); // the failure the box reported
+        QVERIFY(!stop);                                             // a failed "if ..., stop" doesn't stop
         QVERIFY(block); // a failed test that opens a block lets the block run
         const auto boxes = prompts.ofKind("message");
         QCOMPARE(boxes.size(), 3);
