@@ -148,13 +148,12 @@ void DeleteFileQuietly(const QString& path) {
             removeOne(folder + entry);
 }
 
-void CopyFileChecked(const QString& source, const QString& destination) {
+bool CopyFileChecked(const QString& source, const QString& destination) {
     if (source.trimmed().isEmpty() || destination.trimmed().isEmpty())
-        return;
+        return false;
     const QString from = CollapseBackslashes(source);
     const QString to = CollapseBackslashes(destination);
-    if (IsOpenableFile(from) && IsFolder(GetFolderPart(to)))
-        CopyFileOverwrite(from, to);
+    return IsOpenableFile(from) && IsFolder(GetFolderPart(to)) && CopyFileOverwrite(from, to);
 }
 
 bool CopyFileOverwrite(const QString& source, const QString& destination) {

@@ -219,7 +219,7 @@ private slots:
         const QString from = source.trimmed().isEmpty() ? source : at(source);
         const QString to = destination.trimmed().isEmpty() ? destination : at(destination);
         const QStringList before = entries(at("out"));
-        CopyFileChecked(from, to);
+        QCOMPARE(CopyFileChecked(from, to), copied);
         if (copied) {
             QCOMPARE(readFile(CollapseBackslashes(to)), QByteArray("%PDF-1.4 source"));
             QFile::remove(CollapseBackslashes(to));
@@ -233,7 +233,7 @@ private slots:
         writeFile(at("src.pdf"), "x");
         const QString cwd = QDir::currentPath();
         QDir::setCurrent(dir_.path());
-        CopyFileChecked(at("src.pdf"), "bare.pdf");
+        QVERIFY(!CopyFileChecked(at("src.pdf"), "bare.pdf"));
         QDir::setCurrent(cwd);
         QVERIFY(!PathExists(at("bare.pdf")));
     }
