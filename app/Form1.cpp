@@ -268,8 +268,7 @@ void Form1::Form_Load() {
 
 void Form1::ApplySkin() {
     const QString skin = ProgramFolder() + QStringLiteral("/x/o.cjs");
-    const int attributes = FileAttributes(skin);
-    const bool skinned = attributes >= 0 && !(attributes & (AttrDirectory | AttrHidden | AttrSystem));
+    const bool skinned = IsVisibleFile(skin);
     // No skinning engine exists here: only its background rule applies.
     const QColor background = skinned ? palette().color(QPalette::Button) : QColor(255, 255, 255);
     QList<QWidget*> surfaces{this, Frame1, Frame2};

@@ -1,5 +1,6 @@
 #include "core/Settings.h"
 
+#include "sys/FileDescriptor.h"
 #include "sys/FileUtils.h"
 
 #include <QFile>
@@ -52,17 +53,16 @@ QSettings store() {
 // without keys.
 void requireReadableStore(const QString& fileName) {
     const QByteArray path = QFile::encodeName(fileName);
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0 && (errno == ENOENT || errno == ENOTDIR))
+    const FileDescriptor fd(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!fd.isOpen() && (errno == ENOENT || errno == ENOTDIR))
         return;
     std::string problem;
-    if (fd < 0) {
+    if (!fd.isOpen()) {
         problem = std::strerror(errno);
     } else {
         struct stat st {};
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
             problem = "it is not a file";
-        ::close(fd);
     }
     if (!problem.empty())
         throw SettingsError("The settings file " + path.toStdString() + " cannot be read (" + problem +

@@ -1,5 +1,7 @@
 #include "filelist/Commands.h"
 
+#include "filelist/AppendScannedFiles.h"
+
 #include "core/AppTitle.h"
 #include "core/BusyState.h"
 #include "core/ErrorReport.h"
@@ -50,22 +52,7 @@ void AddFolderFiles(Services& s) {
     ScannedFiles seen{pattern, {}};
     g.step(118, [&] { GetSubDirectories2016(s.prompts, folders, true, &seen); });
 
-    for (const QString& entry : std::as_const(folders)) { // 120
-        QString folder;
-        g.step(122, [&] { folder = entry.chopped(1); });
-        QStringList names;
-        g.step(124, [&] { names = ListFilesInFolder(seen, folder, pattern); });
-        for (const QString& name : std::as_const(names)) {
-            // 126-130: "~" marks an office program's lock or backup file.
-            if (name.startsWith(QLatin1Char('~')))
-                continue;
-            const QString path = folder + QLatin1Char('/') + name;
-            g.step(134, [&] {
-                if (IsAcceptableListedFile(name, path))
-                    s.files.AppendPath(CollapseBackslashes(path));
-            });
-        } // 136
-    }
+    AppendScannedFiles(s.files, folders, seen, pattern, &g); // 120-136
 
     g.step(138, [&] { s.busy.setBusy(false); });
 }

@@ -56,12 +56,6 @@ void showMessage(Prompts& prompts, const QString& text) {
     prompts.messageBox(text, ApplicationTitle(), Prompts::OkOnly);
 }
 
-// What the completion wait looks for: a file, not a folder and not a hidden one.
-bool fileExists(const QString& path) {
-    const int attributes = FileAttributes(path);
-    return attributes >= 0 && !(attributes & (AttrDirectory | AttrHidden | AttrSystem));
-}
-
 // Where a path lies, with its folder resolved, so that "T/./temp1.pdf" and a link to T compare equal.
 QString locationKey(const QString& path) {
     const QFileInfo info(path);
@@ -338,7 +332,7 @@ private:
             return QStringLiteral("the run script cannot be started: ") + report.launchErrorMessage;
         // The script deletes the working copy once the tool is done. When the script has ended and
         // the copy is still there, it never will be.
-        while (g_.blockIf(154, [&] { return fileExists(working_) && !report.processEnded; })) {
+        while (g_.blockIf(154, [&] { return IsVisibleFile(working_) && !report.processEnded; })) {
             g_.step(156, [] { QCoreApplication::processEvents(); });
             g_.step(158, [] { QThread::msleep(100); });
         }
@@ -351,7 +345,7 @@ private:
         g_.step(160,
                 [&] { output = s_.options.outputFolder() + QLatin1Char('/') + GetFileNamePart(input_); });
         g_.step(162, [&] { output = CollapseBackslashes(output); });
-        if (!fileExists(numbered_))
+        if (!IsVisibleFile(numbered_))
             return toolReason(report, input_);
         // Only a plain file of ours is a copy the tool wrote; a link or a file with another name
         // elsewhere came from someone else.

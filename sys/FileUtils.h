@@ -27,6 +27,11 @@ bool PathExists(const QString& path);
 QString GetFolderPart(const QString& path);
 QString GetFileNamePart(const QString& path);
 bool IsFolder(const QString& path);
+// True for a path that exists and is neither a folder nor hidden nor a system file (see
+// FileAttributes): a file the user sees.
+bool IsVisibleFile(const QString& path);
+// True when the text holds "*" or "?".
+bool HasWildcard(const QString& text);
 // True for an existing regular file (links followed) that opens for reading; never blocks.
 bool IsOpenableFile(const QString& path);
 // Deletes a file (a wildcard is allowed in the last part): a plain unlink, which removes a link and
