@@ -1,9 +1,9 @@
 // Files and folders named on the command line, on the real window offscreen, and the real program's
 // answers to --help, --version and mistakes.
-#include "../folders/TempTree.h"
-#include "../folders/Unprivileged.h"
 #include "ScriptedPrompts.h"
+#include "TempTree.h"
 #include "TestHome.h"
+#include "Unprivileged.h"
 #include "app/CommandLine.h"
 #include "app/Form1.h"
 #include "app/StartUp.h"
