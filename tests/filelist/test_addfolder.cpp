@@ -1,4 +1,5 @@
 // "Add All PDF File(s) In Folder" and drops from the file manager, on the real window offscreen.
+#include "ListRows.h"
 #include "ScriptedPrompts.h"
 #include "TempTree.h"
 #include "TestHome.h"
@@ -26,12 +27,7 @@ struct Window {
         w.show();
     }
     QTreeWidget* list() { return w.findChild<QTreeWidget*>("ListView1"); }
-    QStringList rows() {
-        QStringList out;
-        for (int i = 0; i < list()->topLevelItemCount(); ++i)
-            out.append(list()->topLevelItem(i)->text(0));
-        return out;
-    }
+    QStringList rows() { return RowsOf(list()); }
     void addFolder(const QString& extension, const QString& folder) {
         prompts.inputAnswers.enqueue(extension);
         prompts.folders.enqueue(folder);
