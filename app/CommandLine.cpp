@@ -1,6 +1,6 @@
 #include "app/CommandLine.h"
 
-#include "app/AppTitle.h"
+#include "core/AppTitle.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>

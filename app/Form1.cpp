@@ -1,10 +1,10 @@
 #include "app/Form1.h"
 
-#include "app/AppTitle.h"
-#include "app/ErrorReport.h"
 #include "app/OptionsPanel.h"
-#include "app/ProgressBar.h"
-#include "app/Settings.h"
+#include "core/AppTitle.h"
+#include "core/ErrorReport.h"
+#include "core/ProgressBar.h"
+#include "core/Settings.h"
 #include "filelist/Commands.h"
 #include "filelist/FileListView.h"
 #include "numbering/NumberingRun.h"
@@ -217,10 +217,9 @@ void Form1::buildControls() {
 }
 
 void Form1::connectOptionFields() {
-    const std::pair<QLineEdit*, QString> fields[] = {
-        {Text1, QStringLiteral("First Number")},  {Text2, QStringLiteral("Left Margin")},
-        {Text3, QStringLiteral("Bottom Margin")}, {Text4, QStringLiteral("Font Size")},
-        {Text5, QStringLiteral("Text5")},
+    const std::pair<QLineEdit*, Setting> fields[] = {
+        {Text1, Setting::FirstNumber}, {Text2, Setting::LeftMargin},   {Text3, Setting::BottomMargin},
+        {Text4, Setting::FontSize},    {Text5, Setting::OutputFolder},
     };
     for (const auto& [field, key] : fields) {
         connect(field, &QLineEdit::textChanged, this, [key](const QString& text) {
@@ -247,7 +246,9 @@ void Form1::Form_Load() {
     // A store that can't be read is reported at the first step that reads it; the steps after it
     // take their defaults without a box of their own.
     bool storeRefused = false;
-    auto stored = [&](const QString& key, const QString& defaultValue) {
+    auto stored = [&](Setting key) {
+        // The default is worked out first, even when a value is stored (the desktop folder).
+        const QString defaultValue = SettingDefault(key);
         if (storeRefused)
             return defaultValue;
         try {
@@ -257,23 +258,17 @@ void Form1::Form_Load() {
             throw;
         }
     };
-    g.step(132, [&] { Text1->setText(stored(QStringLiteral("First Number"), QStringLiteral("1"))); });
-    g.step(134, [&] { Text2->setText(stored(QStringLiteral("Left Margin"), QStringLiteral("10"))); });
-    g.step(136, [&] { Text3->setText(stored(QStringLiteral("Bottom Margin"), QStringLiteral("10"))); });
-    g.step(138, [&] { Text4->setText(stored(QStringLiteral("Font Size"), QStringLiteral("10"))); });
-    g.step(140, [&] {
-        options_->setFontColor(ToColorValue(stored(QStringLiteral("Font Color"), QStringLiteral("0"))));
-    });
-    g.step(142, [&] {
-        const QString desktop = GetDesktopFolder(); // worked out first, even when a folder is stored
-        Text5->setText(stored(QStringLiteral("Text5"), desktop));
-    });
+    g.step(132, [&] { Text1->setText(stored(Setting::FirstNumber)); });
+    g.step(134, [&] { Text2->setText(stored(Setting::LeftMargin)); });
+    g.step(136, [&] { Text3->setText(stored(Setting::BottomMargin)); });
+    g.step(138, [&] { Text4->setText(stored(Setting::FontSize)); });
+    g.step(140, [&] { options_->setFontColor(ToColorValue(stored(Setting::FontColor))); });
+    g.step(142, [&] { Text5->setText(stored(Setting::OutputFolder)); });
 }
 
 void Form1::ApplySkin() {
     const QString skin = ProgramFolder() + QStringLiteral("/x/o.cjs");
-    const int attributes = FileAttributes(skin);
-    const bool skinned = attributes >= 0 && !(attributes & (AttrDirectory | AttrHidden | AttrSystem));
+    const bool skinned = IsVisibleFile(skin);
     // No skinning engine exists here: only its background rule applies.
     const QColor background = skinned ? palette().color(QPalette::Button) : QColor(255, 255, 255);
     QList<QWidget*> surfaces{this, Frame1, Frame2};

@@ -2,9 +2,9 @@
 // The main window. Its handlers are a switchboard: each calls its command in the subsystem that owns
 // it, handing over the window's services.
 
-#include "app/BusyState.h"
-#include "app/NumberingOptions.h"
-#include "app/Services.h"
+#include "core/BusyState.h"
+#include "core/NumberingOptions.h"
+#include "core/Services.h"
 #include "filelist/FileList.h"
 
 #include <QCursor>

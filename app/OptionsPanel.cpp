@@ -1,11 +1,11 @@
 #include "app/OptionsPanel.h"
 
-#include "app/ErrorReport.h"
-#include "app/NumberingOptions.h"
-#include "app/Prompts.h"
-#include "app/Services.h"
-#include "app/Settings.h"
-#include "sys/FolderPicker.h"
+#include "core/ErrorReport.h"
+#include "core/FolderPicker.h"
+#include "core/NumberingOptions.h"
+#include "core/Prompts.h"
+#include "core/Services.h"
+#include "core/Settings.h"
 
 namespace {
 const QString kColorTag = QStringLiteral("Numbrel2021/08/31.Form1.PushButton4_Click");
@@ -34,7 +34,7 @@ void ChangeColor(Services& s) {
     const std::int32_t value =
         ColorValue(dialogColour().red(), dialogColour().green(), dialogColour().blue());
     g.step(102, [&] { s.options.setFontColor(value); });
-    g.step(104, [&] { WriteSetting(QStringLiteral("Font Color"), QString::number(value)); });
+    g.step(104, [&] { WriteSetting(Setting::FontColor, QString::number(value)); });
 }
 
 void ChooseOutputFolder(Services& s) {
@@ -43,13 +43,12 @@ void ChooseOutputFolder(Services& s) {
     g.step(100, [&] {
         // The output folder keeps its own memory once it has one; until then it starts where the
         // folder add last looked.
-        const QString start = ReadSetting(QStringLiteral("LastFolderDot"),
-                                          ReadSetting(QStringLiteral("LastFolder"), QString()));
+        const QString start = ReadSetting(Setting::LastFolderDot);
         folder = BrowseForFolder(s.prompts, s.window, QStringLiteral("Please select folder:"), start);
     });
-    if (g.stopIf(102, [&] { return folder.isEmpty(); }))
+    if (g.actionIf(102, [&] { return folder.isEmpty(); }))
         return;
-    g.step(104, [&] { WriteSetting(QStringLiteral("LastFolderDot"), folder); });
+    g.step(104, [&] { WriteSetting(Setting::LastFolderDot, folder); });
     if (g.blockIf(104, [&] { return !folder.endsWith(QLatin1Char('/')); })) {
         g.step(106, [&] { s.options.setOutputFolder(folder + QLatin1Char('/')); });
         return;

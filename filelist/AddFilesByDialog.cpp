@@ -1,7 +1,7 @@
-#include "app/AppTitle.h"
-#include "app/ErrorReport.h"
-#include "app/Prompts.h"
-#include "app/Services.h"
+#include "core/AppTitle.h"
+#include "core/ErrorReport.h"
+#include "core/Prompts.h"
+#include "core/Services.h"
 #include "filelist/Commands.h"
 #include "filelist/FileList.h"
 #include "sys/FileUtils.h"
@@ -42,9 +42,9 @@ void AddFilesByDialog(Services& s) {
     StepGuard g(s.prompts, kTag);
     QStringList chosen;
     g.step(100, [&] { chosen = s.prompts.openFiles(s.window, kTitle, kFilter); });
-    if (g.stopIf(102, [&] { return chosen.isEmpty(); }))
+    if (g.actionIf(102, [&] { return chosen.isEmpty(); }))
         return;
-    if (g.stopIf(104, [&] { return answerLength(chosen) > kAnswerCapacity; })) {
+    if (g.actionIf(104, [&] { return answerLength(chosen) > kAnswerCapacity; })) {
         s.prompts.messageBox(
             QStringLiteral("You've selected too many files to add.\r\rPlease try adding via the "
                            "\"Add All\" button."),

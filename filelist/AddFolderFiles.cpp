@@ -1,15 +1,17 @@
 #include "filelist/Commands.h"
 
-#include "app/AppTitle.h"
-#include "app/BusyState.h"
-#include "app/ErrorReport.h"
-#include "app/Prompts.h"
-#include "app/Services.h"
-#include "app/Settings.h"
+#include "filelist/AppendScannedFiles.h"
+
+#include "core/AppTitle.h"
+#include "core/BusyState.h"
+#include "core/ErrorReport.h"
+#include "core/FolderPicker.h"
+#include "core/Prompts.h"
+#include "core/Services.h"
+#include "core/Settings.h"
 #include "filelist/FileList.h"
 #include "filelist/FolderScan.h"
 #include "sys/FileUtils.h"
-#include "sys/FolderPicker.h"
 
 namespace {
 const QString kTag = QStringLiteral("Numbrel2021/08/31.Form1.PushButton3_Click");
@@ -23,25 +25,24 @@ void AddFolderFiles(Services& s) {
 
     QString extension;
     g.step(100, [&] {
-        extension = s.prompts.inputBox(kExtensionPrompt, ApplicationTitle(),
-                                       ReadSetting(QStringLiteral("Extension"), QStringLiteral("pdf")));
+        extension = s.prompts.inputBox(kExtensionPrompt, ApplicationTitle(), ReadSetting(Setting::Extension));
         if (!extension.isEmpty())
-            WriteSetting(QStringLiteral("Extension"), extension);
+            WriteSetting(Setting::Extension, extension);
     });
-    if (g.stopIf(102, [&] { return extension.isEmpty(); }))
+    if (g.actionIf(102, [&] { return extension.isEmpty(); }))
         return;
 
     QString chosen;
     g.step(106, [&] {
         chosen = BrowseForFolder(s.prompts, s.window, QStringLiteral("Please select folder:"),
-                                 ReadSetting(QStringLiteral("LastFolder"), QString()));
+                                 ReadSetting(Setting::LastFolder));
     });
-    if (g.stopIf(108, [&] { return chosen.isEmpty(); }))
+    if (g.actionIf(108, [&] { return chosen.isEmpty(); }))
         return;
 
     QString lastFolder;
     g.step(333, [&] { lastFolder = chosen; });
-    g.step(334, [&] { WriteSetting(QStringLiteral("LastFolder"), lastFolder); });
+    g.step(334, [&] { WriteSetting(Setting::LastFolder, lastFolder); });
 
     g.step(114, [&] { s.busy.setBusy(true); });
 
@@ -51,22 +52,7 @@ void AddFolderFiles(Services& s) {
     ScannedFiles seen{pattern, {}};
     g.step(118, [&] { GetSubDirectories2016(s.prompts, folders, true, &seen); });
 
-    for (const QString& entry : std::as_const(folders)) { // 120
-        QString folder;
-        g.step(122, [&] { folder = entry.chopped(1); });
-        QStringList names;
-        g.step(124, [&] { names = ListFilesInFolder(seen, folder, pattern); });
-        for (const QString& name : std::as_const(names)) {
-            // 126-130: "~" marks an office program's lock or backup file.
-            if (name.startsWith(QLatin1Char('~')))
-                continue;
-            const QString path = folder + QLatin1Char('/') + name;
-            g.step(134, [&] {
-                if (IsAcceptableListedFile(name, path))
-                    s.files.AppendPath(CollapseBackslashes(path));
-            });
-        } // 136
-    }
+    AppendScannedFiles(s.files, folders, seen, pattern, &g); // 120-136
 
     g.step(138, [&] { s.busy.setBusy(false); });
 }

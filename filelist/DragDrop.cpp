@@ -1,6 +1,7 @@
 #include "filelist/Commands.h"
 
-#include "app/Services.h"
+#include "core/Services.h"
+#include "filelist/AppendScannedFiles.h"
 #include "filelist/FileList.h"
 #include "filelist/FolderScan.h"
 #include "sys/FileUtils.h"
@@ -20,22 +21,7 @@ void appendFolderTree(Services& s, const QString& path) {
     QStringList folders{path + QLatin1Char('/')};
     ScannedFiles seen{pattern, {}};
     GetSubDirectories2016(s.prompts, folders, true, &seen);
-    for (const QString& entry : std::as_const(folders)) {
-        const QString folder = entry.chopped(1);
-        QStringList names;
-        try {
-            names = ListFilesInFolder(seen, folder, pattern);
-        } catch (const std::exception&) {
-            continue; // a folder that can't be read gives nothing; the rest of the tree still counts
-        }
-        for (const QString& name : std::as_const(names)) {
-            if (name.startsWith(QLatin1Char('~')))
-                continue;
-            const QString file = folder + QLatin1Char('/') + name;
-            if (IsAcceptableListedFile(name, file))
-                s.files.AppendPath(CollapseBackslashes(file));
-        }
-    }
+    AppendScannedFiles(s.files, folders, seen, pattern, nullptr);
 }
 } // namespace
 

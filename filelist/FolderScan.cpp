@@ -1,6 +1,8 @@
 #include "filelist/FolderScan.h"
 
-#include "app/ErrorReport.h"
+#include "core/ErrorReport.h"
+#include "sys/ErrnoError.h"
+#include "sys/FileDescriptor.h"
 #include "sys/FileUtils.h"
 
 #include <QCoreApplication>
@@ -20,10 +22,6 @@
 #include <unistd.h>
 
 namespace {
-bool hasWildcard(const QString& text) {
-    return text.contains(QLatin1Char('*')) || text.contains(QLatin1Char('?'));
-}
-
 QString withSlash(const QString& folder) {
     return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
 }
@@ -56,17 +54,8 @@ bool openableEntry(int folderFd, const char* name, unsigned char type) {
     struct stat st {};
     if (::fstatat(folderFd, name, &st, 0) != 0 || !S_ISREG(st.st_mode))
         return false;
-    const int fd = ::openat(folderFd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return false;
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    ::close(fd);
-    return regular;
-}
-
-[[noreturn]] void throwListingError(int error, const QString& folder) {
-    throw std::runtime_error(std::string(std::strerror(error)) + ": " +
-                             QFile::encodeName(folder).toStdString());
+    const FileDescriptor fd(::openat(folderFd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    return fd.isOpen() && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 using OpenFolder = std::unique_ptr<DIR, int (*)(DIR*)>;
@@ -81,8 +70,13 @@ const QString kScanTag = QStringLiteral("TamrikTitle2021/08/31.AddFolder.GetSubD
 
 // A failure while a folder is looked at or listed. Permission denied and path not found take the folder
 // out of the list; any other kind leaves it in.
-struct ScanFailure {
+class ScanFailure : public std::runtime_error {
+public:
     enum Kind { PermissionDenied, PathNotFound, Other };
+    ScanFailure(Kind kind, const QString& description)
+        : std::runtime_error(description.toStdString())
+        , kind(kind)
+        , description(description) {}
     Kind kind;
     QString description;
 };
@@ -91,7 +85,7 @@ ScanFailure failureOf(int error, const QString& folder) {
     const ScanFailure::Kind kind = (error == EACCES || error == EPERM)     ? ScanFailure::PermissionDenied
                                    : (error == ENOENT || error == ENOTDIR) ? ScanFailure::PathNotFound
                                                                            : ScanFailure::Other;
-    return {kind, QString::fromLocal8Bit(std::strerror(error)) + QStringLiteral(": ") + folder};
+    return ScanFailure(kind, QString::fromLocal8Bit(std::strerror(error)) + QStringLiteral(": ") + folder);
 }
 
 bool isRootFolder(const QString& folder) {
@@ -158,7 +152,7 @@ Listing listFolder(ScanState& state, const QString& folder, FolderId id, QString
         files = &state.seen->byFolder[folder];
         files->clear();
     }
-    const bool folderUsable = !hasWildcard(folder);
+    const bool folderUsable = !HasWildcard(folder);
     for (;;) {
         errno = 0;
         const dirent* entry = ::readdir(dir.get());
@@ -180,7 +174,7 @@ Listing listFolder(ScanState& state, const QString& folder, FolderId id, QString
         } else if (files) {
             const QString name = decodedName(entry->d_name);
             if (!name.isEmpty() && WildcardMatches(state.seen->pattern, name) && folderUsable &&
-                !hasWildcard(name) && openableEntry(folderFd, entry->d_name, entry->d_type))
+                !HasWildcard(name) && openableEntry(folderFd, entry->d_name, entry->d_type))
                 files->append(name);
         }
     }
@@ -254,11 +248,11 @@ QStringList ListFilesInFolder(const QString& folder, const QString& pattern) {
         // A folder that isn't there has no files; any other refusal is the caller's to report.
         if (errno == ENOENT || errno == ENOTDIR)
             return {};
-        throwListingError(errno, base);
+        throw ErrnoError(errno, base);
     }
     const int folderFd = ::dirfd(dir.get());
     // A wildcard in the folder part makes every path built on it unopenable, as IsOpenableFile says.
-    const bool folderUsable = !hasWildcard(base);
+    const bool folderUsable = !HasWildcard(base);
 
     QStringList names;
     for (;;) {
@@ -266,7 +260,7 @@ QStringList ListFilesInFolder(const QString& folder, const QString& pattern) {
         const dirent* entry = ::readdir(dir.get());
         if (!entry) {
             if (errno != 0)
-                throwListingError(errno, base);
+                throw ErrnoError(errno, base);
             break;
         }
         if (isDotOrDotDot(entry->d_name) || entry->d_type == DT_DIR)
@@ -274,7 +268,7 @@ QStringList ListFilesInFolder(const QString& folder, const QString& pattern) {
         const QString name = decodedName(entry->d_name);
         if (name.isEmpty() || !WildcardMatches(pattern, name))
             continue;
-        if (folderUsable && !hasWildcard(name) && openableEntry(folderFd, entry->d_name, entry->d_type))
+        if (folderUsable && !HasWildcard(name) && openableEntry(folderFd, entry->d_name, entry->d_type))
             names.append(name);
     }
     return names;
@@ -322,4 +316,3 @@ bool IsAcceptableListedFile(const QString& name, const QString& path) {
     // name with a leading "." can be hidden.
     return !name.startsWith(QLatin1Char('.')) || FileAttributes(path) != (AttrHidden | AttrArchive);
 }
-

@@ -1,7 +1,7 @@
-#include "app/AppTitle.h"
-#include "app/ErrorReport.h"
-#include "app/Prompts.h"
-#include "app/Services.h"
+#include "core/AppTitle.h"
+#include "core/ErrorReport.h"
+#include "core/Prompts.h"
+#include "core/Services.h"
 #include "filelist/Commands.h"
 #include "filelist/FileList.h"
 #include "filelist/FolderScan.h"
@@ -22,7 +22,7 @@ void LoadSampleFiles(Services& s) {
     for (const QString& name : names) {
         // Paths are listed exactly as built; a sample that vanished meanwhile is skipped.
         const QString path = samplesFolder + name;
-        if (g.stopIf(102, [&] { return PathExists(path) && !s.files.ListContainsText(path); }))
+        if (g.actionIf(102, [&] { return PathExists(path) && !s.files.ListContainsText(path); }))
             g.step(104, [&] { s.files.AppendPath(path); });
     }
     int answer = Prompts::No;

@@ -17,8 +17,7 @@ constexpr qsizetype kErrorOutputLimit = 64 * 1024;
 }
 
 ChildProcess::~ChildProcess() {
-    if (errorPipe_ >= 0)
-        ::close(errorPipe_);
+    errorPipe_.reset();
     // Nobody waits for a process released while it runs; reap it when it ends, so it leaves no zombie.
     if (pid_ > 0 && !ended_ && ::waitpid(pid_, nullptr, WNOHANG) == 0)
         std::thread([pid = pid_] { ::waitpid(pid, nullptr, 0); }).detach();
@@ -29,6 +28,8 @@ int ChildProcess::start(const QString& program, const QStringList& arguments, co
     int pipeEnds[2];
     if (::pipe2(pipeEnds, O_CLOEXEC) != 0)
         return errno;
+    FileDescriptor readEnd(pipeEnds[0]);
+    FileDescriptor writeEnd(pipeEnds[1]);
 
     std::vector<QByteArray> storage;
     storage.push_back(QFile::encodeName(program));
@@ -43,7 +44,7 @@ int ChildProcess::start(const QString& program, const QStringList& arguments, co
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 2);
+    posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), 2);
     // dup2 onto itself clears close-on-exec in the child only (glibc 2.29 and later).
     if (inherited >= 0)
         posix_spawn_file_actions_adddup2(&actions, inherited, inherited);
@@ -52,14 +53,13 @@ int ChildProcess::start(const QString& program, const QStringList& arguments, co
     const int error =
         ::posix_spawn(&pid_, storage.front().constData(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeEnds[1]);
+    writeEnd.reset();
     if (error != 0) {
-        ::close(pipeEnds[0]);
         pid_ = -1;
         return error;
     }
-    errorPipe_ = pipeEnds[0];
-    ::fcntl(errorPipe_, F_SETFL, ::fcntl(errorPipe_, F_GETFL) | O_NONBLOCK);
+    errorPipe_ = std::move(readEnd);
+    ::fcntl(errorPipe_.get(), F_SETFL, ::fcntl(errorPipe_.get(), F_GETFL) | O_NONBLOCK);
     return 0;
 }
 
@@ -90,11 +90,11 @@ QByteArray ChildProcess::errorOutput() {
 }
 
 void ChildProcess::drainErrorOutput() {
-    if (errorPipe_ < 0)
+    if (!errorPipe_.isOpen())
         return;
     char buffer[4096];
     for (;;) {
-        const ssize_t n = ::read(errorPipe_, buffer, sizeof buffer);
+        const ssize_t n = ::read(errorPipe_.get(), buffer, sizeof buffer);
         if (n > 0) {
             errorOutput_.append(buffer, n);
             if (errorOutput_.size() > kErrorOutputLimit)
@@ -105,8 +105,7 @@ void ChildProcess::drainErrorOutput() {
             continue;
         if (n == 0) {
             // Every writer has gone; nothing more can come.
-            ::close(errorPipe_);
-            errorPipe_ = -1;
+            errorPipe_.reset();
         }
         return;
     }

@@ -2,6 +2,8 @@
 // A program started by the script runner, followed until it ends. Its error output is gathered
 // through a pipe so that the run can tell the user why the numbering tool gave up.
 
+#include "sys/FileDescriptor.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -36,7 +38,7 @@ private:
     void drainErrorOutput();
 
     pid_t pid_ = -1;
-    int errorPipe_ = -1;
+    FileDescriptor errorPipe_;
     bool ended_ = false;
     int status_ = 0;
     QByteArray errorOutput_;

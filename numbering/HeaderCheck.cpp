@@ -1,5 +1,7 @@
 #include "numbering/HeaderCheck.h"
 
+#include "sys/ErrnoError.h"
+#include "sys/FileDescriptor.h"
 #include "sys/FileUtils.h"
 
 #include <QFile>
@@ -14,11 +16,6 @@
 
 namespace {
 constexpr int kCharactersNeeded = 9;
-
-std::runtime_error readError(const QString& path, int error) {
-    return std::runtime_error(std::string(std::strerror(error)) + ": " +
-                              QFile::encodeName(path).toStdString());
-}
 } // namespace
 
 QString ReadFileText(const QString& path) {
@@ -27,32 +24,29 @@ QString ReadFileText(const QString& path) {
     const QByteArray name = QFile::encodeName(path);
     struct stat st {};
     if (::stat(name.constData(), &st) != 0)
-        throw readError(path, errno);
+        throw ErrnoError(errno, path);
     if (S_ISDIR(st.st_mode))
-        throw readError(path, EISDIR);
+        throw ErrnoError(EISDIR, path);
     // A FIFO or a device has no length; opening one could block, so it is never opened.
     if (!S_ISREG(st.st_mode) || st.st_size <= 0)
         return QStringLiteral("empty file");
 
-    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        throw readError(path, errno);
+    const FileDescriptor fd(::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!fd.isOpen())
+        throw ErrnoError(errno, path);
     char buffer[2 * kCharactersNeeded];
     ssize_t filled = 0;
     while (filled < static_cast<ssize_t>(sizeof buffer)) {
-        const ssize_t n = ::read(fd, buffer + filled, sizeof buffer - static_cast<size_t>(filled));
+        const ssize_t n = ::read(fd.get(), buffer + filled, sizeof buffer - static_cast<size_t>(filled));
         if (n == 0)
             break;
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            const int error = errno;
-            ::close(fd);
-            throw readError(path, error);
+            throw ErrnoError(errno, path);
         }
         filled += n;
     }
-    ::close(fd);
 
     const auto first = static_cast<unsigned char>(buffer[0]);
     if (filled > 0 && (first == 0xFF || first == 0xFE)) {

@@ -1,12 +1,12 @@
 #include "numbering/NumberingRun.h"
 
-#include "app/AppTitle.h"
-#include "app/BusyState.h"
-#include "app/ErrorReport.h"
-#include "app/NumberingOptions.h"
-#include "app/ProgressBar.h"
-#include "app/Prompts.h"
-#include "app/Services.h"
+#include "core/AppTitle.h"
+#include "core/BusyState.h"
+#include "core/ErrorReport.h"
+#include "core/NumberingOptions.h"
+#include "core/ProgressBar.h"
+#include "core/Prompts.h"
+#include "core/Services.h"
 #include "filelist/FileList.h"
 #include "numbering/HeaderCheck.h"
 #include "numbering/RunScript.h"
@@ -25,7 +25,6 @@
 #include <algorithm>
 #include <optional>
 #include <stdexcept>
-#include <sys/stat.h>
 
 namespace {
 const QString kTag = QStringLiteral("Numbrel2021/08/31.Form1.PushButton2_Click");
@@ -55,27 +54,6 @@ struct RunOutcome {
 
 void showMessage(Prompts& prompts, const QString& text) {
     prompts.messageBox(text, ApplicationTitle(), Prompts::OkOnly);
-}
-
-// What the completion wait looks for: a file, not a folder and not a hidden one.
-bool fileExists(const QString& path) {
-    const int attributes = FileAttributes(path);
-    return attributes >= 0 && !(attributes & (AttrDirectory | AttrHidden | AttrSystem));
-}
-
-// Device and inode of a path, to tell whether a copy really replaced the file there.
-struct FileIdentity {
-    bool exists = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-    bool operator==(const FileIdentity&) const = default;
-};
-
-FileIdentity identityOf(const QString& path) {
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return {};
-    return {true, st.st_dev, st.st_ino};
 }
 
 // Where a path lies, with its folder resolved, so that "T/./temp1.pdf" and a link to T compare equal.
@@ -175,16 +153,10 @@ public:
 
     void run(int i) {
         QString input;
-        QString entryProblem;
-        g_.step(112, [&] {
-            try {
-                if (i > s_.files.EntryCount())
-                    throw std::out_of_range("Index out of bounds");
-                input = s_.files.EntryText(i);
-            } catch (const std::exception& e) {
-                entryProblem = QString::fromLocal8Bit(e.what());
-                throw;
-            }
+        const std::optional<QString> entryProblem = g_.step(112, [&] {
+            if (i > s_.files.EntryCount())
+                throw std::out_of_range("Index out of bounds");
+            input = s_.files.EntryText(i);
         });
         g_.step(108, [&] {
             const int count = s_.files.EntryCount();
@@ -198,10 +170,10 @@ public:
         g_.step(106, [&] { s_.busy.setBusy(true); });
         // A failed step 112 leaves the path empty rather than the previous file's: the file is then
         // unknown, but the box still says that one of the list got no copy.
-        if (!entryProblem.isEmpty()) {
+        if (entryProblem) {
             outcome_.failures.append(
                 {QStringLiteral("Entry %1 of the list").arg(i),
-                 QStringLiteral("its path cannot be read from the list: ") + entryProblem});
+                 QStringLiteral("its path cannot be read from the list: ") + *entryProblem});
             return;
         }
         if (input.isEmpty()) // its row was removed while the run went on
@@ -215,18 +187,10 @@ private:
     bool passesVersionGate() {
         bool refused = false; // 110
         QString text;
-        QString readProblem;
-        g_.step(114, [&] {
-            try {
-                text = ReadFileText(input_);
-            } catch (const std::exception& e) {
-                readProblem = QString::fromLocal8Bit(e.what());
-                throw;
-            }
-        });
+        const std::optional<QString> readProblem = g_.step(114, [&] { text = ReadFileText(input_); });
         // Without its header the version gate cannot judge the file, so it is not numbered.
-        if (!readProblem.isEmpty()) {
-            skip(QStringLiteral("its header cannot be read: ") + readProblem);
+        if (readProblem) {
+            skip(QStringLiteral("its header cannot be read: ") + *readProblem);
             return false;
         }
         if (g_.blockIf(116, [&] { return text.size() > 8; })) {
@@ -241,42 +205,83 @@ private:
                 g_.step(124, [&] { refused = true; });
             }
         }
-        return !g_.stopIf(126, [&] { return refused; });
+        return !g_.actionIf(126, [&] { return refused; });
     }
 
     void skip(const QString& reason) { outcome_.failures.append({input_, reason}); }
 
+    // Steps 128 to 172 for a file that passed the version gate: prepare the working copy and the run
+    // script, run the tool, deliver its numbered copy. Whatever stops it names why the file got no
+    // numbered copy.
     void numberFile() {
-        QString folderProblem;
-        g_.step(128, [&] {
-            try {
-                folder_ = TemporaryFolder();
-            } catch (const std::exception& e) {
-                folderProblem = QString::fromLocal8Bit(e.what());
-                throw;
-            }
-            working_ = folder_ + QStringLiteral("/temp1.pdf");
-        });
-        g_.step(130, [&] { numbered_ = folder_ + QStringLiteral("/temp2.pdf"); });
-        if (!folderProblem.isEmpty())
-            return skip(folderProblem);
-        script_ = folder_ + QStringLiteral("/temp.bat");
-
-        // Checked before anything in the temporary folder is deleted: the run must not remove or
-        // overwrite the very file it was asked to number.
-        if (isWorkingFile(input_, folder_))
-            return skip(QStringLiteral("it is one of the run's own working files"));
-        if (isWorkingFile(outputPathFor(s_.options.outputFolder(), input_), folder_))
-            return skip(QStringLiteral("its numbered copy would replace one of the run's own working files"));
-
+        if (const std::optional<QString> reason = chooseWorkingFiles())
+            return skip(*reason);
         // From here to the removal of the working files, another Numbrel would use the same files.
         const TemporaryFolderLock lock(folder_);
         // What a run killed half-way left behind goes first.
         RemoveLeftovers(folder_);
+        // Declared after the lock, so the working files go while the folder is still ours.
+        WorkingFilesCleanup cleanup(*this);
+        std::optional<QString> reason = prepare(cleanup);
+        WaitReport report;
+        if (!reason)
+            reason = runTool(lock, report);
+        if (!reason)
+            reason = deliver(report);
+        if (reason)
+            skip(*reason);
+    }
+
+    // Removes the working files when the file's numbering ends, however it ends. Nothing is removed
+    // until the run has made its working copy; once the script could not be written, whatever is at
+    // its name is not ours, and only the working copy goes.
+    class WorkingFilesCleanup {
+    public:
+        explicit WorkingFilesCleanup(FileNumbering& numbering)
+            : numbering_(numbering) {}
+        ~WorkingFilesCleanup() {
+            if (scope_ == Scope::All)
+                numbering_.removeWorkingFiles();
+            else if (scope_ == Scope::WorkingCopyOnly)
+                DeleteFileQuietly(numbering_.working_);
+        }
+        WorkingFilesCleanup(const WorkingFilesCleanup&) = delete;
+        WorkingFilesCleanup& operator=(const WorkingFilesCleanup&) = delete;
+
+        void removeAll() { scope_ = Scope::All; }
+        void removeWorkingCopyOnly() { scope_ = Scope::WorkingCopyOnly; }
+
+    private:
+        enum class Scope { Nothing, WorkingCopyOnly, All };
+        FileNumbering& numbering_;
+        Scope scope_ = Scope::Nothing;
+    };
+
+    // Steps 128 and 130: the temporary folder and the working files' names.
+    std::optional<QString> chooseWorkingFiles() {
+        const std::optional<QString> folderProblem = g_.step(128, [&] {
+            folder_ = TemporaryFolder();
+            working_ = folder_ + QStringLiteral("/temp1.pdf");
+        });
+        g_.step(130, [&] { numbered_ = folder_ + QStringLiteral("/temp2.pdf"); });
+        if (folderProblem)
+            return folderProblem;
+        script_ = folder_ + QStringLiteral("/temp.bat");
+        // Checked before anything in the temporary folder is deleted: the run must not remove or
+        // overwrite the very file it was asked to number.
+        if (isWorkingFile(input_, folder_))
+            return QStringLiteral("it is one of the run's own working files");
+        if (isWorkingFile(outputPathFor(s_.options.outputFolder(), input_), folder_))
+            return QStringLiteral("its numbered copy would replace one of the run's own working files");
+        return std::nullopt;
+    }
+
+    // Steps 134 to 150: the working copy and the run script.
+    std::optional<QString> prepare(WorkingFilesCleanup& cleanup) {
         g_.step(134, [&] { DeleteFileQuietly(numbered_); });
         // An old numbered copy left in place would be delivered under this file's name.
         if (PathExists(numbered_))
-            return skip(QStringLiteral("an old numbered copy in the temporary folder cannot be removed"));
+            return QStringLiteral("an old numbered copy in the temporary folder cannot be removed");
         g_.step(136, [] { QCoreApplication::processEvents(); });
         // The working copy is made afresh, never over or through whatever is at its name, and the
         // run remembers which file it made: only that file goes to the tool.
@@ -292,98 +297,77 @@ private:
             }
         });
         if (!made)
-            return skip(copyProblem);
-        if (!IsStillMadeFile(working_, *made)) {
-            removeWorkingFiles();
-            return skip(
-                QStringLiteral("its working copy in the temporary folder was replaced by another file"));
-        }
+            return copyProblem;
+        cleanup.removeAll();
+        if (!IsStillMadeFile(working_, *made))
+            return QStringLiteral("its working copy in the temporary folder was replaced by another file");
 
         QString tool, arguments, scriptText;
         g_.step(140, [&] { tool = ProgramFolder() + QStringLiteral("/mbtPdfAsm.exe"); });
         // The script's first line holds the tool's path; a line break in it would start a command.
-        if (std::any_of(tool.cbegin(), tool.cend(), IsLineBreak)) {
-            removeWorkingFiles();
-            return skip(QStringLiteral("the program folder's path holds a line break, so the numbering tool "
-                                       "cannot be started safely"));
-        }
+        if (std::any_of(tool.cbegin(), tool.cend(), IsLineBreak))
+            return QStringLiteral("the program folder's path holds a line break, so the numbering tool "
+                                  "cannot be started safely");
         g_.step(142, [&] {
             arguments = ToolArguments(s_.options.firstNumber(), s_.options.fontSize(), s_.options.fontColor(),
                                       s_.options.leftMargin(), s_.options.bottomMargin());
         });
         g_.step(144, [&] { scriptText = RunScriptText(tool, arguments); });
-        QString writeProblem;
-        g_.step(150, [&] {
-            try {
-                WriteFileText(scriptText, script_);
-            } catch (const std::exception& e) {
-                writeProblem = QString::fromLocal8Bit(e.what());
-                throw;
-            }
-        });
-        if (!writeProblem.isEmpty()) {
-            // Whatever is at the script's name now is not ours to run.
-            DeleteFileQuietly(working_);
-            return skip(QStringLiteral("the run script cannot be written: ") + writeProblem);
+        if (const std::optional<QString> problem =
+                g_.step(150, [&] { WriteFileText(scriptText, script_); })) {
+            cleanup.removeWorkingCopyOnly();
+            return QStringLiteral("the run script cannot be written: ") + *problem;
         }
+        return std::nullopt;
+    }
 
-        WaitReport report;
+    // Steps 152 to 158: the script runs the tool; the run waits until the tool is done.
+    std::optional<QString> runTool(const TemporaryFolderLock& lock, WaitReport& report) {
         g_.step(152, [&] {
             int hidden = 0;
             RunAndWait(QLatin1Char('"') + script_ + QLatin1Char('"'), &hidden, folder_ + QLatin1Char('/'),
                        &report, lock.descriptor());
         });
-        if (!report.launched) {
-            removeWorkingFiles();
-            return skip(QStringLiteral("the run script cannot be started: ") + report.launchErrorMessage);
-        }
-
+        if (!report.launched)
+            return QStringLiteral("the run script cannot be started: ") + report.launchErrorMessage;
         // The script deletes the working copy once the tool is done. When the script has ended and
         // the copy is still there, it never will be.
-        while (g_.blockIf(154, [&] { return fileExists(working_) && !report.processEnded; })) {
+        while (g_.blockIf(154, [&] { return IsVisibleFile(working_) && !report.processEnded; })) {
             g_.step(156, [] { QCoreApplication::processEvents(); });
             g_.step(158, [] { QThread::msleep(100); });
         }
+        return std::nullopt;
+    }
 
+    // Steps 160 to 164: the tool's numbered copy goes to the output folder.
+    std::optional<QString> deliver(const WaitReport& report) {
         QString output;
         g_.step(160,
                 [&] { output = s_.options.outputFolder() + QLatin1Char('/') + GetFileNamePart(input_); });
         g_.step(162, [&] { output = CollapseBackslashes(output); });
-        if (!fileExists(numbered_)) {
-            removeWorkingFiles();
-            return skip(toolReason(report, input_));
-        }
+        if (!IsVisibleFile(numbered_))
+            return toolReason(report, input_);
         // Only a plain file of ours is a copy the tool wrote; a link or a file with another name
         // elsewhere came from someone else.
-        if (!IsPlainOwnFile(numbered_)) {
-            removeWorkingFiles();
-            return skip(QStringLiteral("the numbered copy in the temporary folder is not one the numbering "
-                                       "tool wrote"));
-        }
-        if (isWorkingFile(output, folder_)) {
-            removeWorkingFiles();
-            return skip(QStringLiteral("its numbered copy would replace one of the run's own working files"));
-        }
+        if (!IsPlainOwnFile(numbered_))
+            return QStringLiteral("the numbered copy in the temporary folder is not one the numbering tool "
+                                  "wrote");
+        if (isWorkingFile(output, folder_))
+            return QStringLiteral("its numbered copy would replace one of the run's own working files");
         // The field may have been changed while the tool ran; an empty one would mean the root folder.
-        if (!IsFolder(s_.options.outputFolder())) {
-            removeWorkingFiles();
-            return skip(
-                QStringLiteral("the output folder \"%1\" does not exist").arg(s_.options.outputFolder()));
-        }
-        const FileIdentity before = identityOf(output);
-        g_.step(164, [&] { CopyFileChecked(numbered_, output); });
-        // A successful copy always renames a new file into place, so the file there is a new one.
-        const FileIdentity after = identityOf(output);
-        if (!after.exists || after == before) {
-            skip(QStringLiteral("the numbered copy cannot be saved as ") + output);
-        } else {
-            const QString warnings = toolWarnings(report, input_, output);
-            if (!warnings.isEmpty())
-                outcome_.warnings.append({input_, warnings});
-        }
-        removeWorkingFiles();
+        if (!IsFolder(s_.options.outputFolder()))
+            return QStringLiteral("the output folder \"%1\" does not exist").arg(s_.options.outputFolder());
+        bool copied = false;
+        g_.step(164, [&] { copied = CopyFileChecked(numbered_, output); });
+        if (!copied)
+            return QStringLiteral("the numbered copy cannot be saved as ") + output;
+        const QString warnings = toolWarnings(report, input_, output);
+        if (!warnings.isEmpty())
+            outcome_.warnings.append({input_, warnings});
+        return std::nullopt;
     }
 
+    // Steps 168 and 172, and the working copy when the script left it.
     void removeWorkingFiles() {
         g_.step(168, [&] { DeleteFileQuietly(script_); });
         g_.step(172, [&] { DeleteFileQuietly(numbered_); });
@@ -411,11 +395,11 @@ void RunNumbering(Services& s) {
         return;
     const RunUnderWay underWay;
     StepGuard g(s.prompts, kTag);
-    if (g.stopIf(100, [&] { return s.files.EntryCount() == 0; })) {
+    if (g.actionIf(100, [&] { return s.files.EntryCount() == 0; })) {
         g.step(184, [&] { showMessage(s.prompts, QStringLiteral("No files added.")); });
         return;
     }
-    if (g.stopIf(102, [&] { return !IsFolder(s.options.outputFolder()); })) {
+    if (g.actionIf(102, [&] { return !IsFolder(s.options.outputFolder()); })) {
         g.step(182, [&] {
             showMessage(s.prompts, QStringLiteral("Folder does not exist. Please select another folder."));
         });

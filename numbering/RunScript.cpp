@@ -1,5 +1,7 @@
 #include "numbering/RunScript.h"
 
+#include "sys/ErrnoError.h"
+#include "sys/FileDescriptor.h"
 #include "sys/FileUtils.h"
 
 #include <QFile>
@@ -44,38 +46,34 @@ QString RunScriptText(const QString& toolPath, const QString& arguments) {
 
 void WriteFileText(const QString& text, const QString& path) {
     const QByteArray name = QFile::encodeName(path);
-    auto failure = [&](int error) {
-        return std::runtime_error(std::string(std::strerror(error)) + ": " + name.toStdString());
-    };
-    const int attributes = FileAttributes(path);
-    if (attributes >= 0 && !(attributes & (AttrHidden | AttrSystem | AttrDirectory))) {
+    if (IsVisibleFile(path)) {
         if (::unlink(name.constData()) != 0 && errno != ENOENT)
-            throw failure(errno);
+            throw ErrnoError(errno, path);
     }
     // O_EXCL with O_NOFOLLOW: whatever was planted at this name since, a link included, makes the
     // write fail instead of being written through.
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
-        throw failure(errno);
+    FileDescriptor fd(::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd.isOpen())
+        throw ErrnoError(errno, path);
     const QByteArray bytes = text.toUtf8();
     const char* data = bytes.constData();
     qsizetype left = bytes.size();
     while (left > 0) {
-        const ssize_t n = ::write(fd, data, static_cast<size_t>(left));
+        const ssize_t n = ::write(fd.get(), data, static_cast<size_t>(left));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
             const int error = n < 0 ? errno : EIO;
-            ::close(fd);
+            fd.reset();
             ::unlink(name.constData());
-            throw failure(error);
+            throw ErrnoError(error, path);
         }
         data += n;
         left -= n;
     }
-    if (::close(fd) != 0) {
+    if (!fd.close()) {
         const int error = errno;
         ::unlink(name.constData());
-        throw failure(error);
+        throw ErrnoError(error, path);
     }
 }

@@ -1,4 +1,6 @@
 #pragma once
+#include "sys/FileDescriptor.h"
+
 #include <QString>
 
 // Holds the temporary folder for one file of a run, so that two Numbrel windows sharing TEMP take
@@ -9,12 +11,11 @@ public:
     // Waits, letting window events run, until the folder is free. A folder that cannot be locked at
     // all (opened or locked for another reason) is used without the lock.
     explicit TemporaryFolderLock(const QString& folder);
-    ~TemporaryFolderLock();
     // The locked descriptor (close-on-exec), or -1 when the folder is used without the lock.
-    int descriptor() const { return fd_; }
+    int descriptor() const { return fd_.get(); }
     TemporaryFolderLock(const TemporaryFolderLock&) = delete;
     TemporaryFolderLock& operator=(const TemporaryFolderLock&) = delete;
 
 private:
-    int fd_ = -1;
+    FileDescriptor fd_;
 };

@@ -1,5 +1,7 @@
 #include "numbering/WorkingCopy.h"
 
+#include "sys/FileDescriptor.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -19,27 +21,6 @@ bool isNoRoom(int error) {
     return error == ENOSPC || error == EDQUOT || error == EFBIG;
 }
 
-// Closes a descriptor when it goes out of scope.
-class Descriptor {
-public:
-    explicit Descriptor(int fd)
-        : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
 } // namespace
 
 MadeFile MakeWorkingCopy(const QString& source, const QString& target) {
@@ -47,7 +28,7 @@ MadeFile MakeWorkingCopy(const QString& source, const QString& target) {
     const QByteArray to = QFile::encodeName(target);
     const QString folder = QFileInfo(target).absolutePath();
 
-    const Descriptor in(::open(from.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    const FileDescriptor in(::open(from.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (in.get() < 0) {
         if (errno == ENOENT)
             throw WorkingCopyError("the file does not exist");
@@ -58,7 +39,7 @@ MadeFile MakeWorkingCopy(const QString& source, const QString& target) {
     if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode))
         throw WorkingCopyError(S_ISDIR(st.st_mode) ? "the file is a folder" : "the file is not a plain file");
 
-    Descriptor out(::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    FileDescriptor out(::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (out.get() < 0) {
         const int error = errno;
         if (error == EEXIST)
@@ -73,7 +54,7 @@ MadeFile MakeWorkingCopy(const QString& source, const QString& target) {
                 .toStdString());
     }
     auto fail = [&](const QString& reason) {
-        ::close(out.release());
+        out.reset();
         ::unlink(to.constData());
         return WorkingCopyError(reason.toStdString());
     };
@@ -107,7 +88,7 @@ MadeFile MakeWorkingCopy(const QString& source, const QString& target) {
     struct stat made {};
     if (::fstat(out.get(), &made) != 0)
         throw fail(QStringLiteral("its working copy cannot be checked (%1)").arg(errorText(errno)));
-    if (::close(out.release()) != 0) {
+    if (!out.close()) {
         const int error = errno;
         ::unlink(to.constData());
         if (isNoRoom(error))

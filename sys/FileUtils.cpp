@@ -1,5 +1,6 @@
 #include "sys/FileUtils.h"
 
+#include "sys/FileDescriptor.h"
 #include "sys/PendingCopy.h"
 
 #include <QCoreApplication>
@@ -25,10 +26,6 @@ bool statPath(const QString& path, struct stat& st) {
 QString& programFolderOverride() {
     static QString folder;
     return folder;
-}
-
-bool hasWildcard(const QString& text) {
-    return text.contains(QLatin1Char('*')) || text.contains(QLatin1Char('?'));
 }
 
 // Writes all of data to fd, retrying short writes.
@@ -113,19 +110,24 @@ bool IsFolder(const QString& path) {
     return statPath(path, st) && S_ISDIR(st.st_mode);
 }
 
+bool IsVisibleFile(const QString& path) {
+    const int attributes = FileAttributes(path);
+    return attributes >= 0 && !(attributes & (AttrDirectory | AttrHidden | AttrSystem));
+}
+
+bool HasWildcard(const QString& text) {
+    return text.contains(QLatin1Char('*')) || text.contains(QLatin1Char('?'));
+}
+
 bool IsOpenableFile(const QString& path) {
-    if (path.isEmpty() || hasWildcard(path))
+    if (path.isEmpty() || HasWildcard(path))
         return false;
     // Look before opening: opening a device or a FIFO could block or have side effects.
     struct stat st {};
     if (!statPath(path, st) || !S_ISREG(st.st_mode))
         return false;
-    const int fd = ::open(native(path), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return false;
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    ::close(fd);
-    return regular;
+    const FileDescriptor fd(::open(native(path), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    return fd.isOpen() && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 void DeleteFileQuietly(const QString& path) {
@@ -134,7 +136,7 @@ void DeleteFileQuietly(const QString& path) {
     // there is nothing to retry, and no mode is ever changed (a chmod would follow a link to its target).
     auto removeOne = [](const QString& file) { ::unlink(native(file)); };
     const QString name = GetFileNamePart(path);
-    if (!hasWildcard(name)) {
+    if (!HasWildcard(name)) {
         if (!path.isEmpty())
             removeOne(path);
         return;
@@ -148,13 +150,12 @@ void DeleteFileQuietly(const QString& path) {
             removeOne(folder + entry);
 }
 
-void CopyFileChecked(const QString& source, const QString& destination) {
+bool CopyFileChecked(const QString& source, const QString& destination) {
     if (source.trimmed().isEmpty() || destination.trimmed().isEmpty())
-        return;
+        return false;
     const QString from = CollapseBackslashes(source);
     const QString to = CollapseBackslashes(destination);
-    if (IsOpenableFile(from) && IsFolder(GetFolderPart(to)))
-        CopyFileOverwrite(from, to);
+    return IsOpenableFile(from) && IsFolder(GetFolderPart(to)) && CopyFileOverwrite(from, to);
 }
 
 bool CopyFileOverwrite(const QString& source, const QString& destination) {
@@ -164,11 +165,11 @@ bool CopyFileOverwrite(const QString& source, const QString& destination) {
     if (target.isEmpty() || !IsOpenableFile(source))
         return false;
 
-    const int from = ::open(native(source), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (from < 0)
+    const FileDescriptor from(::open(native(source), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!from.isOpen())
         return false;
     struct stat sourceStat {};
-    ::fstat(from, &sourceStat);
+    ::fstat(from.get(), &sourceStat);
 
     QString folder = GetFolderPart(target);
     if (folder.isEmpty())
@@ -184,8 +185,7 @@ bool CopyFileOverwrite(const QString& source, const QString& destination) {
         mode &= ~mask;
     }
     PendingCopy copy(native(folder));
-    const bool written = copy.isOpen() && copyContents(from, copy.fd()) && copy.complete(mode);
-    ::close(from);
+    const bool written = copy.isOpen() && copyContents(from.get(), copy.fd()) && copy.complete(mode);
     return written && copy.publishAs(native(target));
 }
 

@@ -27,12 +27,19 @@ bool PathExists(const QString& path);
 QString GetFolderPart(const QString& path);
 QString GetFileNamePart(const QString& path);
 bool IsFolder(const QString& path);
+// True for a path that exists and is neither a folder nor hidden nor a system file (see
+// FileAttributes): a file the user sees.
+bool IsVisibleFile(const QString& path);
+// True when the text holds "*" or "?".
+bool HasWildcard(const QString& text);
 // True for an existing regular file (links followed) that opens for reading; never blocks.
 bool IsOpenableFile(const QString& path);
 // Deletes a file (a wildcard is allowed in the last part): a plain unlink, which removes a link and
 // never touches its target. Lets pending window events run first.
 void DeleteFileQuietly(const QString& path);
-void CopyFileChecked(const QString& source, const QString& destination);
+// Copies when both names are given, the source opens and the destination's folder exists (see
+// CopyFileOverwrite); whether the copy was made.
+bool CopyFileChecked(const QString& source, const QString& destination);
 // Copies through a file in the destination folder that gets a name only when complete (then renamed
 // over an existing destination), so the destination is either the old file or the complete new one,
 // and an interrupted copy leaves no partial file. A destination ending in "/" means "into that folder".

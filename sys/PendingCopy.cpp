@@ -13,48 +13,47 @@ PendingCopy::PendingCopy(QByteArray folder)
     : folder_(std::move(folder)) {
     if (!folder_.endsWith('/'))
         folder_ += '/';
-    fd_ = ::open(folder_.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-    if (fd_ >= 0)
+    fd_.reset(::open(folder_.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    if (fd_.isOpen())
         return;
     QByteArray pattern = folder_ + ".numbrel-XXXXXX";
-    fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd_ >= 0)
+    fd_.reset(::mkostemp(pattern.data(), O_CLOEXEC));
+    if (fd_.isOpen())
         name_ = pattern;
 }
 
 PendingCopy::~PendingCopy() {
-    if (fd_ >= 0)
-        ::close(fd_);
+    fd_.reset();
     if (!name_.isEmpty())
         ::unlink(name_.constData());
 }
 
 bool PendingCopy::complete(mode_t mode) {
-    return ::fchmod(fd_, mode) == 0 && ::fsync(fd_) == 0;
+    return ::fchmod(fd_.get(), mode) == 0 && ::fsync(fd_.get()) == 0;
 }
 
 bool PendingCopy::publishAs(const QByteArray& target) {
     if (name_.isEmpty()) {
         // Still unnamed: a destination that doesn't exist yet takes the file as it is.
         if (linkUnnamed(target))
-            return ::close(std::exchange(fd_, -1)) == 0;
+            return fd_.close();
         if (errno != EEXIST || !linkUnnamedUnderShortName())
             return false;
     }
     // The destination exists: only a rename replaces it without a moment of absence.
-    if (::close(std::exchange(fd_, -1)) != 0 || ::rename(name_.constData(), target.constData()) != 0)
+    if (!fd_.close() || ::rename(name_.constData(), target.constData()) != 0)
         return false;
     name_.clear();
     return true;
 }
 
 bool PendingCopy::linkUnnamed(const QByteArray& name) const {
-    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd_);
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd_.get());
     if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) == 0)
         return true;
     if (errno != ENOENT) // no /proc: the descriptor itself can be named by those allowed to
         return false;
-    return ::linkat(fd_, "", AT_FDCWD, name.constData(), AT_EMPTY_PATH) == 0;
+    return ::linkat(fd_.get(), "", AT_FDCWD, name.constData(), AT_EMPTY_PATH) == 0;
 }
 
 bool PendingCopy::linkUnnamedUnderShortName() {

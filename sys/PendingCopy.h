@@ -5,6 +5,8 @@
 // place. The temporary names never grow with the destination's name: every name the file system
 // accepts can be a destination.
 
+#include "sys/FileDescriptor.h"
+
 #include <QByteArray>
 #include <sys/types.h>
 
@@ -16,9 +18,9 @@ public:
     PendingCopy(const PendingCopy&) = delete;
     PendingCopy& operator=(const PendingCopy&) = delete;
 
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return fd_.isOpen(); }
     // Where the copy's bytes go.
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
     // Gives the file its mode and puts it on the disk, before any name can show it.
     bool complete(mode_t mode);
     // Puts the complete copy in target's place: the old file or the new one is there at every moment.
@@ -31,5 +33,5 @@ private:
 
     QByteArray folder_;
     QByteArray name_; // the file's temporary name while it has one
-    int fd_ = -1;
+    FileDescriptor fd_;
 };

@@ -1,7 +1,7 @@
 #include "app/CommandLine.h"
 #include "app/Form1.h"
-#include "app/QtPrompts.h"
 #include "app/StartUp.h"
+#include "core/QtPrompts.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 #pragma once
 // Answers the program's boxes and dialogs from queues and records everything shown.
 
-#include "app/Prompts.h"
+#include "core/Prompts.h"
 
 #include <QList>
 #include <QQueue>

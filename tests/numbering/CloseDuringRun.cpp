@@ -6,7 +6,7 @@
 #include "ScriptedPrompts.h"
 #include "TestHome.h"
 #include "app/Form1.h"
-#include "app/ProgressBar.h"
+#include "core/ProgressBar.h"
 #include "filelist/FileList.h"
 #include "sys/FileUtils.h"
 

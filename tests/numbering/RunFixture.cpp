@@ -1,7 +1,7 @@
 #include "RunFixture.h"
 
-#include "app/ProgressBar.h"
-#include "app/Settings.h"
+#include "core/ProgressBar.h"
+#include "core/Settings.h"
 #include "filelist/FileList.h"
 #include "sys/FileUtils.h"
 
@@ -77,7 +77,7 @@ QStringList StandInFolders::leftInTemp() const {
 }
 
 WindowUnderTest::WindowUnderTest(const StandInFolders* folders,
-                                 const QList<QPair<QString, QString>>& stored) {
+                                 const QList<QPair<Setting, QString>>& stored) {
     for (const auto& [key, value] : stored)
         WriteSetting(key, value);
     window_ = std::make_unique<Form1>(prompts_);

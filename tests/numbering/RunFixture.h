@@ -5,6 +5,7 @@
 #include "ScriptedPrompts.h"
 #include "TestHome.h"
 #include "app/Form1.h"
+#include "core/Settings.h"
 
 #include <QByteArray>
 #include <QList>
@@ -47,7 +48,7 @@ public:
     // With folders, the run uses their program folder (TestHome points it at the build's otherwise).
     // stored: settings written before the window starts, as a previous session left them.
     explicit WindowUnderTest(const StandInFolders* folders = nullptr,
-                             const QList<QPair<QString, QString>>& stored = {});
+                             const QList<QPair<Setting, QString>>& stored = {});
     Form1& window() { return *window_; }
     ScriptedPrompts& prompts() { return prompts_; }
     QString output() const { return output_.path(); }

@@ -3,11 +3,11 @@
 
 #include "RunFixture.h"
 
-#include "app/AppTitle.h"
-#include "app/BusyState.h"
-#include "app/ErrorReport.h"
-#include "app/NumberingOptions.h"
-#include "app/ProgressBar.h"
+#include "core/AppTitle.h"
+#include "core/BusyState.h"
+#include "core/ErrorReport.h"
+#include "core/NumberingOptions.h"
+#include "core/ProgressBar.h"
 #include "filelist/FileList.h"
 #include "numbering/NumberingRun.h"
 #include "numbering/RunScript.h"

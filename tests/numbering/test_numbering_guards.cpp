@@ -5,7 +5,7 @@
 
 #include "RunFixture.h"
 
-#include "app/Settings.h"
+#include "core/Settings.h"
 #include "filelist/FileList.h"
 #include "numbering/NumberingRun.h"
 #include "numbering/TemporaryFolder.h"
@@ -33,14 +33,14 @@ extern char** environ;
 namespace {
 constexpr uid_t kNobody = 65534;
 
-QString settingsKey(const QString& field) {
+Setting settingsKey(const QString& field) {
     if (field == QLatin1String("Text1"))
-        return QStringLiteral("First Number");
+        return Setting::FirstNumber;
     if (field == QLatin1String("Text2"))
-        return QStringLiteral("Left Margin");
+        return Setting::LeftMargin;
     if (field == QLatin1String("Text3"))
-        return QStringLiteral("Bottom Margin");
-    return QStringLiteral("Font Size");
+        return Setting::BottomMargin;
+    return Setting::FontSize;
 }
 
 // Runs a shell command as the user nobody, as another account on the machine would.
@@ -140,7 +140,7 @@ void TestNumberingGuards::lineBreaksNeverBecomeCommands() {
     StandInFolders folders;
     // The store's place is fixed once per process; each row starts from a first start.
     QFile::remove(SettingsFilePath());
-    QList<QPair<QString, QString>> settings;
+    QList<QPair<Setting, QString>> settings;
     if (stored)
         settings.append({settingsKey(field), text});
     WindowUnderTest w(&folders, settings);

@@ -3,7 +3,7 @@
 
 #include "RunFixture.h"
 
-#include "app/AppTitle.h"
+#include "core/AppTitle.h"
 #include "sys/FileUtils.h"
 
 #include <QDir>
@@ -196,8 +196,7 @@ void TestNumberingWindow::closingDuringRunEndsProgram() {
         ::open(QFile::encodeName(folders.temp()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     QVERIFY(folder >= 0);
     QCOMPARE(::flock(folder, LOCK_EX | LOCK_NB), -1);
-    QTest::qWait(2000);
-    QCOMPARE(::flock(folder, LOCK_EX | LOCK_NB), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(::flock(folder, LOCK_EX | LOCK_NB) == 0, 30000);
     ::close(folder);
     QCOMPARE(QDir(output.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("a.pdf")});
 }

@@ -1,4 +1,4 @@
-#include "app/ProgressBar.h"
+#include "core/ProgressBar.h"
 
 #include <cmath>
 

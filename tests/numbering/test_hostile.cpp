@@ -2,9 +2,10 @@
 // started while a run is under way, and names and files chosen to break things, numbered by the real
 // batch interpreter and the real numbering tool.
 
+#include "ListRows.h"
 #include "RunFixture.h"
 
-#include "app/ProgressBar.h"
+#include "core/ProgressBar.h"
 #include "filelist/FileList.h"
 #include "numbering/NumberingRun.h"
 #include "sys/FileUtils.h"
@@ -23,13 +24,6 @@
 #include <unistd.h>
 
 namespace {
-QStringList rowsOf(const QTreeWidget* list) {
-    QStringList rows;
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
-        rows.append(list->topLevelItem(i)->text(0));
-    return rows;
-}
-
 QByteArray runTool(const QString& program, const QStringList& arguments, int* status) {
     QProcess p;
     p.start(program, arguments);
@@ -125,7 +119,7 @@ void TestHostile::rowsStayWhileARunIsUnderWay() {
         QTest::mouseClick(w.window().findChild<QPushButton*>(QStringLiteral("PushButton3")), Qt::LeftButton);
         busyAfterAdd = w.window().isBusy();
         pointerAfterAdd = w.window().cursor().shape();
-        rowsAfterAdd = rowsOf(list);
+        rowsAfterAdd = RowsOf(list);
         QWidget* viewport = list->viewport();
         const QPoint first = list->visualItemRect(list->topLevelItem(0)).center();
         const QPoint last = list->visualItemRect(list->topLevelItem(2)).center();
@@ -144,7 +138,7 @@ void TestHostile::rowsStayWhileARunIsUnderWay() {
             QTest::mouseClick(w.window().findChild<QPushButton*>(QStringLiteral("PushButton5")),
                               Qt::LeftButton);
         }
-        rowsAfterAction = rowsOf(list);
+        rowsAfterAction = RowsOf(list);
     });
     during.start(5);
     w.clickStart();
@@ -207,7 +201,7 @@ void TestHostile::hostileInputsThroughARealRun() {
     w.prompts().inputAnswers.enqueue(QStringLiteral("pdf"));
     w.prompts().folders.enqueue(in);
     QTest::mouseClick(w.window().findChild<QPushButton*>(QStringLiteral("PushButton3")), Qt::LeftButton);
-    QStringList added = rowsOf(list);
+    QStringList added = RowsOf(list);
     QStringList expectedAdded;
     for (const QString& name : names)
         expectedAdded.append(in + QLatin1Char('/') + name);
@@ -220,8 +214,8 @@ void TestHostile::hostileInputsThroughARealRun() {
     dropOn(list, {fifo});
     w.prompts().fileSelections.enqueue({folderNamedPdf});
     QTest::mouseClick(w.window().findChild<QPushButton*>(QStringLiteral("PushButton1")), Qt::LeftButton);
-    QCOMPARE(rowsOf(list).size(), names.size() + 3);
-    QCOMPARE(rowsOf(list).mid(names.size() + 1), (QStringList{fifo, folderNamedPdf}));
+    QCOMPARE(RowsOf(list).size(), names.size() + 3);
+    QCOMPARE(RowsOf(list).mid(names.size() + 1), (QStringList{fifo, folderNamedPdf}));
 
     const QString cwd = QDir::currentPath();
     QDir::setCurrent(temp.path());

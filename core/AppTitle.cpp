@@ -1,4 +1,4 @@
-#include "app/AppTitle.h"
+#include "core/AppTitle.h"
 
 namespace {
 QString& title() {

@@ -1,4 +1,4 @@
-#include "app/QtPrompts.h"
+#include "core/QtPrompts.h"
 
 #include <QApplication>
 #include <QColorDialog>

@@ -1,10 +1,11 @@
 // "Load Sample/Example Files" on the real window offscreen, the sample PDFs that ship in the program
 // folder, and a newcomer's first run over them.
 
+#include "ListRows.h"
 #include "ScriptedPrompts.h"
 #include "TestHome.h"
-#include "app/AppTitle.h"
 #include "app/Form1.h"
+#include "core/AppTitle.h"
 #include "filelist/FolderScan.h"
 #include "sys/FileUtils.h"
 
@@ -20,13 +21,6 @@ namespace {
 const QString kQuestion =
     "Would you like this software to open the folder where these sample files are stored "
     "(so that you can view them before working with them)?";
-
-QStringList rowsOf(const QTreeWidget* list) {
-    QStringList rows;
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
-        rows.append(list->topLevelItem(i)->text(0));
-    return rows;
-}
 
 void writeFile(const QString& path, const QByteArray& bytes) {
     QFile f(path);
@@ -129,9 +123,9 @@ private slots:
             expected.append(samples + name);
 
         clickSamples();
-        QCOMPARE(rowsOf(list_), expected);
+        QCOMPARE(RowsOf(list_), expected);
         clickSamples();
-        QCOMPARE(rowsOf(list_), expected);
+        QCOMPARE(RowsOf(list_), expected);
         checkQuestions(2);
         QCOMPARE(prompts_->ofKind("open").size(), 0);
 
@@ -139,7 +133,7 @@ private slots:
         list_->setCurrentItem(list_->topLevelItem(0));
         QTest::keyClick(list_, Qt::Key_Delete);
         clickSamples();
-        QCOMPARE(rowsOf(list_), expected.mid(1) + expected.mid(0, 1));
+        QCOMPARE(RowsOf(list_), expected.mid(1) + expected.mid(0, 1));
         checkQuestions(3);
     }
 
@@ -148,7 +142,7 @@ private slots:
         const QString other = samples.toUpper() + "ONE.PDF";
         window_->services().files.AppendPath(other);
         clickSamples();
-        QCOMPARE(rowsOf(list_), (QStringList{other, samples + "one.pdf"}));
+        QCOMPARE(RowsOf(list_), (QStringList{other, samples + "one.pdf"}));
     }
 
     void missingSamplesFolderStillAsks() {
@@ -156,7 +150,7 @@ private slots:
         OverrideProgramFolder(programFolder_->path());
         window_->services().files.AppendPath("/kept.pdf");
         clickSamples();
-        QCOMPARE(rowsOf(list_), QStringList{"/kept.pdf"});
+        QCOMPARE(RowsOf(list_), QStringList{"/kept.pdf"});
         checkQuestions(1);
     }
 

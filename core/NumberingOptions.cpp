@@ -1,4 +1,4 @@
-#include "app/NumberingOptions.h"
+#include "core/NumberingOptions.h"
 
 #include <QLineEdit>
 #include <QPalette>

@@ -1,6 +1,6 @@
-#include "app/ErrorReport.h"
+#include "core/ErrorReport.h"
 
-#include "app/Prompts.h"
+#include "core/Prompts.h"
 
 QString ErrorReportText(const QString& tag, const QString& description, int step) {
     return description + QStringLiteral("\r\nin ") + tag + QStringLiteral(" at line ") +
@@ -23,30 +23,36 @@ QString DescribeException(std::exception_ptr error) {
     }
 }
 
-bool StepGuard::run(int number, const std::function<bool()>& test, bool onFailure) {
+bool StepGuard::run(int number, const std::function<bool()>& test, bool onFailure,
+                    std::optional<QString>* failure) {
     current_ = number;
     try {
         return test();
     } catch (...) {
-        ReportError(prompts_, tag_, DescribeException(std::current_exception()), current_);
+        const QString description = DescribeException(std::current_exception());
+        if (failure)
+            *failure = description;
+        ReportError(prompts_, tag_, description, current_);
         return onFailure;
     }
 }
 
-void StepGuard::step(int number, const std::function<void()>& action) {
+std::optional<QString> StepGuard::step(int number, const std::function<void()>& action) {
+    std::optional<QString> failure;
     run(
         number,
         [&] {
             action();
             return true;
         },
-        false);
+        false, &failure);
+    return failure;
 }
 
 bool StepGuard::blockIf(int number, const std::function<bool()>& test) {
     return run(number, test, true);
 }
 
-bool StepGuard::stopIf(int number, const std::function<bool()>& test) {
+bool StepGuard::actionIf(int number, const std::function<bool()>& test) {
     return run(number, test, false);
 }

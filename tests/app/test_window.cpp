@@ -2,12 +2,12 @@
 
 #include "ScriptedPrompts.h"
 #include "TestHome.h"
-#include "app/ErrorReport.h"
+#include "Unprivileged.h"
 #include "app/Form1.h"
-#include "app/ProgressBar.h"
-#include "app/QtPrompts.h"
+#include "core/ErrorReport.h"
+#include "core/ProgressBar.h"
+#include "core/QtPrompts.h"
 #include "sys/FileUtils.h"
-#include "tests/folders/Unprivileged.h"
 
 #include <QGroupBox>
 #include <QHeaderView>

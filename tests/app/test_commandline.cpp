@@ -1,9 +1,10 @@
 // Files and folders named on the command line, on the real window offscreen, and the real program's
 // answers to --help, --version and mistakes.
-#include "../folders/TempTree.h"
-#include "../folders/Unprivileged.h"
+#include "ListRows.h"
 #include "ScriptedPrompts.h"
+#include "TempTree.h"
 #include "TestHome.h"
+#include "Unprivileged.h"
 #include "app/CommandLine.h"
 #include "app/Form1.h"
 #include "app/StartUp.h"
@@ -20,12 +21,7 @@ struct Window {
     ScriptedPrompts prompts;
     Form1 w{prompts};
     QTreeWidget* list() { return w.findChild<QTreeWidget*>("ListView1"); }
-    QStringList rows() {
-        QStringList out;
-        for (int i = 0; i < list()->topLevelItemCount(); ++i)
-            out.append(list()->topLevelItem(i)->text(0));
-        return out;
-    }
+    QStringList rows() { return RowsOf(list()); }
     // A drop of the paths from the file manager, through the list's own drag and drop events.
     bool drop(const QStringList& paths) {
         QMimeData data;

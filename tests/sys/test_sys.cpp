@@ -1,14 +1,8 @@
-// File and path utilities, the settings store, the error box text and the step guard, on real files.
+// File and path utilities, on real files.
 
-#include "ScriptedPrompts.h"
 #include "TestHome.h"
-#include "app/AppTitle.h"
-#include "app/ErrorReport.h"
-#include "app/Settings.h"
+#include "Unprivileged.h"
 #include "sys/FileUtils.h"
-#include "sys/FolderPicker.h"
-
-#include "tests/folders/Unprivileged.h"
 
 #include <QtTest>
 #include <csignal>
@@ -219,7 +213,7 @@ private slots:
         const QString from = source.trimmed().isEmpty() ? source : at(source);
         const QString to = destination.trimmed().isEmpty() ? destination : at(destination);
         const QStringList before = entries(at("out"));
-        CopyFileChecked(from, to);
+        QCOMPARE(CopyFileChecked(from, to), copied);
         if (copied) {
             QCOMPARE(readFile(CollapseBackslashes(to)), QByteArray("%PDF-1.4 source"));
             QFile::remove(CollapseBackslashes(to));
@@ -233,7 +227,7 @@ private slots:
         writeFile(at("src.pdf"), "x");
         const QString cwd = QDir::currentPath();
         QDir::setCurrent(dir_.path());
-        CopyFileChecked(at("src.pdf"), "bare.pdf");
+        QVERIFY(!CopyFileChecked(at("src.pdf"), "bare.pdf"));
         QDir::setCurrent(cwd);
         QVERIFY(!PathExists(at("bare.pdf")));
     }
@@ -407,102 +401,6 @@ private slots:
         QFETCH(QString, name);
         QFETCH(bool, unusual);
         QCOMPARE(HasUnusualCharacters(name), unusual);
-    }
-
-    void settingsKeepMissingAndEmptyApart() {
-        home_.clearSettings();
-        QCOMPARE(ReadSetting("First Number", "1"), QString("1"));
-        WriteSetting("First Number", "");
-        QCOMPARE(ReadSetting("First Number", "1"), QString(""));
-        WriteSetting("Text5", "/data/x/");
-        // Written through at once: another reader sees the file's contents.
-        QSettings other(home_.settingsFile(), QSettings::IniFormat);
-        QCOMPARE(other.value("Text5").toString(), QString("/data/x/"));
-        QCOMPARE(other.value("First Number").toString(), QString(""));
-    }
-
-    void settingsRefusedWriteIsRaised() {
-        // A folder where the store's file belongs can't be written, not even by root.
-        home_.clearSettings();
-        QVERIFY(QDir().mkpath(home_.settingsFile()));
-        QVERIFY_THROWS_EXCEPTION(SettingsError, WriteSetting("Font Size", "12"));
-        QVERIFY(QDir().rmdir(home_.settingsFile()));
-    }
-
-    void errorReportText() {
-        QCOMPARE(ErrorReportText("Numbrel2021/08/31.Form1.PushButton4_Click", "File not found.", 102),
-                 QString("File not found.\r\nin Numbrel2021/08/31.Form1.PushButton4_Click at line 102\r\r"
-                         "Please email screenshot of this message to support@quillane.example"));
-    }
-
-    void stepGuardCarriesOn() {
-        ScriptedPrompts prompts;
-        StepGuard g(prompts, "Numbrel2021/08/31.Form1.Form_Load");
-        QStringList ran;
-        auto fail = [] { throw std::runtime_error("Disk not ready"); };
-        g.step(100, [&] { ran << "100"; });
-        g.step(102, [&] {
-            fail();
-            ran << "never";
-        });
-        const bool stop = g.stopIf(104, [&]() -> bool {
-            fail();
-            return true;
-        });
-        const bool block = g.blockIf(106, [&]() -> bool {
-            fail();
-            return false;
-        });
-        g.step(108, [&] { ran << "108"; });
-        QCOMPARE(ran, (QStringList{"100", "108"}));
-        QVERIFY(!stop); // a failed "if ..., stop" doesn't stop
-        QVERIFY(block); // a failed test that opens a block lets the block run
-        const auto boxes = prompts.ofKind("message");
-        QCOMPARE(boxes.size(), 3);
-        QCOMPARE(boxes.at(0).text,
-                 ErrorReportText("Numbrel2021/08/31.Form1.Form_Load", "Disk not ready", 102));
-        QVERIFY(boxes.at(1).text.contains("at line 104\r\r"));
-        QVERIFY(boxes.at(2).text.contains("at line 106\r\r"));
-        QCOMPARE(boxes.at(0).caption, QString("Application Error"));
-        QCOMPARE(boxes.at(0).style, 48);
-    }
-
-    void title_data() {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("title");
-        QTest::newRow("one word is kept") << "Numbrel"
-                                          << "Numbrel";
-        QTest::newRow("last word cut once") << "Numbrel PDF Page Numberer"
-                                            << "Numbrel PDF Page";
-        QTest::newRow("cut until at most 40") << "Numbrel Batch PDF Page Numbering Tool For Many Files"
-                                              << "Numbrel Batch PDF Page Numbering Tool";
-    }
-    void title() {
-        QFETCH(QString, name);
-        QFETCH(QString, title);
-        QCOMPARE(ShortenedTitle(name), title);
-    }
-
-    void folderPicker_data() {
-        QTest::addColumn<QString>("answer");
-        QTest::addColumn<QString>("result");
-        QTest::newRow("cancel") << ""
-                                << "";
-        QTest::newRow("folder") << "/data/x"
-                                << "/data/x";
-        QTest::newRow("final separator dropped") << "/data/x/"
-                                                 << "/data/x";
-        QTest::newRow("root stays") << "/"
-                                    << "/";
-    }
-    void folderPicker() {
-        QFETCH(QString, answer);
-        QFETCH(QString, result);
-        ScriptedPrompts prompts;
-        prompts.folders.enqueue(answer);
-        QCOMPARE(BrowseForFolder(prompts, nullptr, "Please select folder:", "/start"), result);
-        QCOMPARE(prompts.shown.at(0).text, QString("Please select folder:"));
-        QCOMPARE(prompts.shown.at(0).preset, QString("/start"));
     }
 };
 

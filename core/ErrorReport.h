@@ -4,6 +4,7 @@
 #include <QString>
 #include <exception>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 
 class Prompts;
@@ -23,18 +24,22 @@ public:
         : prompts_(prompts)
         , tag_(std::move(tag)) {}
 
-    // A plain step: on failure its effect is whatever it did before throwing.
-    void step(int number, const std::function<void()>& action);
+    // A plain step: on failure its effect is whatever it did before throwing. Returns the failure's
+    // description as reported in the box, or nothing when the step went through.
+    std::optional<QString> step(int number, const std::function<void()>& action);
     // A test that opens a block of steps ("If ...:"): on failure the block runs as if it had passed.
     bool blockIf(int number, const std::function<bool()>& test);
-    // A test with its own action on one row ("If ..., stop."): on failure the action is skipped.
-    bool stopIf(int number, const std::function<bool()>& test);
+    // A test and its own action on one row ("If ..., stop."): whether to take the action; on failure
+    // the action is skipped.
+    bool actionIf(int number, const std::function<bool()>& test);
 
     int currentStep() const { return current_; }
     const QString& tag() const { return tag_; }
 
 private:
-    bool run(int number, const std::function<bool()>& test, bool onFailure);
+    // The test's answer, or onFailure with the reported failure's description.
+    bool run(int number, const std::function<bool()>& test, bool onFailure,
+             std::optional<QString>* failure = nullptr);
 
     Prompts& prompts_;
     QString tag_;

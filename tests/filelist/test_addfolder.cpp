@@ -1,11 +1,12 @@
 // "Add All PDF File(s) In Folder" and drops from the file manager, on the real window offscreen.
+#include "ListRows.h"
 #include "ScriptedPrompts.h"
 #include "TempTree.h"
 #include "TestHome.h"
 #include "Unprivileged.h"
-#include "app/AppTitle.h"
 #include "app/Form1.h"
-#include "app/Settings.h"
+#include "core/AppTitle.h"
+#include "core/Settings.h"
 
 #include <QMimeData>
 #include <QPushButton>
@@ -26,12 +27,7 @@ struct Window {
         w.show();
     }
     QTreeWidget* list() { return w.findChild<QTreeWidget*>("ListView1"); }
-    QStringList rows() {
-        QStringList out;
-        for (int i = 0; i < list()->topLevelItemCount(); ++i)
-            out.append(list()->topLevelItem(i)->text(0));
-        return out;
-    }
+    QStringList rows() { return RowsOf(list()); }
     void addFolder(const QString& extension, const QString& folder) {
         prompts.inputAnswers.enqueue(extension);
         prompts.folders.enqueue(folder);
@@ -132,14 +128,14 @@ void TestAddFolder::extensionPrompt() {
     QCOMPARE(pick.text, QString("Please select folder:"));
     QCOMPARE(pick.preset, QString());
     // The typed extension stays stored although no folder was chosen.
-    QCOMPARE(ReadSetting("Extension", "<none>"), QString("txt"));
-    QCOMPARE(ReadSetting("LastFolder", "<none>"), QString("<none>"));
+    QCOMPARE(ReadSetting(Setting::Extension, "<none>"), QString("txt"));
+    QCOMPARE(ReadSetting(Setting::LastFolder, "<none>"), QString("<none>"));
     QCOMPARE(win.rows(), QStringList());
 
     // Next time both are offered again.
     win.prompts.shown.clear();
     win.addFolder("pdf", t.abs("G"));
-    QCOMPARE(ReadSetting("LastFolder", "<none>"), t.abs("G"));
+    QCOMPARE(ReadSetting(Setting::LastFolder, "<none>"), t.abs("G"));
     win.addFolder(QString(), QString());
     QCOMPARE(win.prompts.shown[2].preset, QString("pdf"));
     win.prompts.inputAnswers.enqueue("pdf");
@@ -152,8 +148,8 @@ void TestAddFolder::cancelledExtensionChangesNothing() {
     Window win;
     win.addFolder(QString(), QString("/"));
     QCOMPARE(win.prompts.shown.size(), 1); // no folder picker
-    QCOMPARE(ReadSetting("Extension", "<none>"), QString("<none>"));
-    QCOMPARE(ReadSetting("LastFolder", "<none>"), QString("<none>"));
+    QCOMPARE(ReadSetting(Setting::Extension, "<none>"), QString("<none>"));
+    QCOMPARE(ReadSetting(Setting::LastFolder, "<none>"), QString("<none>"));
     QCOMPARE(win.rows(), QStringList());
 }
 
@@ -200,8 +196,8 @@ void TestAddFolder::addFolder() {
     for (const QString& row : rows)
         QVERIFY2(!row.contains("//"), qPrintable(row));
     QCOMPARE(win.prompts.messages(), QStringList());
-    QCOMPARE(ReadSetting("Extension", "<none>"), extension);
-    QCOMPARE(ReadSetting("LastFolder", "<none>"), chosen);
+    QCOMPARE(ReadSetting(Setting::Extension, "<none>"), extension);
+    QCOMPARE(ReadSetting(Setting::LastFolder, "<none>"), chosen);
     QCOMPARE(win.w.cursor().shape(), Qt::ArrowCursor);
 }
 

@@ -1,10 +1,11 @@
 // The user's editing of the file list on the real window offscreen: moving rows by dragging, the drag
 // pointer, Delete and double-click, "Clear List", and adding files through the file-open dialog.
 
+#include "ListRows.h"
 #include "ScriptedPrompts.h"
 #include "TestHome.h"
-#include "app/AppTitle.h"
 #include "app/Form1.h"
+#include "core/AppTitle.h"
 #include "sys/FileUtils.h"
 
 #include <QPushButton>
@@ -18,13 +19,6 @@ namespace {
 constexpr int kQuietLine = 330;
 constexpr int kHighLine = 100;
 constexpr int kLowLine = 400;
-
-QStringList rowsOf(const QTreeWidget* list) {
-    QStringList rows;
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
-        rows.append(list->topLevelItem(i)->text(0));
-    return rows;
-}
 
 int selectedRow(const QTreeWidget* list) {
     const auto selected = list->selectedItems();
@@ -134,12 +128,12 @@ private slots:
             dragOver(row);
         release(path.last());
 
-        QCOMPARE(rowsOf(list_), expected);
+        QCOMPARE(RowsOf(list_), expected);
         QCOMPARE(selectedRow(list_), expectedSelected);
         // Moving ended with the release: further moves change nothing.
         dragOver(0, kQuietLine, Qt::NoButton);
         dragOver(list_->topLevelItemCount() - 1, kQuietLine, Qt::NoButton);
-        QCOMPARE(rowsOf(list_), expected);
+        QCOMPARE(RowsOf(list_), expected);
     }
 
     void removedMovedRowCountsAsNone_data() {
@@ -159,13 +153,13 @@ private slots:
         } else {
             QTest::keyClick(list_, Qt::Key_Delete);
         }
-        const QStringList before = rowsOf(list_);
+        const QStringList before = RowsOf(list_);
         press(-1);
         dragOver(0);
         dragOver(1);
         dragOver(2);
         release(2);
-        QCOMPARE(rowsOf(list_), before);
+        QCOMPARE(RowsOf(list_), before);
     }
 
     void dragPointerDuringTheDrag() {
@@ -201,11 +195,11 @@ private slots:
         window_->services().busy.setBusy(true);
         dragOver(1);
         dragOver(2);
-        QCOMPARE(rowsOf(list_), (QStringList{"A", "B", "C", "D"}));
+        QCOMPARE(RowsOf(list_), (QStringList{"A", "B", "C", "D"}));
         window_->services().busy.setBusy(false);
         dragOver(3);
         release(3);
-        QCOMPARE(rowsOf(list_), (QStringList{"D", "B", "C", "A"}));
+        QCOMPARE(RowsOf(list_), (QStringList{"D", "B", "C", "A"}));
     }
 
     // The release went to a message box that opened meanwhile: hovering must not move rows.
@@ -214,7 +208,7 @@ private slots:
         press(0);
         dragOver(1, kQuietLine, Qt::NoButton);
         dragOver(2, kQuietLine, Qt::NoButton);
-        QCOMPARE(rowsOf(list_), (QStringList{"A", "B", "C"}));
+        QCOMPARE(RowsOf(list_), (QStringList{"A", "B", "C"}));
         QCOMPARE(viewport()->cursor().shape(), Qt::ArrowCursor);
     }
 
@@ -226,7 +220,7 @@ private slots:
         QCOMPARE(viewport()->cursor().shape(), Qt::ArrowCursor);
         dragOver(1);
         release(1);
-        QCOMPARE(rowsOf(list_), (QStringList{"B", "A"}));
+        QCOMPARE(RowsOf(list_), (QStringList{"B", "A"}));
     }
 
     void scrollsByScreenLine_data() {
@@ -318,7 +312,7 @@ private slots:
         else if (action == "double-click")
             QTest::mouseDClick(viewport(), Qt::LeftButton, {}, pointAt(selected));
 
-        QCOMPARE(rowsOf(list_), expected);
+        QCOMPARE(RowsOf(list_), expected);
         QCOMPARE(prompts_->shown.size(), 0);
         window_->services().busy.setBusy(false);
     }
@@ -334,7 +328,7 @@ private slots:
         list_->setCurrentItem(list_->topLevelItem(1));
         QTest::keyClick(list_, Qt::Key_Delete);
         QTest::keyClick(list_, Qt::Key_Delete);
-        QCOMPARE(rowsOf(list_), (QStringList{"A", "D"}));
+        QCOMPARE(RowsOf(list_), (QStringList{"A", "D"}));
     }
 
     void clearList_data() {
@@ -391,7 +385,7 @@ private slots:
             prompts_->fileSelections.enqueue(selection);
             QTest::mouseClick(button, Qt::LeftButton);
         }
-        QCOMPARE(rowsOf(list_), expected);
+        QCOMPARE(RowsOf(list_), expected);
         const auto dialogs = prompts_->ofKind("files");
         QCOMPARE(dialogs.size(), selections.size());
         for (const ShownPrompt& dialog : dialogs) {
@@ -427,7 +421,7 @@ private slots:
             QCOMPARE(prompts_->messages(), QStringList{});
             return;
         }
-        QCOMPARE(rowsOf(list_), QStringList{"/kept.pdf"});
+        QCOMPARE(RowsOf(list_), QStringList{"/kept.pdf"});
         const auto messages = prompts_->ofKind("message");
         QCOMPARE(messages.size(), 1);
         QCOMPARE(

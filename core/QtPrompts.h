@@ -1,5 +1,5 @@
 #pragma once
-#include "app/Prompts.h"
+#include "core/Prompts.h"
 
 // The real dialogs. CR, LF and CR LF in texts are shown as line breaks; every text is shown as plain
 // text, whatever markup it seems to hold.

@@ -1,6 +1,6 @@
-#include "sys/FolderPicker.h"
+#include "core/FolderPicker.h"
 
-#include "app/Prompts.h"
+#include "core/Prompts.h"
 
 QString BrowseForFolder(Prompts& prompts, QWidget* owner, const QString& title, const QString& startFolder) {
     QString folder = prompts.chooseFolder(owner, title, startFolder);
