@@ -96,14 +96,21 @@ bool ContentReader::decode(const ContentPiece& piece, ContentSink& sink) {
         sink.take(piece.bytes.data(), piece.bytes.size());
         return true;
     case ContentPiece::Kind::Deflated:
-        return inflateInto(piece.bytes, sink);
+        return decode(piece.bytes, true, sink);
     case ContentPiece::Kind::QpdfOnly:
         break;
     }
     return false;
 }
 
-bool ContentReader::inflateInto(const std::string& raw, ContentSink& sink) {
+bool ContentReader::decode(std::string_view bytes, bool deflated, ContentSink& sink) {
+    if (deflated)
+        return inflateInto(bytes, sink);
+    sink.take(bytes.data(), bytes.size());
+    return true;
+}
+
+bool ContentReader::inflateInto(std::string_view raw, ContentSink& sink) {
     if (!zlibReady_ || raw.size() < 2 || inflateReset(&zlib_) != Z_OK)
         return false;
     const unsigned cmf = static_cast<unsigned char>(raw[0]), flg = static_cast<unsigned char>(raw[1]);

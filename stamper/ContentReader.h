@@ -5,9 +5,12 @@
 // buffer, which also costs a fraction of building qpdf's filter pipeline per stream. Decoded data
 // goes out in pieces of a fixed size: a stream may inflate to gigabytes and is never held whole.
 
+#include "ContentScan.h"
+
 #include <qpdf/QPDFObjectHandle.hh>
 
 #include <string>
+#include <string_view>
 #include <vector>
 #include <zlib.h>
 
@@ -25,6 +28,16 @@ class ContentSink {
 public:
     virtual ~ContentSink() = default;
     virtual void take(const char* data, size_t len) = 0;
+};
+
+// Scans decoded content as it arrives.
+class ScanningSink : public ContentSink {
+public:
+    void take(const char* data, size_t len) override { scanner_.feed(std::string_view(data, len)); }
+    ContentScan finish() { return scanner_.finish(); }
+
+private:
+    ContentScanner scanner_;
 };
 
 class ContentReader {
@@ -45,9 +58,11 @@ public:
     // decoded through qpdf, or its deflated bytes are not a plain zlib stream or go wrong before
     // their end; the sink may have taken part of the data then.
     bool decode(const ContentPiece& piece, ContentSink& sink);
+    // The same for bytes as stored: plain Flate when `deflated`, unfiltered otherwise.
+    bool decode(std::string_view bytes, bool deflated, ContentSink& sink);
 
 private:
-    bool inflateInto(const std::string& raw, ContentSink& sink);
+    bool inflateInto(std::string_view raw, ContentSink& sink);
 
     z_stream zlib_{};
     bool zlibReady_ = false;

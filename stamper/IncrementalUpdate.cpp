@@ -6,12 +6,10 @@
 #include <qpdf/QUtil.hh>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <map>
 #include <set>
 #include <stdexcept>
-#include <zlib.h>
 
 namespace {
 
@@ -26,16 +24,6 @@ std::string bufferText(const std::shared_ptr<Buffer>& buffer) {
     return std::string(reinterpret_cast<const char*>(buffer->getBuffer()), buffer->getSize());
 }
 
-std::string hex(const std::string& bytes) {
-    return "<" + QUtil::hex_encode(bytes) + ">";
-}
-
-// Big-endian in `width` bytes.
-void putNumber(std::string& out, unsigned long long value, int width) {
-    for (int k = width - 1; k >= 0; --k)
-        out += char((value >> (8 * k)) & 0xff);
-}
-
 } // namespace
 
 IncrementalUpdate::IncrementalUpdate(QPDF& pdf, long long inputSize, const InputReader& readInput)
@@ -46,9 +34,11 @@ IncrementalUpdate::IncrementalUpdate(QPDF& pdf, long long inputSize, const Input
         unsupported_ = "encrypted with " + encryption_.unsupported();
         return;
     }
-    findLastSection(inputSize, readInput);
-    if (!unsupported_.empty())
+    last_ = FindLastSection(inputSize, readInput);
+    if (!last_.unsupported.empty()) {
+        unsupported_ = last_.unsupported;
         return;
+    }
     QPDFObjectHandle trailer = pdf_.getTrailer();
     if (!trailer.getKey("/Root").isIndirect()) {
         unsupported_ = "the catalog is not an indirect object";
@@ -65,66 +55,7 @@ IncrementalUpdate::IncrementalUpdate(QPDF& pdf, long long inputSize, const Input
     trailerSize_ = size.isInteger() ? size.getIntValue() : 0;
     collectObjects();
 
-    unsigned char id[16];
-    QUtil::initializeWithRandomBytes(id, sizeof id);
-    newId_.assign(reinterpret_cast<const char*>(id), sizeof id);
-}
-
-void IncrementalUpdate::findLastSection(long long inputSize, const InputReader& readInput) {
-    // With bytes before the header, readers count offsets from the header or from the file's start;
-    // offsets that suit both can't be written.
-    if (readInput(0, 5) != "%PDF-") {
-        unsupported_ = "bytes before the PDF header";
-        return;
-    }
-    // The reader found the last section through the last "startxref" near the end; so do we.
-    const size_t tailLength = size_t(std::min<long long>(inputSize, 1054));
-    const std::string tail = readInput(inputSize - (long long)tailLength, tailLength);
-    if (tail.size() != tailLength || tail.empty()) {
-        unsupported_ = "the input changed while it was read";
-        return;
-    }
-    needsNewline_ = tail.back() != '\n' && tail.back() != '\r';
-    size_t at = tail.rfind("startxref");
-    if (at == std::string::npos) {
-        unsupported_ = "no startxref at its end";
-        return;
-    }
-    at += 9;
-    while (at < tail.size() && std::isspace(static_cast<unsigned char>(tail[at])))
-        ++at;
-    long long offset = 0;
-    size_t digits = 0;
-    for (; at < tail.size() && std::isdigit(static_cast<unsigned char>(tail[at])) && digits < 15;
-         ++at, ++digits)
-        offset = offset * 10 + (tail[at] - '0');
-    if (digits == 0 || offset >= inputSize) {
-        unsupported_ = "a broken startxref";
-        return;
-    }
-    const std::string head = readInput(offset, 64);
-    size_t k = 0;
-    while (k < head.size() && std::isspace(static_cast<unsigned char>(head[k])))
-        ++k;
-    if (head.compare(k, 4, "xref") == 0) {
-        previousSection_ = offset;
-        return;
-    }
-    // "n g obj": a cross-reference stream.
-    int numbers = 0;
-    while (numbers < 2 && k < head.size() && std::isdigit(static_cast<unsigned char>(head[k]))) {
-        while (k < head.size() && std::isdigit(static_cast<unsigned char>(head[k])))
-            ++k;
-        ++numbers;
-        while (k < head.size() && std::isspace(static_cast<unsigned char>(head[k])))
-            ++k;
-    }
-    if (numbers == 2 && head.compare(k, 3, "obj") == 0) {
-        previousSection_ = offset;
-        previousIsStream_ = true;
-        return;
-    }
-    unsupported_ = "startxref does not point at a cross-reference section";
+    newId_ = NewRevisionId();
 }
 
 void IncrementalUpdate::collectObjects() {
@@ -190,7 +121,7 @@ void IncrementalUpdate::serialize(QPDFObjectHandle h, QPDFObjGen owner, std::str
         out += " >>";
     } else if (h.isString() && encryption_.active() && form == Form::File) {
         // Strings are stored encrypted with the key of the object holding them.
-        out += hex(encryption_.encryptString(h.getStringValue(), owner));
+        out += HexString(encryption_.encryptString(h.getStringValue(), owner));
     } else if (h.isStream() || h.isReserved() || !h.isInitialized()) {
         throw std::runtime_error("an object that cannot be written in place");
     } else {
@@ -220,7 +151,7 @@ void IncrementalUpdate::serializeObject(QPDFObjectHandle& h, std::string& out) c
 
 std::string IncrementalUpdate::trailerEntries(long long size) const {
     QPDFObjectHandle trailer = pdf_.getTrailer();
-    std::string s = " /Size " + std::to_string(size) + " /Prev " + std::to_string(previousSection_);
+    std::string s = " /Size " + std::to_string(size) + " /Prev " + std::to_string(last_.offset);
     s += " /Root " + reference(trailer.getKey("/Root").getObjGen());
     QPDFObjectHandle info = trailer.getKey("/Info");
     if (info.isIndirect())
@@ -234,9 +165,9 @@ std::string IncrementalUpdate::trailerEntries(long long size) const {
     // second names this revision.
     QPDFObjectHandle id = trailer.getKey("/ID");
     if (id.isArray() && id.getArrayNItems() >= 1 && id.getArrayItem(0).isString())
-        s += " /ID [" + hex(id.getArrayItem(0).getStringValue()) + hex(newId_) + "]";
+        s += " /ID [" + HexString(id.getArrayItem(0).getStringValue()) + HexString(newId_) + "]";
     else if (!encryption_.active())
-        s += " /ID [" + hex(newId_) + hex(newId_) + "]";
+        s += " /ID [" + HexString(newId_) + HexString(newId_) + "]";
     return s;
 }
 
@@ -245,12 +176,12 @@ void IncrementalUpdate::write(Pipeline& out) {
         throw std::logic_error("writing an update that cannot be written: " + unsupported_);
     std::string text;
     long long at = inputSize_;
-    if (needsNewline_)
+    if (last_.needsNewline)
         text += '\n';
     std::vector<Entry> entries;
     entries.reserve(objects_.size() + 1);
     for (auto& h : objects_) {
-        entries.push_back({h.getObjGen(), at + (long long)text.size()});
+        entries.push_back({h.getObjGen().getObj(), h.getObjGen().getGen(), at + (long long)text.size()});
         serializeObject(h, text);
         if (text.size() >= (1 << 20)) {
             out.write(reinterpret_cast<const unsigned char*>(text.data()), text.size());
@@ -260,7 +191,7 @@ void IncrementalUpdate::write(Pipeline& out) {
     }
     // A cross-reference section of the kind the input ended with: a reader that understands the
     // input understands the copy.
-    if (previousIsStream_)
+    if (last_.isStream)
         writeStream(text, entries, at);
     else
         writeTable(text, entries, at);
@@ -270,24 +201,10 @@ void IncrementalUpdate::write(Pipeline& out) {
 }
 
 void IncrementalUpdate::writeTable(std::string& out, const std::vector<Entry>& entries, long long at) const {
-    const long long start = at + (long long)out.size();
-    out += "xref\n";
-    for (size_t k = 0; k < entries.size();) {
-        size_t end = k + 1;
-        while (end < entries.size() && entries.at(end).og.getObj() == entries.at(end - 1).og.getObj() + 1)
-            ++end;
-        out += std::to_string(entries.at(k).og.getObj()) + " " + std::to_string(end - k) + "\n";
-        for (; k < end; ++k) {
-            char line[32];
-            std::snprintf(line, sizeof line, "%010lld %05d n \n", entries.at(k).offset,
-                          entries.at(k).og.getGen());
-            out += line;
-        }
-    }
     long long size = std::max<long long>(trailerSize_, maxOriginal_ + 1);
     if (!entries.empty())
-        size = std::max<long long>(size, entries.back().og.getObj() + 1);
-    out += "trailer\n<<" + trailerEntries(size) + " >>\nstartxref\n" + std::to_string(start) + "\n%%EOF\n";
+        size = std::max<long long>(size, entries.back().number + 1);
+    AppendXrefTable(out, entries, at + (long long)out.size(), trailerEntries(size));
 }
 
 void IncrementalUpdate::writeStream(std::string& out, std::vector<Entry>& entries, long long at) const {
@@ -295,41 +212,9 @@ void IncrementalUpdate::writeStream(std::string& out, std::vector<Entry>& entrie
     long long number =
         std::max<long long>({(long long)pdf_.getObjectCount(), trailerSize_ - 1, maxOriginal_});
     if (!entries.empty())
-        number = std::max<long long>(number, entries.back().og.getObj());
+        number = std::max<long long>(number, entries.back().number);
     ++number;
-    const long long start = at + (long long)out.size();
-    entries.push_back({QPDFObjGen(int(number), 0), start});
-
-    int width = 1;
-    while (width < 8 && (start >> (8 * width)) != 0)
-        ++width;
-    std::string rows, index;
-    for (size_t k = 0; k < entries.size();) {
-        size_t end = k + 1;
-        while (end < entries.size() && entries.at(end).og.getObj() == entries.at(end - 1).og.getObj() + 1)
-            ++end;
-        index += (index.empty() ? "" : " ") + std::to_string(entries.at(k).og.getObj()) + " " +
-                 std::to_string(end - k);
-        for (; k < end; ++k) {
-            rows += char(1);
-            putNumber(rows, (unsigned long long)entries.at(k).offset, width);
-            putNumber(rows, (unsigned long long)entries.at(k).og.getGen(), 2);
-        }
-    }
-    uLongf packedSize = compressBound(uLong(rows.size()));
-    std::string packed(packedSize, '\0');
-    if (compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize,
-                  reinterpret_cast<const Bytef*>(rows.data()), uLong(rows.size()),
-                  Z_DEFAULT_COMPRESSION) != Z_OK)
-        throw std::runtime_error("cannot compress the cross-reference stream");
-    packed.resize(packedSize);
-
-    // Not encrypted: readers must find the objects before they can decrypt anything.
-    out += std::to_string(number) + " 0 obj\n<< /Type /XRef" + trailerEntries(number + 1) + " /W [1 " +
-           std::to_string(width) + " 2] /Index [" + index + "] /Filter /FlateDecode /Length " +
-           std::to_string(packed.size()) + " >>\nstream\n";
-    out += packed;
-    out += "\nendstream\nendobj\nstartxref\n" + std::to_string(start) + "\n%%EOF\n";
+    AppendXrefStream(out, entries, at + (long long)out.size(), number, trailerEntries(number + 1));
 }
 
 void IncrementalUpdate::checkReadBack(QPDF& copy) const {
@@ -338,9 +223,10 @@ void IncrementalUpdate::checkReadBack(QPDF& copy) const {
     // Every written object is where the copy's cross-reference sections say.
     const std::map<QPDFObjGen, QPDFXRefEntry> table = copy.getXRefTable();
     for (const Entry& e : written_) {
-        auto found = table.find(e.og);
+        const QPDFObjGen og(e.number, e.generation);
+        auto found = table.find(og);
         if (found == table.end() || found->second.getType() != 1 || found->second.getOffset() != e.offset)
-            throw std::runtime_error("object " + e.og.unparse(' ') + " is not where it was written");
+            throw std::runtime_error("object " + og.unparse(' ') + " is not where it was written");
     }
     // Written objects compared as qpdf reads them back (decrypted) with what is in memory.
     const size_t n = objects_.size();

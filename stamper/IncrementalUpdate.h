@@ -9,6 +9,7 @@
 // and readers notice from the file length in its linearization dictionary.
 
 #include "UpdateEncryption.h"
+#include "XrefSection.h"
 
 #include <qpdf/Pipeline.hh>
 #include <qpdf/QPDF.hh>
@@ -20,9 +21,6 @@
 
 class IncrementalUpdate {
 public:
-    // Reads `length` bytes of the input from `offset` (fewer at its end).
-    using InputReader = std::function<std::string(long long offset, size_t length)>;
-
     // `pdf` has been read from an input of `inputSize` bytes without repairs, and its pages numbered.
     IncrementalUpdate(QPDF& pdf, long long inputSize, const InputReader& readInput);
 
@@ -43,12 +41,8 @@ public:
     size_t objectCount() const { return objects_.size(); }
 
 private:
-    struct Entry {
-        QPDFObjGen og;
-        long long offset;
-    };
+    using Entry = XrefEntry;
 
-    void findLastSection(long long inputSize, const InputReader& readInput);
     void collectObjects();
     // File: as written, strings encrypted, keys whose values are null (directly or through a missing
     // object) left out. Memory: the same unencrypted, to compare with the copy. Copy: never resolves
@@ -65,9 +59,7 @@ private:
     UpdateEncryption encryption_;
     std::string unsupported_;
     long long inputSize_ = 0;
-    long long previousSection_ = -1; // offset of the input's last cross-reference section
-    bool previousIsStream_ = false;
-    bool needsNewline_ = false;
+    LastSection last_;
     int maxOriginal_ = 0;                   // highest object number the input defines
     long long trailerSize_ = 0;             // the input's /Size
     std::vector<QPDFObjectHandle> objects_; // written, by object number

@@ -19,9 +19,14 @@ struct NumberPdfResult {
     size_t pagesWithNumberOffPage = 0; // pages on which no part of the number can be seen
 };
 
+// Quickest: a file that reads cleanly is numbered straight from its bytes (CleanFileUpdate), any
+// other through qpdf's model of the document. QpdfOnly: every file through qpdf, for comparing.
+enum class NumberingWay { Quickest, QpdfOnly };
+
 // Throws StampError with a one-line message; no file is left behind then. leaveDocumentToExit is for
 // a caller that exits right after: the read document is then not freed.
-NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToExit = false);
+NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToExit = false,
+                              NumberingWay way = NumberingWay::Quickest);
 
 // Removes the temporary file of a run in progress; safe to call from a signal handler.
 void RemovePendingOutput();

@@ -2,16 +2,6 @@
 
 #include <stdexcept>
 
-// Scans decoded content as it arrives.
-class PageContentScans::ScanSink : public ContentSink {
-public:
-    void take(const char* data, size_t len) override { scanner_.feed(std::string_view(data, len)); }
-    ContentScan finish() { return scanner_.finish(); }
-
-private:
-    ContentScanner scanner_;
-};
-
 namespace {
 // Keeps decoded content up to a size: a second decoding, for the rare page whose stray restores
 // must be blanked out of a copy, costs less than keeping every page's content on the way.
@@ -112,7 +102,7 @@ void PageContentScans::publish(size_t count, size_t bytes) {
 }
 
 void PageContentScans::decodeAndScan(Job& job, ContentReader& reader) {
-    ScanSink sink;
+    ScanningSink sink;
     for (auto& piece : job.pieces) {
         if (!reader.decode(piece, sink))
             return;
@@ -133,7 +123,7 @@ void PageContentScans::decodeAndScan(Job& job, ContentReader& reader) {
 }
 
 void PageContentScans::decodeThroughQpdf(Job& job) {
-    ScanSink sink;
+    ScanningSink sink;
     for (auto& s : job.streams) {
         ContentReader::decodeThroughQpdf(s, sink);
         sink.take("\n", 1);

@@ -44,7 +44,6 @@ private:
     // Decoded content is scanned as it comes, never held whole; only a page whose stray restores
     // must be blanked out of a copy has it decoded again and kept, up to this size.
     static constexpr size_t kMaxKeptBytes = 64 << 20;
-    class ScanSink;
 
     void fetchAll(const std::vector<QPDFObjectHandle>& pageContents);
     void stopWorker();

@@ -10,19 +10,27 @@ struct Box {
     bool valid = false;
 };
 
-Box readBox(QPDFObjectHandle array) {
-    Box b{0, 0, 0, 0};
+std::optional<PageGeometry::Numbers> readNumbers(QPDFObjectHandle array) {
     if (!array.isArray() || array.getArrayNItems() != 4)
-        return b;
-    double v[4];
+        return std::nullopt;
+    PageGeometry::Numbers v;
     for (int k = 0; k < 4; ++k) {
         QPDFObjectHandle item = array.getArrayItem(k);
         if (!item.isNumber())
-            return b;
+            return std::nullopt;
         v[k] = item.getNumericValue();
-        if (!std::isfinite(v[k]))
-            return b;
     }
+    return v;
+}
+
+Box readBox(const std::optional<PageGeometry::Numbers>& numbers) {
+    Box b{0, 0, 0, 0};
+    if (!numbers)
+        return b;
+    const PageGeometry::Numbers& v = *numbers;
+    for (double x : v)
+        if (!std::isfinite(x))
+            return b;
     b.llx = std::min(v[0], v[2]);
     b.urx = std::max(v[0], v[2]);
     b.lly = std::min(v[1], v[3]);
@@ -49,13 +57,22 @@ QPDFObjectHandle inherited(QPDFObjectHandle node, const std::string& key) {
 } // namespace
 
 PageGeometry PageGeometry::of(QPDFPageObjectHelper& page) {
-    PageGeometry g;
     static const std::string kMediaBox = "/MediaBox", kCropBox = "/CropBox", kRotate = "/Rotate";
     QPDFObjectHandle dict = page.getObjectHandle();
-    Box media = readBox(inherited(dict, kMediaBox));
+    QPDFObjectHandle rotate = inherited(dict, kRotate);
+    QPDFObjectHandle unit = dict.getKey("/UserUnit");
+    return fromValues(readNumbers(inherited(dict, kMediaBox)), readNumbers(inherited(dict, kCropBox)),
+                      rotate.isInteger() ? std::optional<long long>(rotate.getIntValue()) : std::nullopt,
+                      unit.isNumber() ? std::optional<double>(unit.getNumericValue()) : std::nullopt);
+}
+
+PageGeometry PageGeometry::fromValues(const std::optional<Numbers>& mediaBox, const std::optional<Numbers>& cropBox,
+                                      std::optional<long long> rotate, std::optional<double> userUnit) {
+    PageGeometry g;
+    Box media = readBox(mediaBox);
     if (!media.valid)
         media = Box{0, 0, 612, 792, true}; // what viewers assume for a page without a usable MediaBox
-    Box crop = readBox(inherited(dict, kCropBox));
+    Box crop = readBox(cropBox);
     if (crop.valid) {
         crop.llx = std::max(crop.llx, media.llx);
         crop.lly = std::max(crop.lly, media.lly);
@@ -68,21 +85,14 @@ PageGeometry PageGeometry::of(QPDFPageObjectHelper& page) {
     g.lly = shown.lly;
     g.urx = shown.urx;
     g.ury = shown.ury;
-
-    QPDFObjectHandle rotate = inherited(dict, kRotate);
-    if (rotate.isInteger()) {
-        long long r = rotate.getIntValue() % 360;
+    if (rotate) {
+        long long r = *rotate % 360;
         if (r < 0)
             r += 360;
         g.rotate = int(r - r % 90);
     }
-
-    QPDFObjectHandle unit = dict.getKey("/UserUnit");
-    if (unit.isNumber()) {
-        double u = unit.getNumericValue();
-        if (std::isfinite(u) && u > 0)
-            g.userUnit = u;
-    }
+    if (userUnit && std::isfinite(*userUnit) && *userUnit > 0)
+        g.userUnit = *userUnit;
     return g;
 }
 

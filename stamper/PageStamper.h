@@ -2,6 +2,7 @@
 // Draws the page number on every page of an open document, changing nothing else the page shows.
 
 #include "ContentScan.h"
+#include "NumberDrawing.h"
 #include "StampOptions.h"
 
 #include <qpdf/QPDF.hh>
@@ -17,22 +18,18 @@ public:
     // Numbers every page; returns the page count.
     size_t stampAll();
     // Pages whose number lies wholly outside what a viewer shows of the page.
-    size_t pagesWithNumberOffPage() const { return offPage_; }
+    size_t pagesWithNumberOffPage() const { return drawing_.pagesWithNumberOffPage(); }
+    static bool isTagged(QPDF& pdf);
 
 private:
     // `content` is the page's decoded content when the scan found stray restores in it.
     void stampPage(QPDFPageObjectHelper& page, long long number, const ContentScan& scan,
                    std::string& content);
-    std::string numberContent(QPDFPageObjectHelper& page, const std::string& fontName, long long number);
     std::string addFont(QPDFPageObjectHelper& page);
 
     QPDF& pdf_;
     StampOptions options_;
     QPDFObjectHandle font_;
     QPDFObjectHandle openSave_;
-    bool tagged_ = false;
-    std::string textState_; // font size, colour and place of the number: the same on every page
-    double matrix_[6] = {};
-    std::string matrixText_;
-    size_t offPage_ = 0;
+    NumberDrawing drawing_;
 };

@@ -1,0 +1,400 @@
+#include "CleanFileUpdate.h"
+
+#include "ContentReader.h"
+#include "NumberDrawing.h"
+#include "PageGeometry.h"
+
+#include <qpdf/Buffer.hh>
+#include <qpdf/QPDFObjectHandle.hh>
+#include <qpdf/QPDFXRefEntry.hh>
+
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+
+namespace {
+
+using Kind = PdfValue::Kind;
+
+// Deeper page trees than this are for qpdf's walk, which mends them.
+constexpr size_t kMaxTreeDepth = 256;
+// Content up to this size is scanned on one thread; starting a second costs more than it saves.
+constexpr size_t kScanAloneUpTo = 256 * 1024;
+
+[[noreturn]] void notClean(const std::string& why) {
+    throw NotClean(why);
+}
+
+std::string reference(long long number, int generation) {
+    return std::to_string(number) + " " + std::to_string(generation) + " R";
+}
+
+// The value's entries written again, `skip` left out.
+void appendEntries(std::string& out, const PdfValue& dict, std::initializer_list<std::string_view> skip) {
+    for (size_t k = 0; k + 1 < dict.items.size(); k += 2) {
+        const std::string_view key = dict.items[k].text;
+        if (std::find(skip.begin(), skip.end(), key) != skip.end())
+            continue;
+        out += ' ';
+        out += key;
+        out += ' ';
+        out += dict.items[k + 1].text;
+    }
+}
+
+// Flate alone or nothing: what the content reader decodes by itself.
+bool deflated(const PdfValue& dict) {
+    if (const PdfValue* parms = dict.find("/DecodeParms"); parms && !parms->is(Kind::Null))
+        notClean("content with decoding parameters");
+    const PdfValue* filter = dict.find("/Filter");
+    if (!filter || filter->is(Kind::Null))
+        return false;
+    if (filter->is(Kind::Array) && filter->items.size() == 1)
+        filter = &filter->items[0];
+    if (!filter->isName("/FlateDecode"))
+        notClean("content with a filter other than Flate");
+    return true;
+}
+
+std::optional<PageGeometry::Numbers> box(CleanPdf& pdf, const PdfValue* v) {
+    if (!v)
+        return std::nullopt;
+    const PdfValue& array = pdf.resolve(*v);
+    if (!array.is(Kind::Array) || array.items.size() != 4)
+        return std::nullopt;
+    PageGeometry::Numbers numbers;
+    for (size_t k = 0; k < 4; ++k) {
+        const PdfValue& item = pdf.resolve(array.items[k]);
+        if (!item.isNumber())
+            return std::nullopt;
+        numbers[k] = item.number();
+    }
+    return numbers;
+}
+
+const PdfValue* dictionaryAt(CleanPdf& pdf, const PdfValue* v) {
+    if (!v)
+        return nullptr;
+    const PdfValue& d = pdf.resolve(*v);
+    return d.is(Kind::Dictionary) ? &d : nullptr;
+}
+
+} // namespace
+
+struct CleanFileUpdate::Page {
+    std::vector<std::pair<std::string_view, bool>> contents; // stored bytes, deflated or not
+    ContentScan scan;
+    PageGeometry geometry;
+    std::string fontName;
+};
+
+// Inheritable values, a node's own or the nearest ancestor's.
+struct CleanFileUpdate::Inherited {
+    const PdfValue* resources = nullptr;
+    const PdfValue* mediaBox = nullptr;
+    const PdfValue* cropBox = nullptr;
+    const PdfValue* rotate = nullptr;
+};
+
+CleanFileUpdate::CleanFileUpdate(std::string_view input, const StampOptions& options)
+    : inputSize_((long long)input.size()) {
+    CleanPdf pdf(input);
+    last_ = pdf.lastSection();
+    const PdfValue& trailer = pdf.trailer();
+    const PdfValue* root = trailer.find("/Root");
+    if (!root || !root->is(Kind::Reference))
+        notClean("the catalog is not an object of its own");
+    root_ = int(root->integer);
+    rootGeneration_ = root->generation;
+    const PdfValue& catalog = pdf.resolve(*root);
+    if (!catalog.is(Kind::Dictionary))
+        notClean("no catalog");
+    if (const PdfValue* info = trailer.find("/Info"); info && !info->is(Kind::Reference) && !info->is(Kind::Null))
+        notClean("the document information is not an object of its own");
+
+    bool tagged = false;
+    if (const PdfValue* markInfo = dictionaryAt(pdf, catalog.find("/MarkInfo")))
+        if (const PdfValue* marked = markInfo->find("/Marked"))
+            tagged = pdf.resolve(*marked).text == "true";
+    if (const PdfValue* form = dictionaryAt(pdf, catalog.find("/AcroForm")))
+        if (const PdfValue* flags = form->find("/SigFlags")) {
+            const PdfValue& f = pdf.resolve(*flags);
+            signed_ = f.is(Kind::Integer) && (f.integer & 1) != 0;
+        }
+
+    // New objects are numbered after every number the input uses: the font, the shared "q", then one
+    // stream per page.
+    const PdfValue* size = trailer.find("/Size");
+    font_ = int(std::max<long long>(size ? size->integer : 0, pdf.highestNumber() + 1));
+    if (last_.needsNewline)
+        text_ += '\n';
+    // The page dictionaries are written as the tree is walked; the number streams once the content
+    // scans say what each page leaves open.
+    std::vector<Page> pages = walkPages(pdf, catalog);
+    if (pages.empty())
+        notClean("no pages");
+    scanContents(pages);
+    pages_ = pages.size();
+
+    NumberDrawing drawing(options, tagged);
+    writeObject(font_, 0, NumberDrawing::kFontDictionary);
+    writeStream(font_ + 1, "q\n");
+    for (size_t k = 0; k < pages.size(); ++k)
+        writeStream(numberStream(k), NumberDrawing::closing(pages[k].scan) +
+                                         drawing.draw(pages[k].geometry, pages[k].fontName,
+                                                      options.firstNumber + (long long)k));
+    offPage_ = drawing.pagesWithNumberOffPage();
+
+    // Objects lie in the file in the order written; the section lists them by number.
+    std::vector<XrefEntry> entries;
+    entries.reserve(written_.size() + 1);
+    for (auto& w : written_)
+        entries.push_back(w.entry);
+    std::sort(entries.begin(), entries.end(),
+              [](const XrefEntry& a, const XrefEntry& b) { return a.number < b.number; });
+    const long long start = inputSize_ + (long long)text_.size();
+    const long long highest =
+        std::max<long long>({size ? size->integer - 1 : 0, pdf.highestNumber(), (long long)entries.back().number});
+    if (last_.isStream)
+        AppendXrefStream(text_, entries, start, highest + 1, trailerEntries(trailer, highest + 2));
+    else
+        AppendXrefTable(text_, entries, start, trailerEntries(trailer, highest + 1));
+}
+
+std::vector<CleanFileUpdate::Page> CleanFileUpdate::walkPages(CleanPdf& pdf, const PdfValue& catalog) {
+    const PdfValue* top = catalog.find("/Pages");
+    if (!top || !top->is(Kind::Reference))
+        notClean("no page tree");
+    struct Node {
+        const PdfValue* ref;
+        int parent; // object number, 0 for the root
+        Inherited inherited;
+        size_t depth;
+    };
+    std::vector<char> seen(size_t(pdf.highestNumber()) + 1, 0);
+    std::vector<Node> stack{{top, 0, Inherited{}, 0}};
+    std::vector<Page> pages;
+    while (!stack.empty()) {
+        const Node node = stack.back();
+        stack.pop_back();
+        std::unique_ptr<PdfObject> object = pdf.read(int(node.ref->integer), node.ref->generation);
+        // A page listed twice, or a loop: qpdf's walk mends the tree, viewers differ.
+        if (seen.at(size_t(object->number)))
+            notClean("a page tree node met twice");
+        seen[size_t(object->number)] = 1;
+        const PdfValue& dict = object->value;
+        if (object->isStream || !dict.is(Kind::Dictionary))
+            notClean("a page tree node that is no dictionary");
+        if (node.parent != 0) {
+            const PdfValue* parent = dict.find("/Parent");
+            if (!parent || !parent->is(Kind::Reference) || parent->integer != node.parent)
+                notClean("a page tree node whose /Parent is not the node above it");
+        }
+        const PdfValue* kids = dict.find("/Kids");
+        const PdfValue* type = dict.find("/Type");
+        if (!kids) {
+            if (!type || !type->isName("/Page"))
+                notClean("a page tree leaf that is no page");
+            pages.push_back(page(pdf, *object, inherit(dict, node.inherited), pages.size()));
+            continue;
+        }
+        if (!type || !type->isName("/Pages") || node.depth >= kMaxTreeDepth)
+            notClean("a page tree node out of the ordinary");
+        // Kept: its pages point at what they inherit from it.
+        const PdfObject& kept = pdf.keep(std::move(object));
+        const Inherited here = inherit(kept.value, node.inherited);
+        const PdfValue& list = pdf.resolve(*kept.value.find("/Kids"));
+        if (!list.is(Kind::Array))
+            notClean("/Kids that is no array");
+        for (size_t k = list.items.size(); k-- > 0;) {
+            if (!list.items[k].is(Kind::Reference))
+                notClean("a kid that is not an object of its own");
+            stack.push_back({&list.items[k], kept.number, here, node.depth + 1});
+        }
+    }
+    return pages;
+}
+
+CleanFileUpdate::Inherited CleanFileUpdate::inherit(const PdfValue& dict, Inherited from) {
+    for (auto [key, slot] : {std::pair{"/Resources", &from.resources}, {"/MediaBox", &from.mediaBox},
+                             {"/CropBox", &from.cropBox}, {"/Rotate", &from.rotate}})
+        if (const PdfValue* v = dict.find(key); v && !v->is(Kind::Null))
+            *slot = v;
+    return from;
+}
+
+CleanFileUpdate::Page CleanFileUpdate::page(CleanPdf& pdf, const PdfObject& object, const Inherited& values,
+                                            size_t index) {
+    const PdfValue& dict = object.value;
+    Page page;
+    std::string contentList;
+    if (const PdfValue* contents = dict.find("/Contents")) {
+        std::unique_ptr<PdfObject> target;
+        const PdfValue* list = contents;
+        if (contents->is(Kind::Reference)) {
+            target = pdf.read(int(contents->integer), contents->generation);
+            list = target->isStream ? nullptr : &target->value;
+            if (target->isStream) {
+                page.contents.emplace_back(target->data, deflated(target->value));
+                contentList = reference(target->number, target->generation) + " ";
+            }
+        }
+        if (list) {
+            if (!list->is(Kind::Array))
+                notClean("/Contents that is neither a stream nor a list of streams");
+            for (const PdfValue& item : list->items) {
+                if (!item.is(Kind::Reference))
+                    notClean("a content stream that is not an object of its own");
+                std::unique_ptr<PdfObject> s = pdf.read(int(item.integer), item.generation);
+                if (!s->isStream)
+                    notClean("content that is no stream");
+                page.contents.emplace_back(s->data, deflated(s->value));
+                contentList += reference(s->number, s->generation) + " ";
+            }
+        }
+    }
+
+    // Resources of the page's own, whatever it inherited, with the font added to a /Font of its own.
+    const PdfValue* resources = dictionaryAt(pdf, values.resources);
+    const PdfValue* fonts = resources ? dictionaryAt(pdf, resources->find("/Font")) : nullptr;
+    if (fonts)
+        if (const PdfValue* type = fonts->find("/Type"); type && (type->isName("/Page") || type->isName("/Pages")))
+            notClean("a page whose fonts are a page");
+    page.fontName = NumberDrawing::freeFontName([&](const std::string& n) { return fonts && fonts->find(n); });
+    std::string text = "<<";
+    appendEntries(text, dict, {"/Contents", "/Resources"});
+    text += " /Resources <<";
+    if (resources)
+        appendEntries(text, *resources, {"/Font"});
+    text += " /Font <<";
+    if (fonts)
+        appendEntries(text, *fonts, {});
+    text += " " + page.fontName + " " + reference(font_, 0) + " >> >> /Contents [" + reference(font_ + 1, 0) + " " +
+            contentList + reference(numberStream(index), 0) + "] >>";
+    writeObject(object.number, object.generation, text);
+
+    const PdfValue* rotate = values.rotate ? &pdf.resolve(*values.rotate) : nullptr;
+    const PdfValue* unit = dict.find("/UserUnit");
+    if (unit)
+        unit = &pdf.resolve(*unit);
+    page.geometry = PageGeometry::fromValues(
+        box(pdf, values.mediaBox), box(pdf, values.cropBox),
+        rotate && rotate->is(Kind::Integer) ? std::optional<long long>(rotate->integer) : std::nullopt,
+        unit && unit->isNumber() ? std::optional<double>(unit->number()) : std::nullopt);
+    return page;
+}
+
+void CleanFileUpdate::scanContents(std::vector<Page>& pages) const {
+    size_t total = 0;
+    for (const Page& p : pages)
+        for (auto& c : p.contents)
+            total += c.first.size();
+    std::atomic<size_t> next{0};
+    std::atomic<bool> failed{false};
+    auto work = [&] {
+        try {
+            ContentReader reader;
+            for (size_t k; (k = next.fetch_add(1)) < pages.size() && !failed;) {
+                ScanningSink sink;
+                for (auto& [bytes, isDeflated] : pages[k].contents) {
+                    if (!reader.decode(bytes, isDeflated, sink))
+                        failed = true;
+                    sink.take("\n", 1);
+                }
+                pages[k].scan = sink.finish();
+                // A Q that closes nothing must be blanked out of a copy of the content; qpdf's way does that.
+                if (!pages[k].scan.strayRestores.empty())
+                    failed = true;
+            }
+        } catch (std::exception&) {
+            failed = true;
+        }
+    };
+    if (total <= kScanAloneUpTo || std::thread::hardware_concurrency() < 2) {
+        work();
+    } else {
+        std::thread helper(work);
+        work();
+        helper.join();
+    }
+    if (failed)
+        notClean("content this reader does not scan");
+}
+
+void CleanFileUpdate::writeObject(int number, int generation, std::string_view dictionary) {
+    Written w;
+    w.entry = {number, generation, inputSize_ + (long long)text_.size()};
+    text_ += std::to_string(number) + " " + std::to_string(generation) + " obj\n";
+    w.dictionary = text_.size();
+    w.dictionaryLength = dictionary.size();
+    text_ += dictionary;
+    text_ += "\nendobj\n";
+    written_.push_back(w);
+}
+
+void CleanFileUpdate::writeStream(int number, std::string_view data) {
+    const std::string dictionary = "<< /Length " + std::to_string(data.size()) + " >>";
+    writeObject(number, 0, dictionary);
+    // Reopened for its data.
+    text_.resize(text_.size() - 8);
+    Written& w = written_.back();
+    text_ += "\nstream\n";
+    w.isStream = true;
+    w.data = text_.size();
+    w.dataLength = data.size();
+    text_ += data;
+    text_ += "\nendstream\nendobj\n";
+}
+
+std::string CleanFileUpdate::trailerEntries(const PdfValue& trailer, long long size) const {
+    std::string s = " /Size " + std::to_string(size) + " /Prev " + std::to_string(last_.offset) + " /Root " +
+                    reference(root_, rootGeneration_);
+    if (const PdfValue* info = trailer.find("/Info"); info && info->is(Kind::Reference))
+        s += " /Info " + reference(info->integer, info->generation);
+    // The first element names the document and stays; the second names this revision.
+    const std::string revision = HexString(NewRevisionId());
+    const PdfValue* id = trailer.find("/ID");
+    if (id && id->is(Kind::Array) && !id->items.empty() && id->items[0].is(Kind::String))
+        s += " /ID [" + std::string(id->items[0].text) + revision + "]";
+    else
+        s += " /ID [" + revision + revision + "]";
+    return s;
+}
+
+void CleanFileUpdate::checkReadBack(QPDF& copy) const {
+    if (copy.getTrailer().getKey("/Root").getObjGen() != QPDFObjGen(root_, rootGeneration_))
+        throw std::runtime_error("the copy's catalog is not the input's");
+    const std::map<QPDFObjGen, QPDFXRefEntry> table = copy.getXRefTable();
+    for (const Written& w : written_) {
+        auto found = table.find(QPDFObjGen(w.entry.number, w.entry.generation));
+        if (found == table.end() || found->second.getType() != 1 || found->second.getOffset() != w.entry.offset)
+            throw std::runtime_error("object " + std::to_string(w.entry.number) + " is not where it was written");
+    }
+    // Every page dictionary comes first, then the new objects; the ends of both and a spread between.
+    const size_t n = written_.size();
+    const size_t stride = n <= kFullCheck ? 1 : n / (kFullCheck / 2);
+    for (size_t k = 0; k < n; ++k) {
+        const bool nearEnd = k < kFullCheck / 4 || k + kFullCheck / 4 >= n ||
+                             (k + kFullCheck / 8 >= pages_ && k < pages_ + kFullCheck / 8);
+        if (k % stride != 0 && !nearEnd)
+            continue;
+        const Written& w = written_[k];
+        QPDFObjectHandle got = copy.getObject(w.entry.number, w.entry.generation);
+        QPDFObjectHandle expected =
+            QPDFObjectHandle::parse(&copy, text_.substr(w.dictionary, w.dictionaryLength), "numbered copy");
+        bool same = got.isStream() == w.isStream;
+        if (same && w.isStream) {
+            std::shared_ptr<Buffer> data = got.getRawStreamData();
+            same = std::string_view(reinterpret_cast<const char*>(data->getBuffer()), data->getSize()) ==
+                   std::string_view(text_).substr(w.data, w.dataLength);
+            got = got.getDict();
+        }
+        if (!same || got.unparseResolved() != expected.unparse())
+            throw std::runtime_error("object " + std::to_string(w.entry.number) + " reads back differently");
+    }
+    if (copy.anyWarnings())
+        throw std::runtime_error(std::string("the copy needed repairs to be read: ") + copy.getWarnings().at(0).what());
+}

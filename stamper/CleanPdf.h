@@ -1,0 +1,99 @@
+#pragma once
+// A well-formed PDF file read straight from its bytes, without qpdf: its cross-reference tables and
+// streams, its object streams and the objects they hold, each parsed only when asked for. Values
+// keep the text they were written with, so a changed dictionary is written out again from that text.
+//
+// It reads what a careful writer writes and nothing else: anything it does not expect (a damaged
+// cross-reference entry, an encrypted file, a hybrid file, a name with # escapes among a
+// dictionary's keys, a stream whose /Length is off...) throws NotClean, and the caller reads the
+// file with qpdf instead, which repairs what can be repaired.
+
+#include "XrefSection.h"
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct NotClean : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct PdfValue {
+    enum class Kind : unsigned char { Null, Bool, Integer, Real, String, Name, Array, Dictionary, Reference };
+    Kind kind = Kind::Null;
+    std::string_view text;       // as written; for an array or dictionary, from its first byte to its last
+    long long integer = 0;       // an integer's value, a reference's object number
+    int generation = 0;          // a reference's
+    std::vector<PdfValue> items; // an array's items; a dictionary's keys and values in turn
+
+    bool is(Kind k) const { return kind == k; }
+    bool isNumber() const { return kind == Kind::Integer || kind == Kind::Real; }
+    double number() const;
+    // A dictionary's value for `key` ("/Type"), or null when it has none (or is no dictionary).
+    const PdfValue* find(std::string_view key) const;
+    bool isName(std::string_view name) const { return kind == Kind::Name && text == name; }
+};
+
+struct PdfObject {
+    int number = 0, generation = 0;
+    PdfValue value;          // a stream's dictionary for a stream
+    bool isStream = false;
+    std::string_view data;   // a stream's bytes as stored
+};
+
+class CleanPdf {
+public:
+    // Reads the cross-reference sections; `bytes` must outlive this object.
+    explicit CleanPdf(std::string_view bytes);
+    ~CleanPdf();
+    CleanPdf(const CleanPdf&) = delete;
+    CleanPdf& operator=(const CleanPdf&) = delete;
+
+    // The newest trailer (a cross-reference stream's dictionary, where the file ends with one).
+    const PdfValue& trailer() const { return trailer_; }
+    // The input's last cross-reference section, where an update's /Prev points.
+    const LastSection& lastSection() const { return last_; }
+    // Highest object number any section defines or frees.
+    int highestNumber() const { return highest_; }
+    // The object, read on first use; a missing or free one throws NotClean.
+    const PdfObject& object(int number, int generation);
+    // The object read afresh and not kept, for what is used once (a page, its content streams):
+    // keeping every object would make memory grow with the page count.
+    std::unique_ptr<PdfObject> read(int number, int generation);
+    // Keeps an object that was read afresh after all.
+    const PdfObject& keep(std::unique_ptr<PdfObject> object);
+    // `v` itself, or the object it references (not a stream).
+    const PdfValue& resolve(const PdfValue& v);
+    // The object `v` references, which must be a stream.
+    const PdfObject& stream(const PdfValue& v);
+
+private:
+    struct Entry {
+        enum class Type : unsigned char { Unknown, Free, InFile, Compressed } type = Type::Unknown;
+        int generation = 0;       // InFile
+        long long where = 0;      // InFile: offset; Compressed: the object stream's number
+        int index = 0;            // Compressed: place in that stream
+    };
+    struct ObjectStream;
+
+    void readSections(long long offset);
+    long long readTable(long long offset, PdfValue& trailer);
+    long long readXrefStream(long long offset, PdfValue& trailer);
+    void define(long long number, Entry e);
+    std::unique_ptr<PdfObject> readInFile(int number, const Entry& e);
+    std::unique_ptr<PdfObject> readCompressed(int number, const Entry& e);
+    ObjectStream& objectStream(int number);
+
+    std::string_view bytes_;
+    LastSection last_;
+    PdfValue trailer_;
+    std::vector<Entry> entries_;
+    int highest_ = 0;
+    std::vector<std::unique_ptr<PdfObject>> objects_;
+    std::vector<std::unique_ptr<ObjectStream>> streams_;
+};
+
+// Inflates zlib data whole, up to `limit` bytes of output; NotClean for anything else.
+std::string InflateWhole(std::string_view deflated, size_t limit);

@@ -1,0 +1,39 @@
+#pragma once
+// The content that draws a page's number, whoever read the page: the text that ends the page's own
+// content (closing what it left open) and the text that draws the number where the options say.
+
+#include "ContentScan.h"
+#include "PageGeometry.h"
+#include "StampOptions.h"
+
+#include <functional>
+#include <string>
+
+class NumberDrawing {
+public:
+    // `tagged`: the document is a tagged one, whose every mark belongs to the structure or is an
+    // artifact; screen readers then skip the number as they skip any running footer.
+    NumberDrawing(const StampOptions& options, bool tagged);
+
+    // Closes what the page's content left open (as `scan` found it) and the q that opened it.
+    static std::string closing(const ContentScan& scan);
+    // Draws `value` with the font named `fontName` on a page of geometry `g`.
+    std::string draw(const PageGeometry& g, const std::string& fontName, long long value);
+    // Pages whose number lies wholly outside what a viewer shows of the page.
+    size_t pagesWithNumberOffPage() const { return offPage_; }
+
+    // The font's name in a /Font dictionary that has the names for which `taken` is true.
+    static std::string freeFontName(const std::function<bool(const std::string&)>& taken);
+    static constexpr const char* kFontDictionary =
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>";
+
+private:
+    bool visible(const PageGeometry& g, long long value) const;
+
+    StampOptions options_;
+    bool tagged_ = false;
+    std::string textState_; // font size, colour and place of the number: the same on every page
+    double matrix_[6] = {};
+    std::string matrixText_;
+    size_t offPage_ = 0;
+};

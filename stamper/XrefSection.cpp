@@ -1,0 +1,151 @@
+#include "XrefSection.h"
+
+#include <qpdf/QUtil.hh>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <stdexcept>
+#include <zlib.h>
+
+namespace {
+
+bool isSpace(char c) {
+    return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+
+bool isDigit(char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+}
+
+// Big-endian in `width` bytes.
+void putNumber(std::string& out, unsigned long long value, int width) {
+    for (int k = width - 1; k >= 0; --k)
+        out += char((value >> (8 * k)) & 0xff);
+}
+
+// Calls `run(first, count)` for each run of consecutive object numbers.
+template <typename Run>
+void forEachRun(const std::vector<XrefEntry>& entries, Run run) {
+    for (size_t k = 0; k < entries.size();) {
+        size_t end = k + 1;
+        while (end < entries.size() && entries[end].number == entries[end - 1].number + 1)
+            ++end;
+        run(k, end - k);
+        k = end;
+    }
+}
+
+} // namespace
+
+LastSection FindLastSection(long long inputSize, const InputReader& readInput) {
+    LastSection last;
+    // With bytes before the header, readers count offsets from the header or from the file's start;
+    // offsets that suit both can't be written.
+    if (readInput(0, 5) != "%PDF-") {
+        last.unsupported = "bytes before the PDF header";
+        return last;
+    }
+    const size_t tailLength = size_t(std::min<long long>(inputSize, 1054));
+    const std::string tail = readInput(inputSize - (long long)tailLength, tailLength);
+    if (tail.size() != tailLength || tail.empty()) {
+        last.unsupported = "the input changed while it was read";
+        return last;
+    }
+    last.needsNewline = tail.back() != '\n' && tail.back() != '\r';
+    size_t at = tail.rfind("startxref");
+    if (at == std::string::npos) {
+        last.unsupported = "no startxref at its end";
+        return last;
+    }
+    at += 9;
+    while (at < tail.size() && isSpace(tail[at]))
+        ++at;
+    long long offset = 0;
+    size_t digits = 0;
+    for (; at < tail.size() && isDigit(tail[at]) && digits < 15; ++at, ++digits)
+        offset = offset * 10 + (tail[at] - '0');
+    if (digits == 0 || offset >= inputSize) {
+        last.unsupported = "a broken startxref";
+        return last;
+    }
+    const std::string head = readInput(offset, 64);
+    size_t k = 0;
+    while (k < head.size() && isSpace(head[k]))
+        ++k;
+    if (head.compare(k, 4, "xref") == 0) {
+        last.offset = offset;
+        return last;
+    }
+    // "n g obj": a cross-reference stream.
+    int numbers = 0;
+    while (numbers < 2 && k < head.size() && isDigit(head[k])) {
+        while (k < head.size() && isDigit(head[k]))
+            ++k;
+        ++numbers;
+        while (k < head.size() && isSpace(head[k]))
+            ++k;
+    }
+    if (numbers == 2 && head.compare(k, 3, "obj") == 0) {
+        last.offset = offset;
+        last.isStream = true;
+        return last;
+    }
+    last.unsupported = "startxref does not point at a cross-reference section";
+    return last;
+}
+
+void AppendXrefTable(std::string& out, const std::vector<XrefEntry>& entries, long long start,
+                     const std::string& trailerEntries) {
+    out += "xref\n";
+    forEachRun(entries, [&](size_t first, size_t count) {
+        out += std::to_string(entries[first].number) + " " + std::to_string(count) + "\n";
+        for (size_t k = first; k < first + count; ++k) {
+            char line[32];
+            std::snprintf(line, sizeof line, "%010lld %05d n \n", entries[k].offset, entries[k].generation);
+            out += line;
+        }
+    });
+    out += "trailer\n<<" + trailerEntries + " >>\nstartxref\n" + std::to_string(start) + "\n%%EOF\n";
+}
+
+void AppendXrefStream(std::string& out, std::vector<XrefEntry>& entries, long long start, long long number,
+                      const std::string& trailerEntries) {
+    entries.push_back({int(number), 0, start});
+    int width = 1;
+    while (width < 8 && (start >> (8 * width)) != 0)
+        ++width;
+    std::string rows, index;
+    forEachRun(entries, [&](size_t first, size_t count) {
+        index += (index.empty() ? "" : " ") + std::to_string(entries[first].number) + " " + std::to_string(count);
+        for (size_t k = first; k < first + count; ++k) {
+            rows += char(1);
+            putNumber(rows, (unsigned long long)entries[k].offset, width);
+            putNumber(rows, (unsigned long long)entries[k].generation, 2);
+        }
+    });
+    uLongf packedSize = compressBound(uLong(rows.size()));
+    std::string packed(packedSize, '\0');
+    if (compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize,
+                  reinterpret_cast<const Bytef*>(rows.data()), uLong(rows.size()),
+                  Z_DEFAULT_COMPRESSION) != Z_OK)
+        throw std::runtime_error("cannot compress the cross-reference stream");
+    packed.resize(packedSize);
+
+    // Not encrypted: readers must find the objects before they can decrypt anything.
+    out += std::to_string(number) + " 0 obj\n<< /Type /XRef" + trailerEntries + " /W [1 " + std::to_string(width) +
+           " 2] /Index [" + index + "] /Filter /FlateDecode /Length " + std::to_string(packed.size()) +
+           " >>\nstream\n";
+    out += packed;
+    out += "\nendstream\nendobj\nstartxref\n" + std::to_string(start) + "\n%%EOF\n";
+}
+
+std::string HexString(const std::string& bytes) {
+    return "<" + QUtil::hex_encode(bytes) + ">";
+}
+
+std::string NewRevisionId() {
+    unsigned char id[16];
+    QUtil::initializeWithRandomBytes(id, sizeof id);
+    return std::string(reinterpret_cast<const char*>(id), sizeof id);
+}

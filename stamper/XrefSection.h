@@ -1,0 +1,41 @@
+#pragma once
+// The pieces of an incremental update that do not depend on how the input was read: finding the
+// input's last cross-reference section, and writing the update's own section after its objects.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// Reads `length` bytes of the input from `offset` (fewer at its end).
+using InputReader = std::function<std::string(long long offset, size_t length)>;
+
+struct LastSection {
+    long long offset = -1; // of the input's last cross-reference section
+    bool isStream = false; // a cross-reference stream rather than a table
+    bool needsNewline = false; // the input does not end with an end of line
+    std::string unsupported;   // why no update can follow the input; empty when one can
+};
+
+// Found as readers find it: through the last "startxref" near the end of the input.
+LastSection FindLastSection(long long inputSize, const InputReader& readInput);
+
+struct XrefEntry {
+    int number = 0;
+    int generation = 0;
+    long long offset = 0;
+};
+
+// A table and its trailer, at `start` in the file; `entries` in ascending object number.
+void AppendXrefTable(std::string& out, const std::vector<XrefEntry>& entries, long long start,
+                     const std::string& trailerEntries);
+
+// A cross-reference stream numbered `number` at `start`, listing `entries` and itself (added to
+// `entries`). `trailerEntries` must give /Size as number + 1.
+void AppendXrefStream(std::string& out, std::vector<XrefEntry>& entries, long long start, long long number,
+                      const std::string& trailerEntries);
+
+// "<hex>" for a string's bytes.
+std::string HexString(const std::string& bytes);
+
+// 16 random bytes naming a new revision (the second element of /ID).
+std::string NewRevisionId();
