@@ -505,6 +505,8 @@ long long CleanPdf::readXrefStream(long long offset, PdfValue& trailer) {
             define(first + k, entry);
         }
     }
+    if (row * rowLength != data.size())
+        notClean("a cross-reference stream longer than its /Index");
     const PdfValue* previous = trailer.find("/Prev");
     return previous ? integerOf(previous, "/Prev") : -1;
 }

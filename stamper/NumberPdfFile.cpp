@@ -26,14 +26,6 @@
 #include <vector>
 
 namespace {
-static void rss(const char* where) {
-    if (!std::getenv("NUMBREL_DEBUG_QUICK")) return;
-    FILE* f = std::fopen("/proc/self/status", "r"); char line[256];
-    while (std::fgets(line, sizeof line, f)) if (!std::strncmp(line, "VmRSS", 5) || !std::strncmp(line, "VmHWM", 5)) std::fprintf(stderr, "%s %s", where, line);
-    std::fclose(f);
-    struct timespec ts; clock_gettime(CLOCK_MONOTONIC, &ts); std::fprintf(stderr, "%s t=%.3f\n", where, ts.tv_sec + ts.tv_nsec / 1e9);
-}
-
 std::string describe(const QPDFExc& e) {
     std::string text = e.getMessageDetail();
     if (!e.getObject().empty())
@@ -172,7 +164,6 @@ bool appendUpdate(QPDF& pdf, const StampOptions& options, const struct stat& bef
         out.copyFrom(fd, now.st_size);
         update.write(out);
         out.commit();
-        rss("written");
         QPDF copy;
         copy.setSuppressWarnings(true);
         std::string_view bytes = out.mapped();
@@ -191,21 +182,16 @@ bool appendUpdate(QPDF& pdf, const StampOptions& options, const struct stat& bef
 // written, when the file is not one for it or anything goes wrong; the qpdf way then does it all.
 std::optional<NumberPdfResult> numberQuickly(const std::string& bytes, const StampOptions& options) {
     try {
-        rss("start");
         CleanFileUpdate update(bytes, options);
-        rss("made");
         OutputFile out(options.output);
         out.write(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
         out.write(reinterpret_cast<const unsigned char*>(update.text().data()), update.text().size());
         out.commit();
-        rss("written");
         QPDF copy;
         copy.setSuppressWarnings(true);
         std::string_view written = out.mapped();
         copy.processMemoryFile("numbered copy", written.data(), written.size(), "");
-        rss("opened");
         update.checkReadBack(copy);
-        rss("checked");
         out.replace(options.output);
         NumberPdfResult result;
         result.pages = update.pages();
@@ -213,8 +199,7 @@ std::optional<NumberPdfResult> numberQuickly(const std::string& bytes, const Sta
         result.appended = true;
         result.signatureKept = update.isSigned();
         return result;
-    } catch (std::exception& e) {
-        if (std::getenv("NUMBREL_DEBUG_QUICK")) std::fprintf(stderr, "quick: %s\n", e.what());
+    } catch (std::exception&) {
         return std::nullopt;
     }
 }
@@ -255,6 +240,8 @@ NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToE
         const bool signedInput = isSigned(pdf);
         PageStamper stamper(pdf, options);
         result.pages = stamper.stampAll();
+        // qpdf reads objects as they are asked for: a content stream it had to repair counts too.
+        result.neededRepair = result.neededRepair || pdf.anyWarnings();
         result.pagesWithNumberOffPage = stamper.pagesWithNumberOffPage();
         if (result.pages == 0)
             throw StampError("it has no pages to number");

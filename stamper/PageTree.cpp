@@ -78,8 +78,10 @@ public:
                 continue;
             }
             QPDFObjectHandle kid = frame.kids.getArrayItem(frame.next++);
-            const Inherited above = frame.inherited; // `frame` may move when a node is pushed
-            visit(kid, above);
+            // `frame` may move when a node is pushed.
+            const Inherited above = frame.inherited;
+            const QPDFObjectHandle node = frame.node;
+            visit(kid, node, above);
         }
     }
 
@@ -110,11 +112,16 @@ private:
         depth_ = std::max(depth_, stack_.size());
     }
 
-    void visit(QPDFObjectHandle kid, const Inherited& above) {
+    void visit(QPDFObjectHandle kid, QPDFObjectHandle node, const Inherited& above) {
         if (!kid.isDictionary()) {
             fault("the page tree holds something that is not a page");
             return;
         }
+        // Viewers that inherit along /Parent and those that inherit along the tree would show such a
+        // page differently; the flat tree gives it what the tree hands down, as poppler shows it.
+        QPDFObjectHandle parent = kid.getKey("/Parent");
+        if (!parent.isIndirect() || !node.isIndirect() || parent.getObjGen() != node.getObjGen())
+            fault("a page's /Parent is not the node that lists it");
         if (isNode(kid)) {
             // A branch that leads back to itself is left out; one listed twice (not a loop) shows its
             // pages twice in a viewer, and so it does here, within a bound that stops a tree built to
