@@ -49,14 +49,7 @@ void appendEntries(std::string& out, const PdfValue& dict, std::initializer_list
 bool deflated(const PdfValue& dict) {
     if (const PdfValue* parms = dict.find("/DecodeParms"); parms && !parms->is(Kind::Null))
         notClean("content with decoding parameters");
-    const PdfValue* filter = dict.find("/Filter");
-    if (!filter || filter->is(Kind::Null))
-        return false;
-    if (filter->is(Kind::Array) && filter->items.size() == 1)
-        filter = &filter->items[0];
-    if (!filter->isName("/FlateDecode"))
-        notClean("content with a filter other than Flate");
-    return true;
+    return IsFlate(dict);
 }
 
 std::optional<PageGeometry::Numbers> box(CleanPdf& pdf, const PdfValue* v) {

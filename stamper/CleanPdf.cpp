@@ -262,18 +262,6 @@ long long integerOf(const PdfValue* v, const char* what) {
     return v->integer;
 }
 
-// Flate alone, with no parameters, or nothing: what this reader decodes.
-bool isFlate(const PdfValue& dict) {
-    const PdfValue* filter = dict.find("/Filter");
-    if (!filter)
-        return false;
-    if (filter->is(PdfValue::Kind::Array) && filter->items.size() == 1)
-        filter = &filter->items[0];
-    if (!filter->isName("/FlateDecode"))
-        notClean("a stream filter other than Flate");
-    return true;
-}
-
 } // namespace
 
 double PdfValue::number() const {
@@ -290,6 +278,17 @@ const PdfValue* PdfValue::find(std::string_view key) const {
         if (items[k].text == key)
             return &items[k + 1];
     return nullptr;
+}
+
+bool IsFlate(const PdfValue& dict) {
+    const PdfValue* filter = dict.find("/Filter");
+    if (!filter || filter->is(PdfValue::Kind::Null))
+        return false;
+    if (filter->is(PdfValue::Kind::Array) && filter->items.size() == 1)
+        filter = &filter->items[0];
+    if (!filter->isName("/FlateDecode"))
+        notClean("a stream filter other than Flate");
+    return true;
 }
 
 std::string InflateWhole(std::string_view deflated, size_t limit) {
@@ -348,8 +347,10 @@ void CleanPdf::readSections(long long offset) {
         if (size_t(offset) >= bytes_.size())
             notClean("a cross-reference section beyond the end");
         PdfValue trailer;
-        Parser p(bytes_, size_t(offset));
-        const long long previous = p.keyword("xref") ? readTable(offset, trailer) : readXrefStream(offset, trailer);
+        // Exactly where the offset points: qpdf reads past white space before a section or an object,
+        // but only as a repair.
+        const long long previous =
+            bytes_.substr(size_t(offset), 4) == "xref" ? readTable(offset, trailer) : readXrefStream(offset, trailer);
         if (trailer.find("/Encrypt"))
             notClean("encrypted");
         if (trailer.find("/XRefStm"))
@@ -417,6 +418,8 @@ long long CleanPdf::readTable(long long offset, PdfValue& trailer) {
 
 long long CleanPdf::readXrefStream(long long offset, PdfValue& trailer) {
     Parser p(bytes_, size_t(offset));
+    if (!isDigit(bytes_[size_t(offset)]))
+        notClean("white space where a cross-reference stream should start");
     p.unsignedInteger();
     p.unsignedInteger();
     if (!p.keyword("obj"))
@@ -433,7 +436,7 @@ long long CleanPdf::readXrefStream(long long offset, PdfValue& trailer) {
     if (at >= bytes_.size() || bytes_[at] != '\n' || at + 1 + size_t(length) > bytes_.size())
         notClean("a cross-reference stream cut short");
     std::string_view raw = bytes_.substr(at + 1, size_t(length));
-    std::string data = isFlate(trailer) ? InflateWhole(raw, kMaxSectionBytes) : std::string(raw);
+    std::string data = IsFlate(trailer) ? InflateWhole(raw, kMaxSectionBytes) : std::string(raw);
 
     const PdfValue* w = trailer.find("/W");
     if (!w || !w->is(PdfValue::Kind::Array) || w->items.size() != 3)
@@ -552,7 +555,7 @@ std::unique_ptr<PdfObject> CleanPdf::readInFile(int number, const Entry& e) {
     if (e.where < 0 || size_t(e.where) >= bytes_.size())
         notClean("an object beyond the end");
     Parser p(bytes_, size_t(e.where));
-    if (p.unsignedInteger() != number || p.unsignedInteger() != e.generation || !p.keyword("obj"))
+    if (!isDigit(bytes_[size_t(e.where)]) || p.unsignedInteger() != number || p.unsignedInteger() != e.generation || !p.keyword("obj"))
         notClean("object " + std::to_string(number) + " is not where its entry says");
     auto object = std::make_unique<PdfObject>();
     object->number = number;
@@ -597,7 +600,7 @@ CleanPdf::ObjectStream& CleanPdf::objectStream(int number) {
     if (!holder.isStream || !type || !type->isName("/ObjStm") || dict.find("/DecodeParms") || dict.find("/Extends"))
         notClean("an object stream this reader does not read");
     auto os = std::make_unique<ObjectStream>();
-    os->data = isFlate(dict) ? InflateWhole(holder.data, kMaxSectionBytes) : std::string(holder.data);
+    os->data = IsFlate(dict) ? InflateWhole(holder.data, kMaxSectionBytes) : std::string(holder.data);
     const long long count = integerOf(dict.find("/N"), "/N"), first = integerOf(dict.find("/First"), "/First");
     if (size_t(first) > os->data.size() || count > kMaxObjects)
         notClean("a broken object stream");

@@ -95,5 +95,9 @@ private:
     std::vector<std::unique_ptr<ObjectStream>> streams_;
 };
 
+// Whether a stream's data is Flate-compressed (true) or stored as it is (false); NotClean for any
+// other filter, or a chain of them.
+bool IsFlate(const PdfValue& streamDictionary);
+
 // Inflates zlib data whole, up to `limit` bytes of output; NotClean for anything else.
 std::string InflateWhole(std::string_view deflated, size_t limit);
