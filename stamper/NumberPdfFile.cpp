@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <sys/stat.h>
@@ -105,13 +106,16 @@ RecoveredInput openInput(const std::string& path, std::unique_ptr<std::string> b
     throw StampError(path + " cannot be read as a PDF file (" + failure + ")");
 }
 
-// After repairs the result is read back: a file that qpdf patched together must open with every page
-// and without another repair of its cross-reference table before it replaces anything.
-void checkWritten(OutputFile& out, size_t pages) {
-    QPDF check;
-    check.setSuppressWarnings(true);
-    std::string_view bytes = out.mapped();
-    check.processMemoryFile("numbered copy", bytes.data(), bytes.size(), "");
+// The committed copy as qpdf reads it, handed to `check`, which throws unless it reads as it should.
+void readBack(OutputFile& out, const std::function<void(QPDF&)>& check) {
+    QPDF copy;
+    copy.setSuppressWarnings(true);
+    const std::string_view bytes = out.mapped();
+    copy.processMemoryFile("numbered copy", bytes.data(), bytes.size(), "");
+    check(copy);
+}
+
+void checkPages(QPDF& check, size_t pages) {
     std::vector<QPDFPageObjectHelper> found = QPDFPageDocumentHelper(check).getAllPages();
     bool sound = found.size() == pages;
     for (auto& page : found)
@@ -122,6 +126,12 @@ void checkWritten(OutputFile& out, size_t pages) {
                 w.getMessageDetail().find("reconstruct") == std::string::npos;
     if (!sound)
         throw StampError("the file is too damaged: its numbered copy does not read back cleanly");
+}
+
+// After repairs the result is read back: a file that qpdf patched together must open with every page
+// and without another repair of its cross-reference table before it replaces anything.
+void checkWritten(OutputFile& out, size_t pages) {
+    readBack(out, [&](QPDF& check) { checkPages(check, pages); });
 }
 
 // A signed field or a document-level signature flag. Appended after the signed revision, the numbers
@@ -164,11 +174,7 @@ bool appendUpdate(QPDF& pdf, const StampOptions& options, const struct stat& bef
         out.copyFrom(fd, now.st_size);
         update.write(out);
         out.commit();
-        QPDF copy;
-        copy.setSuppressWarnings(true);
-        std::string_view bytes = out.mapped();
-        copy.processMemoryFile("numbered copy", bytes.data(), bytes.size(), "");
-        update.checkReadBack(copy);
+        readBack(out, [&](QPDF& copy) { update.checkReadBack(copy); });
         out.replace(options.output);
     } catch (std::exception&) {
         // Whatever went wrong here, the whole rewrite still may not; it reports its own failure.
@@ -187,11 +193,7 @@ std::optional<NumberPdfResult> numberQuickly(const std::string& bytes, const Sta
         out.write(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
         out.write(reinterpret_cast<const unsigned char*>(update.text().data()), update.text().size());
         out.commit();
-        QPDF copy;
-        copy.setSuppressWarnings(true);
-        std::string_view written = out.mapped();
-        copy.processMemoryFile("numbered copy", written.data(), written.size(), "");
-        update.checkReadBack(copy);
+        readBack(out, [&](QPDF& copy) { update.checkReadBack(copy); });
         out.replace(options.output);
         NumberPdfResult result;
         result.pages = update.pages();

@@ -15,6 +15,10 @@ struct ProcessResult {
 
 ProcessResult RunProgram(const QString& program, const QStringList& args, int timeoutMs = 60000);
 
+// A whole file's bytes (empty when it can't be read), and a file written whole.
+QByteArray ReadAll(const QString& path);
+bool WriteAll(const QString& path, const QByteArray& bytes);
+
 struct PdfWord {
     QString text;
     double xMin = 0, yMin = 0, xMax = 0, yMax = 0;

@@ -23,16 +23,6 @@ QString Tool() {
     return QStringLiteral(NUMBREL_PROGRAM_DIR "/mbtPdfAsm.exe");
 }
 
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool WriteAll(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
 QByteArray Stream(const QByteArray& data, int lengthOff = 0, const QByteArray& entries = {}) {
     return "<< /Length " + QByteArray::number(data.size() + lengthOff) + entries + " >>\nstream\n" + data +
            "\nendstream";

@@ -22,16 +22,6 @@ QString SamplePdf() {
                           "/py-pdf-sample-files/004-pdflatex-4-pages__pdflatex-4-pages.pdf");
 }
 
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool WriteAll(const QString& path, const QByteArray& data) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
-}
-
 const QStringList kDefaults = {"-mIN", "-n", "-N01", "-Ns10", "-Nc0,0,0", "-Nx10", "-Ny10", "-dOUT"};
 
 // The default line with one token replaced (or added when no token has its switch).

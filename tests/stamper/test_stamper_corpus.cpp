@@ -57,11 +57,6 @@ const QSet<QString>& ExpectedRewrites() {
     return rewrites;
 }
 
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // What the last startxref of a file points at: "xref" for a table, "obj" for a stream, "" if neither.
 QString LastSectionKind(const QByteArray& pdf) {
     const qsizetype at = pdf.lastIndexOf("startxref");
