@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config qt6-base-dev libqpdf-dev qpdf poppler-utils mupdf-tools
-          libtcmalloc-minimal4 xvfb xauth fonts-liberation2 desktop-file-utils)
+          xvfb xauth fonts-liberation2 desktop-file-utils)
 
 missing=()
 for p in "${packages[@]}"; do

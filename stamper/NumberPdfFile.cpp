@@ -36,8 +36,10 @@ std::string describe(const QPDFExc& e) {
 
 constexpr off_t kReadWholeUpTo = 256 << 20;
 
-std::string readWhole(const std::string& path) {
+std::string readWhole(const std::string& path, off_t expectedSize = 0) {
     std::string bytes;
+    // Grown by doubling, the buffer would briefly need twice the file's size.
+    bytes.reserve(size_t(expectedSize));
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f)
         throw StampError(path + ": " + std::strerror(errno));
@@ -218,7 +220,7 @@ NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToE
     const struct stat inputBefore = statInput(options.input);
     auto bytes = std::make_unique<std::string>();
     if (S_ISREG(inputBefore.st_mode) && inputBefore.st_size <= kReadWholeUpTo) {
-        *bytes = readWhole(options.input);
+        *bytes = readWhole(options.input, inputBefore.st_size);
         if (way == NumberingWay::Quickest)
             if (std::optional<NumberPdfResult> quick = numberQuickly(*bytes, options))
                 return *quick;
