@@ -436,6 +436,9 @@ long long CleanPdf::readXrefStream(long long offset, PdfValue& trailer) {
     if (at >= bytes_.size() || bytes_[at] != '\n' || at + 1 + size_t(length) > bytes_.size())
         notClean("a cross-reference stream cut short");
     std::string_view raw = bytes_.substr(at + 1, size_t(length));
+    p.moveTo(at + 1 + size_t(length));
+    if (!p.keyword("endstream"))
+        notClean("a cross-reference stream whose /Length is off");
     std::string data = IsFlate(trailer) ? InflateWhole(raw, kMaxSectionBytes) : std::string(raw);
 
     const PdfValue* w = trailer.find("/W");
