@@ -10,10 +10,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <map>
 #include <optional>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -21,8 +25,6 @@ using Kind = PdfValue::Kind;
 
 // Deeper page trees than this are for qpdf's walk, which mends them.
 constexpr size_t kMaxTreeDepth = 256;
-// Content up to this size is scanned on one thread; starting a second costs more than it saves.
-constexpr size_t kScanAloneUpTo = 256 * 1024;
 
 [[noreturn]] void notClean(const std::string& why) {
     throw NotClean(why);
@@ -92,6 +94,37 @@ struct CleanFileUpdate::Inherited {
     const PdfValue* rotate = nullptr;
 };
 
+// Pages' content scanned while the tree is still walked: a second thread takes pages as they are
+// found, once there is enough content to be worth a thread, and the walking thread joins in when
+// the walk is done.
+class CleanFileUpdate::ScanQueue {
+public:
+    ScanQueue() = default;
+    ~ScanQueue();
+    ScanQueue(const ScanQueue&) = delete;
+    ScanQueue& operator=(const ScanQueue&) = delete;
+
+    void add(std::unique_ptr<Page> page);
+    // Scans what is left and returns every page in order; NotClean when any page can't be taken.
+    std::vector<std::unique_ptr<Page>> finish();
+
+private:
+    // Content up to this size is scanned on one thread; starting a second costs more than it saves.
+    static constexpr size_t kScanAloneUpTo = 256 * 1024;
+
+    void work();
+    void stop();
+
+    std::mutex mutex_;
+    std::condition_variable more_;
+    std::vector<std::unique_ptr<Page>> pages_; // under mutex_ until finish
+    size_t next_ = 0;                          // the next page to scan, under mutex_
+    size_t bytes_ = 0;                         // of content added, under mutex_
+    bool walked_ = false;                      // under mutex_
+    std::atomic<bool> failed_{false};
+    std::thread helper_;
+};
+
 CleanFileUpdate::CleanFileUpdate(std::string_view input, const StampOptions& options)
     : inputSize_((long long)input.size()) {
     CleanPdf pdf(input);
@@ -126,18 +159,19 @@ CleanFileUpdate::CleanFileUpdate(std::string_view input, const StampOptions& opt
         text_ += '\n';
     // The page dictionaries are written as the tree is walked; the number streams once the content
     // scans say what each page leaves open.
-    std::vector<Page> pages = walkPages(pdf, catalog);
+    ScanQueue scans;
+    walkPages(pdf, catalog, scans);
+    const std::vector<std::unique_ptr<Page>> pages = scans.finish();
     if (pages.empty())
         notClean("no pages");
-    scanContents(pages);
     pages_ = pages.size();
 
     NumberDrawing drawing(options, tagged);
     writeObject(font_, 0, NumberDrawing::kFontDictionary);
     writeStream(font_ + 1, "q\n");
     for (size_t k = 0; k < pages.size(); ++k)
-        writeStream(numberStream(k), NumberDrawing::closing(pages[k].scan) +
-                                         drawing.draw(pages[k].geometry, pages[k].fontName,
+        writeStream(numberStream(k), NumberDrawing::closing(pages[k]->scan) +
+                                         drawing.draw(pages[k]->geometry, pages[k]->fontName,
                                                       options.firstNumber + (long long)k));
     offPage_ = drawing.pagesWithNumberOffPage();
 
@@ -157,7 +191,7 @@ CleanFileUpdate::CleanFileUpdate(std::string_view input, const StampOptions& opt
         AppendXrefTable(text_, entries, start, trailerEntries(trailer, highest + 1));
 }
 
-std::vector<CleanFileUpdate::Page> CleanFileUpdate::walkPages(CleanPdf& pdf, const PdfValue& catalog) {
+void CleanFileUpdate::walkPages(CleanPdf& pdf, const PdfValue& catalog, ScanQueue& scans) {
     const PdfValue* top = catalog.find("/Pages");
     if (!top || !top->is(Kind::Reference))
         notClean("no page tree");
@@ -169,7 +203,7 @@ std::vector<CleanFileUpdate::Page> CleanFileUpdate::walkPages(CleanPdf& pdf, con
     };
     std::vector<char> seen(size_t(pdf.highestNumber()) + 1, 0);
     std::vector<Node> stack{{top, 0, Inherited{}, 0}};
-    std::vector<Page> pages;
+    size_t found = 0;
     while (!stack.empty()) {
         const Node node = stack.back();
         stack.pop_back();
@@ -191,7 +225,7 @@ std::vector<CleanFileUpdate::Page> CleanFileUpdate::walkPages(CleanPdf& pdf, con
         if (!kids) {
             if (!type || !type->isName("/Page"))
                 notClean("a page tree leaf that is no page");
-            pages.push_back(page(pdf, *object, inherit(dict, node.inherited), pages.size()));
+            scans.add(page(pdf, *object, inherit(dict, node.inherited), found++));
             continue;
         }
         if (!type || !type->isName("/Pages") || node.depth >= kMaxTreeDepth)
@@ -208,7 +242,6 @@ std::vector<CleanFileUpdate::Page> CleanFileUpdate::walkPages(CleanPdf& pdf, con
             stack.push_back({&list.items[k], kept.number, here, node.depth + 1});
         }
     }
-    return pages;
 }
 
 CleanFileUpdate::Inherited CleanFileUpdate::inherit(const PdfValue& dict, Inherited from) {
@@ -219,10 +252,10 @@ CleanFileUpdate::Inherited CleanFileUpdate::inherit(const PdfValue& dict, Inheri
     return from;
 }
 
-CleanFileUpdate::Page CleanFileUpdate::page(CleanPdf& pdf, const PdfObject& object, const Inherited& values,
+std::unique_ptr<CleanFileUpdate::Page> CleanFileUpdate::page(CleanPdf& pdf, const PdfObject& object, const Inherited& values,
                                             size_t index) {
     const PdfValue& dict = object.value;
-    Page page;
+    auto page = std::make_unique<Page>();
     std::string contentList;
     if (const PdfValue* contents = dict.find("/Contents")) {
         std::unique_ptr<PdfObject> target;
@@ -231,7 +264,7 @@ CleanFileUpdate::Page CleanFileUpdate::page(CleanPdf& pdf, const PdfObject& obje
             target = pdf.read(int(contents->integer), contents->generation);
             list = target->isStream ? nullptr : &target->value;
             if (target->isStream) {
-                page.contents.emplace_back(target->data, deflated(target->value));
+                page->contents.emplace_back(target->data, deflated(target->value));
                 contentList = reference(target->number, target->generation) + " ";
             }
         }
@@ -244,7 +277,7 @@ CleanFileUpdate::Page CleanFileUpdate::page(CleanPdf& pdf, const PdfObject& obje
                 std::unique_ptr<PdfObject> s = pdf.read(int(item.integer), item.generation);
                 if (!s->isStream)
                     notClean("content that is no stream");
-                page.contents.emplace_back(s->data, deflated(s->value));
+                page->contents.emplace_back(s->data, deflated(s->value));
                 contentList += reference(s->number, s->generation) + " ";
             }
         }
@@ -256,7 +289,7 @@ CleanFileUpdate::Page CleanFileUpdate::page(CleanPdf& pdf, const PdfObject& obje
     if (fonts)
         if (const PdfValue* type = fonts->find("/Type"); type && (type->isName("/Page") || type->isName("/Pages")))
             notClean("a page whose fonts are a page");
-    page.fontName = NumberDrawing::freeFontName([&](const std::string& n) { return fonts && fonts->find(n); });
+    page->fontName = NumberDrawing::freeFontName([&](const std::string& n) { return fonts && fonts->find(n); });
     std::string text = "<<";
     appendEntries(text, dict, {"/Contents", "/Resources"});
     text += " /Resources <<";
@@ -265,7 +298,7 @@ CleanFileUpdate::Page CleanFileUpdate::page(CleanPdf& pdf, const PdfObject& obje
     text += " /Font <<";
     if (fonts)
         appendEntries(text, *fonts, {});
-    text += " " + page.fontName + " " + reference(font_, 0) + " >> >> /Contents [" + reference(font_ + 1, 0) + " " +
+    text += " " + page->fontName + " " + reference(font_, 0) + " >> >> /Contents [" + reference(font_ + 1, 0) + " " +
             contentList + reference(numberStream(index), 0) + "] >>";
     writeObject(object.number, object.generation, text);
 
@@ -273,48 +306,78 @@ CleanFileUpdate::Page CleanFileUpdate::page(CleanPdf& pdf, const PdfObject& obje
     const PdfValue* unit = dict.find("/UserUnit");
     if (unit)
         unit = &pdf.resolve(*unit);
-    page.geometry = PageGeometry::fromValues(
+    page->geometry = PageGeometry::fromValues(
         box(pdf, values.mediaBox), box(pdf, values.cropBox),
         rotate && rotate->is(Kind::Integer) ? std::optional<long long>(rotate->integer) : std::nullopt,
         unit && unit->isNumber() ? std::optional<double>(unit->number()) : std::nullopt);
     return page;
 }
 
-void CleanFileUpdate::scanContents(std::vector<Page>& pages) const {
-    size_t total = 0;
-    for (const Page& p : pages)
-        for (auto& c : p.contents)
-            total += c.first.size();
-    std::atomic<size_t> next{0};
-    std::atomic<bool> failed{false};
-    auto work = [&] {
-        try {
-            ContentReader reader;
-            for (size_t k; (k = next.fetch_add(1)) < pages.size() && !failed;) {
-                ScanningSink sink;
-                for (auto& [bytes, isDeflated] : pages[k].contents) {
-                    if (!reader.decode(bytes, isDeflated, sink))
-                        failed = true;
-                    sink.take("\n", 1);
-                }
-                pages[k].scan = sink.finish();
-                // A Q that closes nothing must be blanked out of a copy of the content; qpdf's way does that.
-                if (!pages[k].scan.strayRestores.empty())
-                    failed = true;
-            }
-        } catch (std::exception&) {
-            failed = true;
-        }
-    };
-    if (total <= kScanAloneUpTo || std::thread::hardware_concurrency() < 2) {
-        work();
-    } else {
-        std::thread helper(work);
-        work();
-        helper.join();
+CleanFileUpdate::ScanQueue::~ScanQueue() {
+    stop();
+}
+
+void CleanFileUpdate::ScanQueue::add(std::unique_ptr<Page> page) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto& c : page->contents)
+        bytes_ += c.first.size();
+    pages_.push_back(std::move(page));
+    if (!helper_.joinable() && bytes_ > kScanAloneUpTo && std::thread::hardware_concurrency() >= 2)
+        helper_ = std::thread([this] { work(); });
+    more_.notify_one();
+}
+
+std::vector<std::unique_ptr<CleanFileUpdate::Page>> CleanFileUpdate::ScanQueue::finish() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        walked_ = true;
     }
-    if (failed)
+    more_.notify_all();
+    work();
+    if (helper_.joinable())
+        helper_.join();
+    if (failed_)
         notClean("content this reader does not scan");
+    return std::move(pages_);
+}
+
+void CleanFileUpdate::ScanQueue::stop() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        walked_ = true;
+        failed_ = true;
+    }
+    more_.notify_all();
+    if (helper_.joinable())
+        helper_.join();
+}
+
+void CleanFileUpdate::ScanQueue::work() {
+    try {
+        ContentReader reader;
+        for (;;) {
+            Page* page = nullptr;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                more_.wait(lock, [this] { return next_ < pages_.size() || walked_ || failed_; });
+                if (failed_ || next_ >= pages_.size())
+                    return;
+                page = pages_[next_++].get();
+            }
+            ScanningSink sink;
+            bool decoded = true;
+            for (auto& [bytes, isDeflated] : page->contents) {
+                decoded = decoded && reader.decode(bytes, isDeflated, sink);
+                sink.take("\n", 1);
+            }
+            page->scan = sink.finish();
+            // A Q that closes nothing must be blanked out of a copy of the content; the qpdf way does that.
+            if (!decoded || !page->scan.strayRestores.empty())
+                failed_ = true;
+        }
+    } catch (std::exception&) {
+        failed_ = true;
+    }
 }
 
 void CleanFileUpdate::writeObject(int number, int generation, std::string_view dictionary) {

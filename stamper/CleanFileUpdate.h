@@ -16,6 +16,7 @@
 
 #include <qpdf/QPDF.hh>
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,10 +35,12 @@ public:
 
     // Throws std::runtime_error unless `copy`, the input and the update as qpdf reads them, needed no
     // repair, finds every written object where it was written, and parses what it was written as.
-    // Up to kFullCheck objects all are compared; beyond, a spread of them: all are made by the same
-    // few lines, and comparing every one would cost as much as reading the whole input with qpdf.
+    // Every object's offset is checked. Up to kFullCheck objects all are compared too; beyond, the
+    // first and last of each kind and a spread between: the page dictionaries are the input's own
+    // entries written again with two replaced, the new objects come from the same few lines, and
+    // comparing every one through qpdf would take a third of the run.
     void checkReadBack(QPDF& copy) const;
-    static constexpr size_t kFullCheck = 512;
+    static constexpr size_t kFullCheck = 128;
 
 private:
     struct Written {
@@ -49,11 +52,12 @@ private:
     struct Page;
     struct Inherited;
 
-    // Every page in order, its dictionary written.
-    std::vector<Page> walkPages(CleanPdf& pdf, const PdfValue& catalog);
+    class ScanQueue;
+
+    // Every page in order to `scans`, its dictionary written.
+    void walkPages(CleanPdf& pdf, const PdfValue& catalog, ScanQueue& scans);
     static Inherited inherit(const PdfValue& dict, Inherited from);
-    Page page(CleanPdf& pdf, const PdfObject& object, const Inherited& values, size_t index);
-    void scanContents(std::vector<Page>& pages) const;
+    std::unique_ptr<Page> page(CleanPdf& pdf, const PdfObject& object, const Inherited& values, size_t index);
     int numberStream(size_t page) const { return font_ + 2 + int(page); }
     void writeObject(int number, int generation, std::string_view dictionary);
     void writeStream(int number, std::string_view data);
