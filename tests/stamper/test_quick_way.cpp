@@ -68,6 +68,27 @@ Objects Base() {
 
 const QByteArray kTrailer = "/Size 9 /Root 1 0 R";
 
+// Enough pages with enough content that a second thread scans it while the tree is walked; the last
+// page's content ends with `lastEnding`.
+QByteArray Large(const QByteArray& lastEnding) {
+    constexpr int kPages = 200;
+    Objects objects{{1, "<< /Type /Catalog /Pages 2 0 R >>"},
+                    {3, "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman >>"}};
+    QByteArray kids;
+    for (int k = 0; k < kPages; ++k) {
+        const int page = 10 + 2 * k;
+        kids += QByteArray::number(page) + " 0 R ";
+        QByteArray content = "BT /F1 12 Tf 1 0 0 1 60 300 Tm (Page" + QByteArray::number(k + 1) + ") Tj ET\n";
+        for (int line = 0; line < 80; ++line)
+            content += "0 0 1 rg " + QByteArray::number(100 + line) + " 100 20 20 re f\n";
+        objects[page] = "<< /Type /Page /Parent 2 0 R /Contents " + QByteArray::number(page + 1) + " 0 R >>";
+        objects[page + 1] = Stream(k + 1 == kPages ? content + lastEnding : content);
+    }
+    objects[2] = "<< /Type /Pages /Kids [" + kids + "] /Count " + QByteArray::number(kPages) +
+                 " /MediaBox [0 0 300 400] /Resources << /Font << /F1 3 0 R >> >> >>";
+    return Revision({}, objects, "/Size " + QByteArray::number(10 + 2 * kPages) + " /Root 1 0 R");
+}
+
 Objects With(Objects objects, int number, const QByteArray& body) {
     objects[number] = body;
     return objects;
@@ -113,6 +134,10 @@ QByteArray Make(const QString& row, const QString& folder) {
         return Revision({}, With(Base(), 7, Stream("3020302031207267>", 0, " /Filter /ASCIIHexDecode")), kTrailer);
     if (row == "trailer /Size below the objects")
         return Revision({}, Base(), "/Size 5 /Root 1 0 R");
+    if (row == "200 pages, content scanned on two threads")
+        return Large("");
+    if (row == "200 pages, a restore that closes nothing on the last")
+        return Large("Q\n");
     if (row == "encrypted (AES-256, empty user password)")
         return throughQpdf({"--encrypt", "", "owner", "256", "--"});
     return {};
@@ -164,6 +189,8 @@ void QuickWayTest::craftedFile_data() {
     QTest::newRow("hex") << "content through ASCIIHex" << false;
     QTest::newRow("size") << "trailer /Size below the objects" << false;
     QTest::newRow("encrypted") << "encrypted (AES-256, empty user password)" << false;
+    QTest::newRow("large") << "200 pages, content scanned on two threads" << true;
+    QTest::newRow("large, stray Q at the end") << "200 pages, a restore that closes nothing on the last" << false;
 }
 
 void QuickWayTest::craftedFile() {
@@ -185,12 +212,13 @@ void QuickWayTest::craftedFile() {
     const ProcessResult check = PdfProbe::check(out);
     QVERIFY2(check.exitCode == 0, check.out.constData());
     const QList<DisplayedPage> shown = PdfProbe::displayedPages(out, pages);
-    for (int p = 1; p <= pages; ++p) {
+    // Each page keeps its words (the font it had stays beside the new one); the first two and the
+    // last are enough to see every kind of page a file has here.
+    for (int p : {1, 2, pages}) {
+        if (p > pages)
+            continue;
         const QString problem = CheckPageNumber(in, out, p, shown[p - 1], {QString::number(p), 15, 12, 11, 1});
         QVERIFY2(problem.isEmpty(), qPrintable(QStringLiteral("page %1: %2").arg(p).arg(problem)));
-    }
-    // Each page keeps its words (the font it had stays beside the new one).
-    for (int p = 1; p <= pages; ++p) {
         QStringList before = PlacedWords(in, p), after = PlacedWords(out, p);
         for (const QString& w : before)
             QVERIFY2(after.contains(w), qPrintable(QStringLiteral("page %1 lost %2").arg(p).arg(w)));
