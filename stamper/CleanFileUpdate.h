@@ -17,6 +17,7 @@
 #include <qpdf/QPDF.hh>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,7 +60,8 @@ private:
     static Inherited inherit(const PdfValue& dict, Inherited from);
     std::unique_ptr<Page> page(CleanPdf& pdf, const PdfObject& object, const Inherited& values, size_t index);
     int numberStream(size_t page) const { return font_ + 2 + int(page); }
-    void writeObject(int number, int generation, std::string_view dictionary);
+    void writeObject(int number, int generation, std::string_view dictionary,
+                     std::optional<std::string_view> data = std::nullopt);
     void writeStream(int number, std::string_view data);
     std::string trailerEntries(const PdfValue& trailer, long long size) const;
 

@@ -267,8 +267,10 @@ long long integerOf(const PdfValue* v, const char* what) {
 double PdfValue::number() const {
     if (kind == Kind::Integer)
         return double(integer);
-    std::string s(text);
-    return std::strtod(s.c_str(), nullptr);
+    const char* from = text.data() + (text.substr(0, 1) == "+");
+    double value = 0;
+    std::from_chars(from, text.data() + text.size(), value);
+    return value;
 }
 
 const PdfValue* PdfValue::find(std::string_view key) const {
@@ -643,13 +645,4 @@ const PdfValue& CleanPdf::resolve(const PdfValue& v) {
     if (target.value.is(PdfValue::Kind::Reference))
         notClean("a reference to a reference");
     return target.value;
-}
-
-const PdfObject& CleanPdf::stream(const PdfValue& v) {
-    if (!v.is(PdfValue::Kind::Reference))
-        notClean("a stream that is not an object of its own");
-    const PdfObject& target = object(int(v.integer), v.generation);
-    if (!target.isStream)
-        notClean("no stream where one belongs");
-    return target;
 }

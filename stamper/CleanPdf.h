@@ -66,8 +66,6 @@ public:
     const PdfObject& keep(std::unique_ptr<PdfObject> object);
     // `v` itself, or the object it references (not a stream).
     const PdfValue& resolve(const PdfValue& v);
-    // The object `v` references, which must be a stream.
-    const PdfObject& stream(const PdfValue& v);
 
 private:
     struct Entry {

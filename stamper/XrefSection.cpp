@@ -1,10 +1,12 @@
 #include "XrefSection.h"
 
+#include <qpdf/QPDFXRefEntry.hh>
 #include <qpdf/QUtil.hh>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <map>
 #include <stdexcept>
 #include <zlib.h>
 
@@ -148,4 +150,21 @@ std::string NewRevisionId() {
     unsigned char id[16];
     QUtil::initializeWithRandomBytes(id, sizeof id);
     return std::string(reinterpret_cast<const char*>(id), sizeof id);
+}
+
+void CheckWrittenWhere(QPDF& copy, QPDFObjGen root, const std::vector<XrefEntry>& written) {
+    if (copy.getTrailer().getKey("/Root").getObjGen() != root)
+        throw std::runtime_error("the copy's catalog is not the input's");
+    const std::map<QPDFObjGen, QPDFXRefEntry> table = copy.getXRefTable();
+    for (const XrefEntry& e : written) {
+        const QPDFObjGen og(e.number, e.generation);
+        auto found = table.find(og);
+        if (found == table.end() || found->second.getType() != 1 || found->second.getOffset() != e.offset)
+            throw std::runtime_error("object " + og.unparse(' ') + " is not where it was written");
+    }
+}
+
+void CheckReadWithoutRepair(QPDF& copy) {
+    if (copy.anyWarnings())
+        throw std::runtime_error(std::string("the copy needed repairs to be read: ") + copy.getWarnings().at(0).what());
 }

@@ -2,6 +2,8 @@
 // The pieces of an incremental update that do not depend on how the input was read: finding the
 // input's last cross-reference section, and writing the update's own section after its objects.
 
+#include <qpdf/QPDF.hh>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -39,3 +41,9 @@ std::string HexString(const std::string& bytes);
 
 // 16 random bytes naming a new revision (the second element of /ID).
 std::string NewRevisionId();
+
+// The read-back of a copy with an update, as qpdf reads it: throws std::runtime_error unless the
+// copy's catalog is still `root` and every object in `written` lies where it was written.
+void CheckWrittenWhere(QPDF& copy, QPDFObjGen root, const std::vector<XrefEntry>& written);
+// Throws std::runtime_error when qpdf had to repair anything to read what it read of `copy`.
+void CheckReadWithoutRepair(QPDF& copy);
