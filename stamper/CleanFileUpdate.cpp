@@ -52,27 +52,27 @@ bool deflated(const PdfValue& dict) {
     return IsFlate(dict);
 }
 
+// A box's four numbers, or nothing where the page has no usable box; a reference to null or to a
+// missing object reads as no value at all.
 std::optional<PageGeometry::Numbers> box(CleanPdf& pdf, const PdfValue* v) {
-    if (!v)
-        return std::nullopt;
-    const PdfValue& array = pdf.resolve(*v);
-    if (!array.is(Kind::Array) || array.items.size() != 4)
+    const PdfValue* array = pdf.lookup(v);
+    if (!array || !array->is(Kind::Array) || array->items.size() != 4)
         return std::nullopt;
     PageGeometry::Numbers numbers;
     for (size_t k = 0; k < 4; ++k) {
-        const PdfValue& item = pdf.resolve(array.items[k]);
-        if (!item.isNumber())
+        const PdfValue* item = pdf.lookup(&array->items[k]);
+        if (!item || !item->isNumber())
             return std::nullopt;
-        numbers[k] = item.number();
+        numbers[k] = item->number();
     }
     return numbers;
 }
 
-const PdfValue* dictionaryAt(CleanPdf& pdf, const PdfValue* v) {
-    if (!v)
-        return nullptr;
-    const PdfValue& d = pdf.resolve(*v);
-    return d.is(Kind::Dictionary) ? &d : nullptr;
+// A dictionary's value, or null when it is absent or no dictionary. `streamDictionary`: a stream
+// stands for its dictionary, as MuPDF reads a stream given as /Resources.
+const PdfValue* dictionaryAt(CleanPdf& pdf, const PdfValue* v, bool streamDictionary = false) {
+    const PdfValue* d = pdf.lookup(v, streamDictionary);
+    return d && d->is(Kind::Dictionary) ? d : nullptr;
 }
 
 } // namespace
@@ -90,6 +90,7 @@ struct CleanFileUpdate::Inherited {
     const PdfValue* mediaBox = nullptr;
     const PdfValue* cropBox = nullptr;
     const PdfValue* rotate = nullptr;
+    bool resourcesAreStream = false; // a stream's dictionary stands for the resources
 };
 
 // Pages' content scanned while the tree is still walked: a second thread takes pages as they are
@@ -126,6 +127,8 @@ private:
 CleanFileUpdate::CleanFileUpdate(std::string_view input, const StampOptions& options)
     : inputSize_((long long)input.size()) {
     CleanPdf pdf(input);
+    if (pdf.encrypted())
+        notClean("encrypted");
     last_ = pdf.lastSection();
     const PdfValue& trailer = pdf.trailer();
     const PdfValue* root = trailer.find("/Root");
@@ -141,18 +144,16 @@ CleanFileUpdate::CleanFileUpdate(std::string_view input, const StampOptions& opt
 
     bool tagged = false;
     if (const PdfValue* markInfo = dictionaryAt(pdf, catalog.find("/MarkInfo")))
-        if (const PdfValue* marked = markInfo->find("/Marked"))
-            tagged = pdf.resolve(*marked).text == "true";
+        if (const PdfValue* marked = pdf.lookup(markInfo->find("/Marked")))
+            tagged = marked->text == "true";
     if (const PdfValue* form = dictionaryAt(pdf, catalog.find("/AcroForm")))
-        if (const PdfValue* flags = form->find("/SigFlags")) {
-            const PdfValue& f = pdf.resolve(*flags);
-            signed_ = f.is(Kind::Integer) && (f.integer & 1) != 0;
-        }
+        if (const PdfValue* f = pdf.lookup(form->find("/SigFlags")))
+            signed_ = f->is(Kind::Integer) && (f->integer & 1) != 0;
 
-    // New objects are numbered after every number the input uses: the font, the shared "q", then one
-    // stream per page.
-    const PdfValue* size = trailer.find("/Size");
-    font_ = int(std::max<long long>(size ? size->integer : 0, pdf.highestNumber() + 1));
+    // New objects are numbered right after the highest number the input's sections define: the
+    // font, the shared "q", then one stream per page. Not after its /Size, which may be far above
+    // (readers take that, but refuse object numbers above kMaxObjectNumber).
+    font_ = pdf.highestNumber() + 1;
     if (last_.needsNewline)
         text_ += '\n';
     // The page dictionaries are written as the tree is walked; the number streams once the content
@@ -163,6 +164,12 @@ CleanFileUpdate::CleanFileUpdate(std::string_view input, const StampOptions& opt
     if (pages.empty())
         notClean("no pages");
     pages_ = pages.size();
+    // A reference to a missing object among those read would come to mean a new object; and new
+    // numbers beyond what readers take need the whole file renumbered. Both are for the qpdf way.
+    if (pdf.highestReference() >= font_)
+        notClean("a reference to a missing object where new objects would be numbered");
+    if (numberStream(pages_ - 1) + 1 > kMaxObjectNumber)
+        notClean("object numbers that reach the highest a reader takes");
 
     NumberDrawing drawing(options, tagged);
     writeObject(font_, 0, NumberDrawing::kFontDictionary);
@@ -181,8 +188,7 @@ CleanFileUpdate::CleanFileUpdate(std::string_view input, const StampOptions& opt
     std::sort(entries.begin(), entries.end(),
               [](const XrefEntry& a, const XrefEntry& b) { return a.number < b.number; });
     const long long start = inputSize_ + (long long)text_.size();
-    const long long highest =
-        std::max<long long>({size ? size->integer - 1 : 0, pdf.highestNumber(), (long long)entries.back().number});
+    const long long highest = std::max<long long>(pdf.highestNumber(), (long long)entries.back().number);
     if (last_.isStream)
         AppendXrefStream(text_, entries, start, highest + 1, trailerEntries(trailer, highest + 2));
     else
@@ -202,6 +208,13 @@ void CleanFileUpdate::walkPages(CleanPdf& pdf, const PdfValue& catalog, ScanQueu
     std::vector<char> seen(size_t(pdf.highestNumber()) + 1, 0);
     std::vector<Node> stack{{top, 0, Inherited{}, 0}};
     size_t found = 0;
+    // Every node in the order met (a node's pages follow it up to the next node no deeper): viewers
+    // count and find pages by the nodes' /Count, which must match what lies below.
+    struct Counted {
+        size_t depth, firstFound;
+        long long declared;
+    };
+    std::vector<Counted> nodes;
     while (!stack.empty()) {
         const Node node = stack.back();
         stack.pop_back();
@@ -223,14 +236,16 @@ void CleanFileUpdate::walkPages(CleanPdf& pdf, const PdfValue& catalog, ScanQueu
         if (!kids) {
             if (!type || !type->isName("/Page"))
                 notClean("a page tree leaf that is no page");
-            scans.add(page(pdf, *object, inherit(dict, node.inherited), found++));
+            scans.add(page(pdf, *object, inherit(pdf, dict, node.inherited), found++));
             continue;
         }
         if (!type || !type->isName("/Pages") || node.depth >= kMaxTreeDepth)
             notClean("a page tree node out of the ordinary");
         // Kept: its pages point at what they inherit from it.
         const PdfObject& kept = pdf.keep(std::move(object));
-        const Inherited here = inherit(kept.value, node.inherited);
+        const PdfValue* count = pdf.lookup(kept.value.find("/Count"));
+        nodes.push_back({node.depth, found, count && count->is(Kind::Integer) ? count->integer : -1});
+        const Inherited here = inherit(pdf, kept.value, node.inherited);
         const PdfValue& list = pdf.resolve(*kept.value.find("/Kids"));
         if (!list.is(Kind::Array))
             notClean("/Kids that is no array");
@@ -240,13 +255,35 @@ void CleanFileUpdate::walkPages(CleanPdf& pdf, const PdfValue& catalog, ScanQueu
             stack.push_back({&list.items[k], kept.number, here, node.depth + 1});
         }
     }
+    std::vector<size_t> open; // nodes whose pages are still being counted
+    auto close = [&](size_t until) {
+        const Counted& n = nodes[open.back()];
+        if (n.declared < 0 || size_t(n.declared) != until - n.firstFound)
+            notClean("page counts in the page tree that don't add up");
+        open.pop_back();
+    };
+    for (size_t k = 0; k < nodes.size(); ++k) {
+        while (!open.empty() && nodes[open.back()].depth >= nodes[k].depth)
+            close(nodes[k].firstFound);
+        open.push_back(k);
+    }
+    while (!open.empty())
+        close(found);
 }
 
-CleanFileUpdate::Inherited CleanFileUpdate::inherit(const PdfValue& dict, Inherited from) {
+// A value that reads as absent (null, or a reference to null or to a missing object) leaves what
+// the node above gave, as viewers and qpdf read it.
+CleanFileUpdate::Inherited CleanFileUpdate::inherit(CleanPdf& pdf, const PdfValue& dict, Inherited from) {
     for (auto [key, slot] : {std::pair{"/Resources", &from.resources}, {"/MediaBox", &from.mediaBox},
                              {"/CropBox", &from.cropBox}, {"/Rotate", &from.rotate}})
-        if (const PdfValue* v = dict.find(key); v && !v->is(Kind::Null))
+        if (const PdfValue* v = pdf.lookup(dict.find(key), slot == &from.resources)) {
             *slot = v;
+            if (slot == &from.resources) {
+                const PdfValue* given = dict.find(key);
+                from.resourcesAreStream =
+                    given->is(Kind::Reference) && pdf.object(int(given->integer), given->generation).isStream;
+            }
+        }
     return from;
 }
 
@@ -255,12 +292,16 @@ std::unique_ptr<CleanFileUpdate::Page> CleanFileUpdate::page(CleanPdf& pdf, cons
     const PdfValue& dict = object.value;
     auto page = std::make_unique<Page>();
     std::string contentList;
-    if (const PdfValue* contents = dict.find("/Contents")) {
+    const PdfValue* contents = dict.find("/Contents");
+    // A reference to null or to a missing object is no content at all.
+    if (contents && contents->is(Kind::Reference) && !pdf.defines(int(contents->integer), contents->generation))
+        contents = nullptr;
+    if (contents && !contents->is(Kind::Null)) {
         std::unique_ptr<PdfObject> target;
         const PdfValue* list = contents;
         if (contents->is(Kind::Reference)) {
             target = pdf.read(int(contents->integer), contents->generation);
-            list = target->isStream ? nullptr : &target->value;
+            list = target->isStream || target->value.is(Kind::Null) ? nullptr : &target->value;
             if (target->isStream) {
                 page->contents.emplace_back(target->data, deflated(target->value));
                 contentList = reference(target->number, target->generation) + " ";
@@ -270,6 +311,8 @@ std::unique_ptr<CleanFileUpdate::Page> CleanFileUpdate::page(CleanPdf& pdf, cons
             if (!list->is(Kind::Array))
                 notClean("/Contents that is neither a stream nor a list of streams");
             for (const PdfValue& item : list->items) {
+                // Viewers differ over an entry that is no stream (poppler then draws nothing): the
+                // qpdf way decides.
                 if (!item.is(Kind::Reference))
                     notClean("a content stream that is not an object of its own");
                 std::unique_ptr<PdfObject> s = pdf.read(int(item.integer), item.generation);
@@ -282,7 +325,7 @@ std::unique_ptr<CleanFileUpdate::Page> CleanFileUpdate::page(CleanPdf& pdf, cons
     }
 
     // Resources of the page's own, whatever it inherited, with the font added to a /Font of its own.
-    const PdfValue* resources = dictionaryAt(pdf, values.resources);
+    const PdfValue* resources = dictionaryAt(pdf, values.resources, true);
     const PdfValue* fonts = resources ? dictionaryAt(pdf, resources->find("/Font")) : nullptr;
     if (fonts)
         if (const PdfValue* type = fonts->find("/Type"); type && (type->isName("/Page") || type->isName("/Pages")))
@@ -291,7 +334,9 @@ std::unique_ptr<CleanFileUpdate::Page> CleanFileUpdate::page(CleanPdf& pdf, cons
     std::string text = "<<";
     appendEntries(text, dict, {"/Contents", "/Resources"});
     text += " /Resources <<";
-    if (resources)
+    if (resources && values.resourcesAreStream)
+        appendEntries(text, *resources, {"/Font", "/Length", "/Filter", "/DecodeParms"});
+    else if (resources)
         appendEntries(text, *resources, {"/Font"});
     text += " /Font <<";
     if (fonts)
@@ -300,10 +345,8 @@ std::unique_ptr<CleanFileUpdate::Page> CleanFileUpdate::page(CleanPdf& pdf, cons
             contentList + reference(numberStream(index), 0) + "] >>";
     writeObject(object.number, object.generation, text);
 
-    const PdfValue* rotate = values.rotate ? &pdf.resolve(*values.rotate) : nullptr;
-    const PdfValue* unit = dict.find("/UserUnit");
-    if (unit)
-        unit = &pdf.resolve(*unit);
+    const PdfValue* rotate = pdf.lookup(values.rotate);
+    const PdfValue* unit = pdf.lookup(dict.find("/UserUnit"));
     page->geometry = PageGeometry::fromValues(
         box(pdf, values.mediaBox), box(pdf, values.cropBox),
         rotate && rotate->is(Kind::Integer) ? std::optional<long long>(rotate->integer) : std::nullopt,

@@ -57,7 +57,7 @@ private:
 
     // Every page in order to `scans`, its dictionary written.
     void walkPages(CleanPdf& pdf, const PdfValue& catalog, ScanQueue& scans);
-    static Inherited inherit(const PdfValue& dict, Inherited from);
+    static Inherited inherit(CleanPdf& pdf, const PdfValue& dict, Inherited from);
     std::unique_ptr<Page> page(CleanPdf& pdf, const PdfObject& object, const Inherited& values, size_t index);
     int numberStream(size_t page) const { return font_ + 2 + int(page); }
     void writeObject(int number, int generation, std::string_view dictionary,

@@ -208,12 +208,17 @@ private:
             if (keyword("R")) {
                 v.kind = PdfValue::Kind::Reference;
                 std::from_chars(s_.data() + genStart, s_.data() + genEnd, v.generation);
+                highestReference = std::max(highestReference, v.integer);
                 return;
             }
         }
         at_ = after;
     }
 
+public:
+    long long highestReference = 0; // among the references parsed
+
+private:
     std::string_view s_;
     size_t at_;
 };
@@ -353,7 +358,9 @@ void CleanPdf::readSections(long long offset) {
         // but only as a repair.
         const long long previous =
             bytes_.substr(size_t(offset), 4) == "xref" ? readTable(offset, trailer) : readXrefStream(offset, trailer);
-        if (trailer.find("/Encrypt"))
+        // The newest trailer's /Encrypt is looked at once its objects can be read (encrypted());
+        // an older one's is for qpdf to weigh.
+        if (k > 0 && trailer.find("/Encrypt"))
             notClean("encrypted");
         if (trailer.find("/XRefStm"))
             notClean("a hybrid file");
@@ -414,6 +421,7 @@ long long CleanPdf::readTable(long long offset, PdfValue& trailer) {
     trailer = p.value();
     if (!trailer.is(PdfValue::Kind::Dictionary))
         notClean("a trailer that is no dictionary");
+    highestReference_ = std::max(highestReference_, p.highestReference);
     const PdfValue* previous = trailer.find("/Prev");
     return previous ? integerOf(previous, "/Prev") : -1;
 }
@@ -427,6 +435,7 @@ long long CleanPdf::readXrefStream(long long offset, PdfValue& trailer) {
     if (!p.keyword("obj"))
         notClean("a cross-reference stream without its object header");
     trailer = p.value();
+    highestReference_ = std::max(highestReference_, p.highestReference);
     if (const PdfValue* type = trailer.find("/Type"); !type || !type->isName("/XRef"))
         notClean("no cross-reference stream where startxref points");
     const long long length = integerOf(trailer.find("/Length"), "cross-reference stream /Length");
@@ -589,6 +598,7 @@ std::unique_ptr<PdfObject> CleanPdf::readInFile(int number, const Entry& e) {
     }
     if (!p.keyword("endobj"))
         notClean("an object without endobj");
+    highestReference_ = std::max(highestReference_, p.highestReference);
     return object;
 }
 
@@ -633,6 +643,7 @@ std::unique_ptr<PdfObject> CleanPdf::readCompressed(int number, const Entry& e) 
     object->value = p.value();
     if (p.keyword("stream"))
         notClean("a stream inside an object stream");
+    highestReference_ = std::max(highestReference_, p.highestReference);
     return object;
 }
 
@@ -645,4 +656,42 @@ const PdfValue& CleanPdf::resolve(const PdfValue& v) {
     if (target.value.is(PdfValue::Kind::Reference))
         notClean("a reference to a reference");
     return target.value;
+}
+
+bool CleanPdf::defines(int number, int generation) const {
+    if (number <= 0 || size_t(number) >= entries_.size())
+        return false;
+    const Entry& e = entries_[size_t(number)];
+    return (e.type == Entry::Type::InFile && e.generation == generation) ||
+           (e.type == Entry::Type::Compressed && generation == 0) ||
+           (size_t(number) < objects_.size() && objects_[size_t(number)] &&
+            objects_[size_t(number)]->generation == generation);
+}
+
+const PdfValue* CleanPdf::lookup(const PdfValue* v, bool streamDictionary) {
+    if (!v || v->is(PdfValue::Kind::Null))
+        return nullptr;
+    if (!v->is(PdfValue::Kind::Reference))
+        return v;
+    if (!defines(int(v->integer), v->generation))
+        return nullptr;
+    const PdfObject& target = object(int(v->integer), v->generation);
+    if (target.isStream && !streamDictionary)
+        notClean("a stream where a plain object belongs");
+    if (target.value.is(PdfValue::Kind::Reference))
+        notClean("a reference to a reference");
+    return target.value.is(PdfValue::Kind::Null) ? nullptr : &target.value;
+}
+
+bool CleanPdf::encrypted() {
+    // Viewers take an /Encrypt that is no dictionary (nor a reference to one) for no encryption.
+    const PdfValue* encrypt = trailer_.find("/Encrypt");
+    if (!encrypt || encrypt->is(PdfValue::Kind::Null))
+        return false;
+    if (encrypt->is(PdfValue::Kind::Reference) && defines(int(encrypt->integer), encrypt->generation)) {
+        const PdfObject& target = object(int(encrypt->integer), encrypt->generation);
+        return target.isStream || target.value.is(PdfValue::Kind::Dictionary) ||
+               target.value.is(PdfValue::Kind::Reference);
+    }
+    return encrypt->is(PdfValue::Kind::Dictionary);
 }

@@ -55,8 +55,12 @@ public:
     const PdfValue& trailer() const { return trailer_; }
     // The input's last cross-reference section, where an update's /Prev points.
     const LastSection& lastSection() const { return last_; }
+    // Whether the newest trailer's /Encrypt names a dictionary (the file is encrypted).
+    bool encrypted();
     // Highest object number any section defines or frees.
     int highestNumber() const { return highest_; }
+    // Highest object number referenced by what was read so far (trailers and objects).
+    long long highestReference() const { return highestReference_; }
     // The object, read on first use; a missing or free one throws NotClean.
     const PdfObject& object(int number, int generation);
     // The object read afresh and not kept, for what is used once (a page, its content streams):
@@ -66,6 +70,13 @@ public:
     const PdfObject& keep(std::unique_ptr<PdfObject> object);
     // `v` itself, or the object it references (not a stream).
     const PdfValue& resolve(const PdfValue& v);
+    // What a key's value `v` reads as, or null where PDF reads it as absent: no value, null, or a
+    // reference to null or to an object no section defines (or defines free, or with another
+    // generation), as viewers and qpdf read it. A stream's value is its dictionary when
+    // `streamDictionary`, NotClean otherwise.
+    const PdfValue* lookup(const PdfValue* v, bool streamDictionary = false);
+    // Whether a section defines the object in use with this generation.
+    bool defines(int number, int generation) const;
 
 private:
     struct Entry {
@@ -89,6 +100,7 @@ private:
     PdfValue trailer_;
     std::vector<Entry> entries_;
     int highest_ = 0;
+    long long highestReference_ = 0;
     std::vector<std::unique_ptr<PdfObject>> objects_;
     std::vector<std::unique_ptr<ObjectStream>> streams_;
 };

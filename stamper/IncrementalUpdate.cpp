@@ -50,8 +50,6 @@ IncrementalUpdate::IncrementalUpdate(QPDF& pdf, long long inputSize, const Input
     }
     for (auto& [og, entry] : pdf_.getXRefTable())
         maxOriginal_ = std::max(maxOriginal_, og.getObj());
-    QPDFObjectHandle size = trailer.getKey("/Size");
-    trailerSize_ = size.isInteger() ? size.getIntValue() : 0;
     collectObjects();
 
     newId_ = NewRevisionId();
@@ -80,6 +78,14 @@ void IncrementalUpdate::collectObjects() {
             chosen.emplace(h.getObjGen(), h);
     if (chosen.empty())
         unsupported_ = "nothing to write";
+    // qpdf numbers new objects after every number the file uses or references; readers refuse
+    // numbers above kMaxObjectNumber, and a rewrite numbers every object afresh.
+    // (The +1: a cross-reference stream of its own.)
+    if (std::max<long long>((long long)pdf_.getObjectCount(), chosen.empty() ? 0 : chosen.rbegin()->first.getObj()) +
+            1 > kMaxObjectNumber) {
+        unsupported_ = "object numbers beyond the highest a reader takes";
+        return;
+    }
     for (auto& [og, h] : chosen) {
         if (h.isStream() && og.getObj() <= maxOriginal_) {
             // Never the case for what numbering changes; such a stream would need its data re-read.
@@ -199,8 +205,10 @@ void IncrementalUpdate::write(Pipeline& out) {
     out.finish();
 }
 
+// /Size is one above the highest number in use: the input's own /Size may be far above (readers take
+// that from the input but not the numbers).
 void IncrementalUpdate::writeTable(std::string& out, const std::vector<Entry>& entries, long long at) const {
-    long long size = std::max<long long>(trailerSize_, maxOriginal_ + 1);
+    long long size = maxOriginal_ + 1;
     if (!entries.empty())
         size = std::max<long long>(size, entries.back().number + 1);
     AppendXrefTable(out, entries, at + (long long)out.size(), trailerEntries(size));
@@ -208,8 +216,7 @@ void IncrementalUpdate::writeTable(std::string& out, const std::vector<Entry>& e
 
 void IncrementalUpdate::writeStream(std::string& out, std::vector<Entry>& entries, long long at) const {
     // Its own number comes after every object qpdf knows of, referenced or not.
-    long long number =
-        std::max<long long>({(long long)pdf_.getObjectCount(), trailerSize_ - 1, maxOriginal_});
+    long long number = std::max<long long>((long long)pdf_.getObjectCount(), maxOriginal_);
     if (!entries.empty())
         number = std::max<long long>(number, entries.back().number);
     ++number;

@@ -61,7 +61,6 @@ private:
     long long inputSize_ = 0;
     LastSection last_;
     int maxOriginal_ = 0;                   // highest object number the input defines
-    long long trailerSize_ = 0;             // the input's /Size
     std::vector<QPDFObjectHandle> objects_; // written, by object number
     std::vector<Entry> written_;            // where `write` put them (and the cross-reference stream)
     std::string newId_;                     // second element of the copy's /ID

@@ -44,7 +44,17 @@ size_t PageStamper::stampAll() {
 
 std::string PageStamper::addFont(QPDFPageObjectHelper& page) {
     QPDFObjectHandle page_dict = page.getObjectHandle();
-    QPDFObjectHandle resources = page.getAttribute("/Resources", true);
+    QPDFObjectHandle resources = page.getAttribute("/Resources", false);
+    if (resources.isStream()) {
+        // Resources given as a stream: its dictionary stands for them, as MuPDF reads it (poppler
+        // finds no resources there and draws the page without its fonts and images).
+        resources = resources.getDict().shallowCopy();
+        for (const char* key : {"/Length", "/Filter", "/DecodeParms"})
+            resources.removeKey(key);
+        page_dict.replaceKey("/Resources", resources);
+    } else {
+        resources = page.getAttribute("/Resources", true);
+    }
     if (!resources.isDictionary()) {
         resources = QPDFObjectHandle::newDictionary();
         page_dict.replaceKey("/Resources", resources);

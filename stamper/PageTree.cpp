@@ -149,6 +149,9 @@ private:
     }
 
     void addPage(QPDFObjectHandle page, const Inherited& above) {
+        // Viewers take a /Page with kids for a page; qpdf would take it for a node.
+        if (page.hasKey("/Kids"))
+            fault("a page has a list of kids");
         if (!page.isIndirect()) {
             fault("a page is not an object of its own");
             page = pdf_.makeIndirectObject(page);
@@ -231,6 +234,7 @@ void writeFlatTree(QPDF& pdf, std::vector<Found>& pages) {
                 !found.inherited.at(k).isNull())
                 found.page.replaceKey(kInheritable.at(k), found.inherited.at(k));
         found.page.replaceKey("/Type", QPDFObjectHandle::newName("/Page"));
+        found.page.removeKey("/Kids");
         found.page.replaceKey("/Parent", node);
         kids.appendItem(found.page);
     }

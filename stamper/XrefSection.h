@@ -21,6 +21,10 @@ struct LastSection {
 // Found as readers find it: through the last "startxref" near the end of the input.
 LastSection FindLastSection(long long inputSize, const InputReader& readInput);
 
+// The highest object number readers take (MuPDF refuses any above, Acrobat's limit too): an update
+// numbers its new objects at or below it.
+constexpr long long kMaxObjectNumber = 8'388'607;
+
 struct XrefEntry {
     int number = 0;
     int generation = 0;
