@@ -149,6 +149,22 @@ CleanFileUpdate::CleanFileUpdate(std::string_view input, const StampOptions& opt
     if (const PdfValue* form = dictionaryAt(pdf, catalog.find("/AcroForm")))
         if (const PdfValue* f = pdf.lookup(form->find("/SigFlags")))
             signed_ = f->is(Kind::Integer) && (f->integer & 1) != 0;
+    // A certification: the catalog's /Perms /DocMDP signature, its reference's /P (2 when absent).
+    if (const PdfValue* perms = dictionaryAt(pdf, catalog.find("/Perms")))
+        if (const PdfValue* signature = dictionaryAt(pdf, perms->find("/DocMDP"))) {
+            certification_ = 2;
+            if (const PdfValue* refs = pdf.lookup(signature->find("/Reference")); refs && refs->is(Kind::Array))
+                for (const PdfValue& item : refs->items) {
+                    const PdfValue* ref = dictionaryAt(pdf, &item);
+                    const PdfValue* method = ref ? pdf.lookup(ref->find("/TransformMethod")) : nullptr;
+                    if (!method || !method->isName("/DocMDP"))
+                        continue;
+                    const PdfValue* params = dictionaryAt(pdf, ref->find("/TransformParams"));
+                    const PdfValue* p = params ? pdf.lookup(params->find("/P")) : nullptr;
+                    if (p && p->is(Kind::Integer) && p->integer >= 1 && p->integer <= 3)
+                        certification_ = int(p->integer);
+                }
+        }
 
     // New objects are numbered right after the highest number the input's sections define: the
     // font, the shared "q", then one stream per page. Not after its /Size, which may be far above

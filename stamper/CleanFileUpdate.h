@@ -33,6 +33,8 @@ public:
     size_t pagesWithNumberOffPage() const { return offPage_; }
     // The input carries a digital signature (its form's /SigFlags say so), which the update keeps.
     bool isSigned() const { return signed_; }
+    // The input's certification's permissions (1 to 3), 0 when it is not certified.
+    int certification() const { return certification_; }
 
     // Throws std::runtime_error unless `copy`, the input and the update as qpdf reads them, needed no
     // repair, finds every written object where it was written, and parses what it was written as.
@@ -72,5 +74,6 @@ private:
     int font_ = 0; // the first new object's number
     size_t pages_ = 0, offPage_ = 0;
     bool signed_ = false;
+    int certification_ = 0;
     LastSection last_;
 };

@@ -83,8 +83,10 @@ RecoveredInput openInput(const std::string& path, std::unique_ptr<std::string> b
             pdf->processFile(path.c_str(), "");
         }
         pdf->getRoot();
-        // A catalog written into the trailer itself is one no viewer finds.
-        if (!pdf->getTrailer().getKey("/Root").isIndirect())
+        // A catalog written into the trailer itself (MuPDF finds it, poppler does not) becomes an
+        // object of its own below; anything else that is no catalog is for the recovery.
+        QPDFObjectHandle root = pdf->getTrailer().getKey("/Root");
+        if (!root.isIndirect() && !root.isDictionary())
             throw std::runtime_error("the catalog is not an object of its own");
         return RecoveredInput{std::move(bytes), std::move(pdf)};
     } catch (QPDFExc& e) {
@@ -146,6 +148,25 @@ bool isSigned(QPDF& pdf) {
     return flags.isInteger() && (flags.getIntValue() & 1) != 0;
 }
 
+// A certification's permissions (1 to 3; 2 when its reference does not say), 0 when the catalog
+// has no /Perms /DocMDP signature.
+int certification(QPDF& pdf) {
+    QPDFObjectHandle signature = pdf.getRoot().getKey("/Perms").getKey("/DocMDP");
+    if (!signature.isDictionary())
+        return 0;
+    int level = 2;
+    QPDFObjectHandle refs = signature.getKey("/Reference");
+    if (refs.isArray())
+        for (auto& ref : refs.getArrayAsVector()) {
+            if (!ref.isDictionary() || !ref.getKey("/TransformMethod").isNameAndEquals("/DocMDP"))
+                continue;
+            QPDFObjectHandle p = ref.getKey("/TransformParams").getKey("/P");
+            if (p.isInteger() && p.getIntValue() >= 1 && p.getIntValue() <= 3)
+                level = int(p.getIntValue());
+        }
+    return level;
+}
+
 // Writes OUT as the input's bytes followed by an incremental update, and puts it in place once qpdf
 // reads it back with exactly the objects written. False, with nothing written, when the update
 // can't be made or doesn't read back so; the caller then rewrites the whole file.
@@ -202,6 +223,7 @@ std::optional<NumberPdfResult> numberQuickly(const std::string& bytes, const Sta
         result.pagesWithNumberOffPage = update.pagesWithNumberOffPage();
         result.appended = true;
         result.signatureKept = update.isSigned();
+        result.certification = update.certification();
         return result;
     } catch (std::exception&) {
         return std::nullopt;
@@ -232,6 +254,13 @@ NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToE
         if (recovered)
             result.warnings.push_back("the cross-reference table or trailer could not be used; "
                                       "they were rebuilt from the objects found in the file");
+        // Written as an object of its own, every viewer finds the catalog.
+        bool catalogMended = false;
+        if (QPDFObjectHandle root = pdf.getTrailer().getKey("/Root"); !root.isIndirect() && root.isDictionary()) {
+            pdf.getTrailer().replaceKey("/Root", pdf.makeIndirectObject(root));
+            result.warnings.push_back("the catalog was written into the trailer; it is now an object of its own");
+            catalogMended = true;
+        }
         const PageTreeRepair tree = MendPageTree(pdf);
         if (tree.mended)
             result.warnings.push_back("page tree mended: " + tree.reason);
@@ -240,8 +269,9 @@ NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToE
         const bool trailerMended = MendTrailer(pdf);
         // Known before anything is written: what qpdf repaired while reading counts too.
         result.neededRepair =
-            recovered || tree.mended || trailerMended || EncryptionLengthRounded(pdf) || pdf.anyWarnings();
+            recovered || catalogMended || tree.mended || trailerMended || EncryptionLengthRounded(pdf) || pdf.anyWarnings();
         const bool signedInput = isSigned(pdf);
+        result.certification = certification(pdf);
         PageStamper stamper(pdf, options);
         result.pages = stamper.stampAll();
         // qpdf reads objects as they are asked for: a content stream it had to repair counts too.

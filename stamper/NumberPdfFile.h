@@ -16,6 +16,9 @@ struct NumberPdfResult {
     bool appended = false;             // OUT is IN's bytes followed by an incremental update
     bool signatureBroken = false;      // IN was digitally signed and OUT was rewritten: the signature is lost
     bool signatureKept = false;        // IN was digitally signed; its signature still holds for that revision
+    // IN is certified (a DocMDP signature) with these permissions, 1 to 3, or 0: no certification.
+    // Every level forbids changing what pages show, so the numbers break the certification.
+    int certification = 0;
     size_t pagesWithNumberOffPage = 0; // pages on which no part of the number can be seen
 };
 

@@ -58,7 +58,16 @@ int main(int argc, char* argv[]) {
                          "%s: warning: the number lies outside the visible page on %zu of the %zu pages of "
                          "%s (check the left and bottom margins)\n",
                          kWhoami, result.pagesWithNumberOffPage, result.pages, line.options.input.c_str());
-        if (result.signatureKept)
+        if (result.certification > 0)
+            std::fprintf(stderr,
+                         "%s: warning: %s is certified by its author (a certifying signature that allows %s); "
+                         "the page numbers are a change the certification forbids, so viewers that check it "
+                         "will report the numbered copy's certification as broken\n",
+                         kWhoami, line.options.input.c_str(),
+                         result.certification == 1   ? "no changes at all"
+                         : result.certification == 2 ? "only filling in forms and signing"
+                                                     : "only forms, signatures and comments");
+        else if (result.signatureKept)
             std::fprintf(stderr,
                          "%s: warning: %s is digitally signed; the signature still holds for the signed "
                          "revision, and the page numbers are a later change that it does not sign\n",

@@ -4,6 +4,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QXmlStreamReader>
 
 ProcessResult RunProgram(const QString& program, const QStringList& args, int timeoutMs) {
     ProcessResult r;
@@ -81,6 +82,40 @@ QList<PdfWord> words(const QString& path, int page) {
         auto m = it.next();
         result.append({m.captured(5), m.captured(1).toDouble(), m.captured(2).toDouble(),
                        m.captured(3).toDouble(), m.captured(4).toDouble()});
+    }
+    return result;
+}
+
+QList<PdfWord> mupdfWords(const QString& path, int page) {
+    QList<PdfWord> result;
+    ProcessResult r = RunProgram("mutool", {"draw", "-F", "stext", "-o", "-", path, QString::number(page)});
+    QXmlStreamReader xml(r.out);
+    PdfWord word;
+    auto flush = [&] {
+        if (!word.text.isEmpty())
+            result.append(word);
+        word = PdfWord();
+    };
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isEndElement() && xml.name() == QLatin1String("line"))
+            flush();
+        if (!xml.isStartElement() || xml.name() != QLatin1String("char"))
+            continue;
+        const auto a = xml.attributes();
+        const QString c = a.value("c").toString();
+        if (c.trimmed().isEmpty()) {
+            flush();
+            continue;
+        }
+        const QStringList quad = a.value("quad").toString().split(' ');
+        if (word.text.isEmpty()) {
+            word.xMin = a.value("x").toDouble();
+            word.yMax = a.value("y").toDouble();
+            word.yMin = quad.size() == 8 ? quad[1].toDouble() : word.yMax;
+        }
+        word.text += c;
+        word.xMax = quad.size() == 8 ? quad[2].toDouble() : word.xMin;
     }
     return result;
 }

@@ -49,6 +49,10 @@ QList<DisplayedPage> displayedPages(const QString& path, int pages);
 QList<PdfWord> words(const QString& path, int page);
 // Renders the crop box of one page.
 Raster render(const QString& path, int page, int dpi, QString* errors = nullptr);
+// Words of one page (1-based) as MuPDF finds them (mutool draw -F stext): each word's first
+// character's origin, in displayed coordinates (y growing downwards, `yMax` the baseline; `xMax`
+// the end of its last character).
+QList<PdfWord> mupdfWords(const QString& path, int page);
 // Page count as MuPDF (mutool info) reports it; -1 when it can't tell.
 int mupdfPageCount(const QString& path);
 // qpdf --check: its exit code (0 clean, 2 errors, 3 warnings) and its ERROR/WARNING lines.
