@@ -348,7 +348,39 @@ std::unique_ptr<CleanFileUpdate::Page> CleanFileUpdate::page(CleanPdf& pdf, cons
             notClean("a page whose fonts are a page");
     page->fontName = NumberDrawing::freeFontName([&](const std::string& n) { return fonts && fonts->find(n); });
     std::string text = "<<";
-    appendEntries(text, dict, {"/Contents", "/Resources"});
+    // A box or rotation of the page's own that reads as absent (null, or a reference to null or to
+    // a missing object) is written as the value it stands for: qpdf and poppler take the inherited
+    // one, MuPDF a default; given outright, every viewer shows the same page.
+    std::vector<std::pair<std::string_view, std::string>> stated;
+    for (auto [key, inherited] : {std::pair{std::string_view("/MediaBox"), values.mediaBox},
+                                  {"/CropBox", values.cropBox ? values.cropBox : values.mediaBox},
+                                  {"/Rotate", values.rotate}})
+        if (const PdfValue* own = dict.find(key); own && !pdf.lookup(own))
+            stated.emplace_back(key, inherited ? std::string(inherited->text)
+                                     : key == "/Rotate"  ? "0"
+                                                         : "[0 0 612 792]");
+    if (stated.empty()) {
+        appendEntries(text, dict, {"/Contents", "/Resources"});
+    } else {
+        auto isStated = [&](std::string_view key) {
+            return std::any_of(stated.begin(), stated.end(), [&](auto& s) { return s.first == key; });
+        };
+        for (size_t k = 0; k + 1 < dict.items.size(); k += 2) {
+            const std::string_view key = dict.items[k].text;
+            if (key == "/Contents" || key == "/Resources" || isStated(key))
+                continue;
+            text += ' ';
+            text += key;
+            text += ' ';
+            text += dict.items[k + 1].text;
+        }
+        for (auto& [key, value] : stated) {
+            text += ' ';
+            text += key;
+            text += ' ';
+            text += value;
+        }
+    }
     text += " /Resources <<";
     if (resources && values.resourcesAreStream)
         appendEntries(text, *resources, {"/Font", "/Length", "/Filter", "/DecodeParms"});

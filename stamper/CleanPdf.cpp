@@ -364,6 +364,11 @@ void CleanPdf::readSections(long long offset) {
             notClean("encrypted");
         if (trailer.find("/XRefStm"))
             notClean("a hybrid file");
+        // poppler refuses a cross-reference stream whose /Size is beyond the object numbers readers
+        // take (and MuPDF repairs such a table): a rewrite gives the copy a /Size they read.
+        if (const PdfValue* size = trailer.find("/Size"); size && size->is(PdfValue::Kind::Integer) &&
+                                                          size->integer > kMaxObjectNumber + 1)
+            notClean("a /Size beyond the object numbers readers take");
         if (k == 0)
             trailer_ = std::move(trailer);
         offset = previous;

@@ -48,6 +48,12 @@ IncrementalUpdate::IncrementalUpdate(QPDF& pdf, long long inputSize, const Input
         unsupported_ = "the document information is not an indirect object";
         return;
     }
+    // poppler refuses a cross-reference stream whose /Size is beyond the object numbers readers take
+    // (and MuPDF repairs such a table): a rewrite gives the copy a /Size they read.
+    if (QPDFObjectHandle size = trailer.getKey("/Size"); size.isInteger() && size.getIntValue() > kMaxObjectNumber + 1) {
+        unsupported_ = "a /Size beyond the object numbers readers take";
+        return;
+    }
     for (auto& [og, entry] : pdf_.getXRefTable())
         maxOriginal_ = std::max(maxOriginal_, og.getObj());
     collectObjects();

@@ -83,10 +83,11 @@ RecoveredInput openInput(const std::string& path, std::unique_ptr<std::string> b
             pdf->processFile(path.c_str(), "");
         }
         pdf->getRoot();
-        // A catalog written into the trailer itself (MuPDF finds it, poppler does not) becomes an
-        // object of its own below; anything else that is no catalog is for the recovery.
+        // A catalog written into the trailer of a file that reads cleanly otherwise (MuPDF finds
+        // it, poppler does not) becomes an object of its own below; in a damaged file it is no
+        // catalog a viewer finds, and the recovery looks for one among the objects.
         QPDFObjectHandle root = pdf->getTrailer().getKey("/Root");
-        if (!root.isIndirect() && !root.isDictionary())
+        if (!root.isIndirect() && (!root.isDictionary() || pdf->anyWarnings()))
             throw std::runtime_error("the catalog is not an object of its own");
         return RecoveredInput{std::move(bytes), std::move(pdf)};
     } catch (QPDFExc& e) {
@@ -151,7 +152,10 @@ bool isSigned(QPDF& pdf) {
 // A certification's permissions (1 to 3; 2 when its reference does not say), 0 when the catalog
 // has no /Perms /DocMDP signature.
 int certification(QPDF& pdf) {
-    QPDFObjectHandle signature = pdf.getRoot().getKey("/Perms").getKey("/DocMDP");
+    // (Every step checked: qpdf warns about a key asked of something that is no dictionary, and a
+    // warning makes the copy a rewrite.)
+    QPDFObjectHandle perms = pdf.getRoot().getKey("/Perms");
+    QPDFObjectHandle signature = perms.isDictionary() ? perms.getKey("/DocMDP") : QPDFObjectHandle::newNull();
     if (!signature.isDictionary())
         return 0;
     int level = 2;
@@ -160,7 +164,8 @@ int certification(QPDF& pdf) {
         for (auto& ref : refs.getArrayAsVector()) {
             if (!ref.isDictionary() || !ref.getKey("/TransformMethod").isNameAndEquals("/DocMDP"))
                 continue;
-            QPDFObjectHandle p = ref.getKey("/TransformParams").getKey("/P");
+            QPDFObjectHandle params = ref.getKey("/TransformParams");
+            QPDFObjectHandle p = params.isDictionary() ? params.getKey("/P") : QPDFObjectHandle::newNull();
             if (p.isInteger() && p.getIntValue() >= 1 && p.getIntValue() <= 3)
                 level = int(p.getIntValue());
         }

@@ -4,6 +4,7 @@
 
 #include <qpdf/QPDFPageDocumentHelper.hh>
 
+#include <map>
 #include <stdexcept>
 #include <vector>
 
@@ -42,6 +43,26 @@ size_t PageStamper::stampAll() {
     return pages.size();
 }
 
+// A box or rotation of the page's own that reads as absent (null, or a reference to null or to a
+// missing object) is written as the value it stands for: qpdf and poppler take the inherited one,
+// MuPDF a default; given outright, every viewer shows the same page.
+void PageStamper::stateAbsentValues(QPDFPageObjectHelper& page) {
+    QPDFObjectHandle dict = page.getObjectHandle();
+    std::map<std::string, QPDFObjectHandle> own = dict.getDictAsMap();
+    for (const char* key : {"/MediaBox", "/CropBox", "/Rotate"}) {
+        auto it = own.find(key);
+        if (it == own.end() || !it->second.isNull())
+            continue;
+        QPDFObjectHandle value = page.getAttribute(key, false);
+        if (value.isNull() && std::string(key) == "/CropBox")
+            value = page.getAttribute("/MediaBox", false);
+        if (value.isNull())
+            value = std::string(key) == "/Rotate" ? QPDFObjectHandle::newInteger(0)
+                                                  : QPDFObjectHandle::parse("[0 0 612 792]");
+        dict.replaceKey(key, value);
+    }
+}
+
 std::string PageStamper::addFont(QPDFPageObjectHelper& page) {
     QPDFObjectHandle page_dict = page.getObjectHandle();
     QPDFObjectHandle resources = page.getAttribute("/Resources", false);
@@ -77,6 +98,7 @@ void PageStamper::stampPage(QPDFPageObjectHelper& page, long long value, const C
     QPDFObjectHandle page_dict = page.getObjectHandle();
     QPDFObjectHandle contents = page_dict.getKey("/Contents");
 
+    stateAbsentValues(page);
     std::string fontName = addFont(page);
     std::string close = NumberDrawing::closing(scan);
     close += drawing_.draw(PageGeometry::of(page), fontName, value);

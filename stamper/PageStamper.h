@@ -26,6 +26,7 @@ private:
     void stampPage(QPDFPageObjectHelper& page, long long number, const ContentScan& scan,
                    std::string& content);
     std::string addFont(QPDFPageObjectHelper& page);
+    static void stateAbsentValues(QPDFPageObjectHelper& page);
 
     QPDF& pdf_;
     StampOptions options_;
