@@ -9,8 +9,8 @@ mkdir -p "$out"
 src=$here/../stamper
 # qpdf 11.3's headers trip clang-14 in C++20 mode (incomplete JSON in a constexpr vector).
 clang++-14 -std=c++17 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-    -DPOINTERHOLDER_TRANSITION=4 -I"$src" \
+    -DPOINTERHOLDER_TRANSITION=4 -I"$src" -I"$here/../tests/stamper" \
     "$here/fuzz_stamper.cpp" "$src/CleanFileUpdate.cpp" "$src/CleanPdf.cpp" "$src/NumberDrawing.cpp" "$src/XrefSection.cpp" "$src/ContentReader.cpp" "$src/ContentScan.cpp" "$src/IncrementalUpdate.cpp" "$src/UpdateEncryption.cpp" "$src/PageContentScans.cpp" "$src/PageGeometry.cpp" "$src/PageStamper.cpp" \
-    "$src/PageTree.cpp" "$src/Recovery.cpp" \
+    "$src/PageTree.cpp" "$src/Recovery.cpp" "$here/../tests/stamper/CopyCompare.cpp" \
     -lqpdf -lz -o "$out/fuzz_stamper"
 echo "$out/fuzz_stamper"

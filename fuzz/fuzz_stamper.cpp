@@ -4,10 +4,13 @@
 // cleanly, rewritten whole otherwise. Both ways run on every input. Exceptions are the engine's way of refusing a file; crashes,
 // leaks and hangs are what we look for. With NUMBREL_FUZZ_STRICT set, an appended copy that does not
 // read back as written also aborts: the tool would quietly fall back to a rewrite, but the writer got
-// something wrong.
+// something wrong; and where both ways number an input that reads cleanly, their copies must agree
+// as a viewer reads them (CompareNumberedCopies: pages, boxes, rotation, resources, the number's
+// stream), or it aborts too.
 
 #include "CleanFileUpdate.h"
 #include "ContentScan.h"
+#include "CopyCompare.h"
 #include "IncrementalUpdate.h"
 #include "PageStamper.h"
 #include "PageTree.h"
@@ -77,7 +80,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     options.firstNumber = size % 2 ? -3 : 999999999999LL;
     options.fontSize = 10.5;
     options.red = 255;
+    const bool strict = std::getenv("NUMBREL_FUZZ_STRICT") != nullptr;
     // Whatever the quick way takes must read back as written.
+    std::string quickCopy;
     try {
         CleanFileUpdate quick(bytes, options);
         std::string copy(bytes);
@@ -87,10 +92,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             check.setSuppressWarnings(true);
             check.processMemoryFile("numbered copy", copy.data(), copy.size());
             quick.checkReadBack(check);
+            quickCopy = std::move(copy);
         } catch (std::exception& e) {
             // The read-back may meet damage the quick way never read (it reads only what numbering
             // needs); the writer is at fault only when the input itself reads without a repair.
-            if (std::getenv("NUMBREL_FUZZ_STRICT") && readsCleanly(data, size)) {
+            if (strict && readsCleanly(data, size)) {
                 std::fprintf(stderr, "quick copy does not read back: %s\n", e.what());
                 std::abort();
             }
@@ -98,6 +104,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (std::exception&) {
     }
 
+    // The qpdf way's copy, compared with the quick way's where both were made.
+    std::string slowCopy;
+    auto compare = [&] {
+        if (!strict || quickCopy.empty() || slowCopy.empty() || !readsCleanly(data, size))
+            return;
+        std::string difference;
+        try {
+            QPDF a, b;
+            a.setSuppressWarnings(true);
+            b.setSuppressWarnings(true);
+            a.processMemoryFile("quick copy", quickCopy.data(), quickCopy.size());
+            b.processMemoryFile("qpdf copy", slowCopy.data(), slowCopy.size());
+            difference = CompareNumberedCopies(a, b);
+        } catch (std::exception& e) {
+            difference = std::string("a copy does not read: ") + e.what();
+        }
+        if (!difference.empty()) {
+            std::fprintf(stderr, "the two ways' copies differ: %s\n", difference.c_str());
+            std::abort();
+        }
+    };
     try {
         RecoveredInput input = read(data, size);
         QPDF& pdf = *input.pdf;
@@ -124,19 +151,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     check.processMemoryFile(
                         "numbered copy", reinterpret_cast<const char*>(bytes->getBuffer()), bytes->getSize());
                     update.checkReadBack(check);
+                    slowCopy.assign(reinterpret_cast<const char*>(bytes->getBuffer()), bytes->getSize());
                 } catch (std::exception& e) {
-                    if (std::getenv("NUMBREL_FUZZ_STRICT")) {
+                    if (strict) {
                         std::fprintf(stderr, "appended copy does not read back: %s\n", e.what());
                         std::abort();
                     }
                 }
+                compare();
                 return 0;
             }
         }
         QPDFWriter writer(pdf);
         writer.setOutputMemory();
         writer.write();
+        std::unique_ptr<Buffer> written(writer.getBuffer());
+        slowCopy.assign(reinterpret_cast<const char*>(written->getBuffer()), written->getSize());
     } catch (std::exception&) {
     }
+    compare();
     return 0;
 }
