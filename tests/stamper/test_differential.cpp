@@ -63,6 +63,7 @@ struct Generated {
     QByteArray bytes;
     bool pixels = true;        // poppler shows the input as it should: compare its pixels
     QByteArray warning;        // what the tool must say on its error output
+    QByteArray refusal;        // the file must be refused, with this in the reason
 };
 
 // A certification signature with permissions `p` (the signature's contents are not checked by the
@@ -108,6 +109,18 @@ Generated Make(const QString& row) {
         g.bytes = PdfFile({r});
     } else if (row == "resources: reference to a missing object above the highest") {
         g.bytes = PdfFile({With(base, 3, "<< /Type /Page /Parent 2 0 R /Contents 5 0 R /Resources 40 0 R >>")});
+    } else if (row == "contents and fonts: references to null") {
+        // No content on page 1 (nothing but the number to show), no fonts on page 2 (its text shows
+        // in no viewer, before or after).
+        PdfRevision r = With(base, 3, "<< /Type /Page /Parent 2 0 R /Contents 9 0 R >>");
+        r.objects[4] = "<< /Type /Page /Parent 2 0 R /Contents [5 0 R 7 0 R] /Rotate 90 /Resources << /Font 9 0 R "
+                       "/ProcSet 10 0 R >> >>";
+        r.objects[9] = "null";
+        g.bytes = PdfFile({r});
+    } else if (row == "a catalog without a page tree") {
+        // Pages no viewer shows (nothing leads to them): refused, as no copy would show them either.
+        g.bytes = PdfFile({With(base, 1, "<< /Type /Catalog >>")});
+        g.refusal = "no pages";
     } else if (row == "trailer /Size 100,000,000") {
         PdfRevision r = base;
         r.size = 100000000;
@@ -239,6 +252,8 @@ const QStringList kRows = {
     "media box: reference to null",
     "crop box and rotation: references to null and to a missing object",
     "resources: reference to a missing object above the highest",
+    "contents and fonts: references to null",
+    "a catalog without a page tree",
     "trailer /Size 100,000,000",
     "xref stream /Size 100,000,000",
     "objects numbered up to 8,388,607",
@@ -397,6 +412,11 @@ void DifferentialTest::generated() {
         const QString name = QString(row).replace(QRegularExpression("[^A-Za-z0-9]+"), "-");
         WriteAll(keep + "/" + name + ".pdf", g.bytes);
         WriteAll(keep + "/" + name + "-numbered.pdf", ReadAll(out));
+    }
+    if (!g.refusal.isEmpty()) {
+        QVERIFY2(r.exitCode == 1 && r.err.contains(g.refusal), r.err.constData());
+        QVERIFY(!QFile::exists(out));
+        return;
     }
     QVERIFY2(r.exitCode == 0, r.err.constData());
     if (!g.warning.isEmpty())
