@@ -9,8 +9,11 @@ mkdir -p "$out"
 src=$here/../stamper
 # qpdf 11.3's headers trip clang-14 in C++20 mode (incomplete JSON in a constexpr vector).
 clang++-14 -std=c++17 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-    -DPOINTERHOLDER_TRANSITION=4 -I"$src" -I"$here/../tests/stamper" \
-    "$here/fuzz_stamper.cpp" "$src/CleanFileUpdate.cpp" "$src/CleanPdf.cpp" "$src/NumberDrawing.cpp" "$src/XrefSection.cpp" "$src/ContentReader.cpp" "$src/ContentScan.cpp" "$src/IncrementalUpdate.cpp" "$src/UpdateEncryption.cpp" "$src/PageContentScans.cpp" "$src/PageGeometry.cpp" "$src/PageStamper.cpp" \
-    "$src/PageTree.cpp" "$src/Recovery.cpp" "$here/../tests/stamper/CopyCompare.cpp" \
+    -DPOINTERHOLDER_TRANSITION=4 -I"$src" -I"$src/quick" -I"$src/qpdfway" -I"$src/common" -I"$here/../tests/stamper" \
+    "$here/fuzz_stamper.cpp" "$src/quick/CleanFileUpdate.cpp" "$src/quick/CleanPdf.cpp" \
+    "$src/common/NumberDrawing.cpp" "$src/common/XrefSection.cpp" "$src/common/ContentReader.cpp" \
+    "$src/common/ContentScan.cpp" "$src/common/PageGeometry.cpp" "$src/qpdfway/IncrementalUpdate.cpp" \
+    "$src/qpdfway/UpdateEncryption.cpp" "$src/qpdfway/PageContentScans.cpp" "$src/qpdfway/PageStamper.cpp" \
+    "$src/qpdfway/PageTree.cpp" "$src/qpdfway/Recovery.cpp" "$here/../tests/stamper/CopyCompare.cpp" \
     -lqpdf -lz -o "$out/fuzz_stamper"
 echo "$out/fuzz_stamper"
