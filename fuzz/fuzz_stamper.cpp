@@ -1,61 +1,37 @@
-// libFuzzer entry: any bytes as a PDF file, read and numbered in memory the way mbtPdfAsm.exe reads
-// and numbers a file: first the quick way (our own reader, for well-formed files), then qpdf's reading, our recovery when it gives up, the page tree mended, the pages
-// stamped, then the copy appended as an incremental update and read back when the input read
-// cleanly, rewritten whole otherwise. Both ways run on every input. Exceptions are the engine's way of refusing a file; crashes,
-// leaks and hangs are what we look for. With NUMBREL_FUZZ_STRICT set, an appended copy that does not
-// read back as written also aborts: the tool would quietly fall back to a rewrite, but the writer got
-// something wrong; and where both ways number an input that reads cleanly, their copies must agree
-// as a viewer reads them (CompareNumberedCopies: pages, boxes, rotation, resources, the number's
-// stream), or it aborts too.
+// libFuzzer entry: any bytes as a PDF file, numbered in memory through the engine's in-memory entry
+// (NumberPdfBytes), the way mbtPdfAsm.exe numbers a file: first the quick way (our own reader, for
+// well-formed files), otherwise qpdf's reading, our recovery when it gives up, the page tree mended,
+// the pages stamped, the copy appended as an incremental update when the input read cleanly and
+// rewritten whole otherwise. Both ways run on every input. StampError is the engine's way of
+// refusing a file; crashes, leaks and hangs are what we look for.
+//
+// With NUMBREL_FUZZ_STRICT set it also aborts where the writer got something wrong: an appended copy
+// that did not read back as written (the tool quietly makes the copy another way then), and, for an
+// input that reads cleanly, quick-way and qpdf-way copies that differ as a viewer reads them
+// (CompareNumberedCopies: pages, boxes, rotation, resources, the number's stream).
 
-#include "CleanFileUpdate.h"
 #include "ContentScan.h"
 #include "CopyCompare.h"
-#include "IncrementalUpdate.h"
-#include "PageStamper.h"
-#include "PageTree.h"
-#include "Recovery.h"
-
-#include <qpdf/Buffer.hh>
-#include <qpdf/Pl_Buffer.hh>
+#include "NumberPdfFile.h"
 
 #include <qpdf/QPDF.hh>
-#include <qpdf/QPDFExc.hh>
-#include <qpdf/QPDFWriter.hh>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace {
 
-RecoveredInput read(const uint8_t* data, size_t size) {
-    try {
-        auto pdf = std::make_unique<QPDF>();
-        pdf->setSuppressWarnings(true);
-        pdf->processMemoryFile("fuzz input", reinterpret_cast<const char*>(data), size);
-        pdf->getRoot();
-        if (!pdf->getTrailer().getKey("/Root").isIndirect())
-            throw std::runtime_error("direct catalog");
-        return RecoveredInput{nullptr, std::move(pdf)};
-    } catch (QPDFExc& e) {
-        if (e.getErrorCode() == qpdf_e_password)
-            throw;
-    } catch (std::exception&) {
-    }
-    return RecoverInput(std::string(reinterpret_cast<const char*>(data), size), "fuzz input");
-}
-
 // Every object of the input read by qpdf without a warning.
-bool readsCleanly(const uint8_t* data, size_t size) {
+bool readsCleanly(std::string_view bytes) {
     try {
         QPDF pdf;
         pdf.setSuppressWarnings(true);
-        pdf.processMemoryFile("fuzz input", reinterpret_cast<const char*>(data), size);
+        pdf.processMemoryFile("fuzz input", bytes.data(), bytes.size());
         for (auto& h : pdf.getAllObjects())
             if (h.isStream())
                 h.getDict();
@@ -63,6 +39,19 @@ bool readsCleanly(const uint8_t* data, size_t size) {
     } catch (std::exception&) {
         return false;
     }
+}
+
+std::optional<NumberedBytes> number(std::string_view bytes, const StampOptions& options, NumberingWay way) {
+    try {
+        return NumberPdfBytes(bytes, options, way);
+    } catch (std::exception&) {
+        return std::nullopt;
+    }
+}
+
+[[noreturn]] void fail(const char* what, const std::string& detail) {
+    std::fprintf(stderr, "%s: %s\n", what, detail.c_str());
+    std::abort();
 }
 
 } // namespace
@@ -77,98 +66,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     pieces.finish();
 
     StampOptions options;
+    options.input = "fuzz input";
     options.firstNumber = size % 2 ? -3 : 999999999999LL;
     options.fontSize = 10.5;
     options.red = 255;
     const bool strict = std::getenv("NUMBREL_FUZZ_STRICT") != nullptr;
-    // Whatever the quick way takes must read back as written.
-    std::string quickCopy;
-    try {
-        CleanFileUpdate quick(bytes, options);
-        std::string copy(bytes);
-        copy += quick.text();
-        try {
-            QPDF check;
-            check.setSuppressWarnings(true);
-            check.processMemoryFile("numbered copy", copy.data(), copy.size());
-            quick.checkReadBack(check);
-            quickCopy = std::move(copy);
-        } catch (std::exception& e) {
-            // The read-back may meet damage the quick way never read (it reads only what numbering
-            // needs); the writer is at fault only when the input itself reads without a repair.
-            if (strict && readsCleanly(data, size)) {
-                std::fprintf(stderr, "quick copy does not read back: %s\n", e.what());
-                std::abort();
-            }
-        }
-    } catch (std::exception&) {
-    }
 
-    // The qpdf way's copy, compared with the quick way's where both were made.
-    std::string slowCopy;
-    auto compare = [&] {
-        if (!strict || quickCopy.empty() || slowCopy.empty() || !readsCleanly(data, size))
-            return;
+    const std::optional<NumberedBytes> first = number(bytes, options, NumberingWay::Quickest);
+    // Where the quick way declined, the first run already went the qpdf way.
+    const std::optional<NumberedBytes> second =
+        first && first->result.quickWay ? number(bytes, options, NumberingWay::QpdfOnly) : std::nullopt;
+    if (!strict)
+        return 0;
+    for (const auto* run : {&first, &second})
+        if (*run && !(*run)->result.readBackFailure.empty() && readsCleanly(bytes))
+            fail("an appended copy does not read back", (*run)->result.readBackFailure);
+    if (first && second && readsCleanly(bytes)) {
         std::string difference;
         try {
             QPDF a, b;
             a.setSuppressWarnings(true);
             b.setSuppressWarnings(true);
-            a.processMemoryFile("quick copy", quickCopy.data(), quickCopy.size());
-            b.processMemoryFile("qpdf copy", slowCopy.data(), slowCopy.size());
+            a.processMemoryFile("quick copy", first->copy.data(), first->copy.size());
+            b.processMemoryFile("qpdf copy", second->copy.data(), second->copy.size());
             difference = CompareNumberedCopies(a, b);
         } catch (std::exception& e) {
             difference = std::string("a copy does not read: ") + e.what();
         }
-        if (!difference.empty()) {
-            std::fprintf(stderr, "the two ways' copies differ: %s\n", difference.c_str());
-            std::abort();
-        }
-    };
-    try {
-        RecoveredInput input = read(data, size);
-        QPDF& pdf = *input.pdf;
-        const bool treeMended = MendPageTree(pdf).mended;
-        const bool trailerMended = MendTrailer(pdf);
-        PageStamper stamper(pdf, options);
-        stamper.stampAll();
-        if (!input.bytes && !treeMended && !trailerMended && !EncryptionLengthRounded(pdf) &&
-            !pdf.anyWarnings()) {
-            IncrementalUpdate update(pdf, (long long)size, [&](long long offset, size_t length) {
-                if (offset < 0 || size_t(offset) >= size)
-                    return std::string();
-                return std::string(reinterpret_cast<const char*>(data) + offset,
-                                   std::min(length, size - size_t(offset)));
-            });
-            if (update.unsupported().empty()) {
-                Pl_Buffer copy("numbered copy");
-                copy.write(data, size);
-                update.write(copy);
-                std::unique_ptr<Buffer> bytes(copy.getBuffer());
-                try {
-                    QPDF check;
-                    check.setSuppressWarnings(true);
-                    check.processMemoryFile(
-                        "numbered copy", reinterpret_cast<const char*>(bytes->getBuffer()), bytes->getSize());
-                    update.checkReadBack(check);
-                    slowCopy.assign(reinterpret_cast<const char*>(bytes->getBuffer()), bytes->getSize());
-                } catch (std::exception& e) {
-                    if (strict) {
-                        std::fprintf(stderr, "appended copy does not read back: %s\n", e.what());
-                        std::abort();
-                    }
-                }
-                compare();
-                return 0;
-            }
-        }
-        QPDFWriter writer(pdf);
-        writer.setOutputMemory();
-        writer.write();
-        std::unique_ptr<Buffer> written(writer.getBuffer());
-        slowCopy.assign(reinterpret_cast<const char*>(written->getBuffer()), written->getSize());
-    } catch (std::exception&) {
+        if (!difference.empty())
+            fail("the two ways' copies differ", difference);
     }
-    compare();
     return 0;
 }

@@ -63,10 +63,44 @@ struct stat statInput(const std::string& path) {
     return st;
 }
 
-// qpdf reads the file, from `bytes` when they were read; when it gives up, or finds no catalog, our
-// own recovery tries once more.
-RecoveredInput openInput(const std::string& path, std::unique_ptr<std::string> bytes, bool& recovered) {
-    const struct stat st = statInput(path);
+// One copy being written: OUT's file for the tool, memory for NumberPdfBytes.
+class Copy : public Pipeline {
+public:
+    Copy()
+        : Pipeline("numbered copy", nullptr) {}
+    // The input's own bytes, the ones that were read (an update follows them); false when they
+    // changed since.
+    virtual bool appendInput() = 0;
+    // Complete: nothing may be written after.
+    virtual void commit() = 0;
+    // The committed copy.
+    virtual std::string_view written() = 0;
+    // The copy becomes the result (OUT gets its name).
+    virtual void place() = 0;
+};
+
+// What a run reads and where its copies go.
+struct Job {
+    Job(const StampOptions& o, std::string n, std::unique_ptr<std::string> b)
+        : options(o)
+        , name(std::move(n))
+        , bytes(std::move(b)) {}
+
+    const StampOptions& options;
+    std::string name;                // the input, as messages name it
+    std::unique_ptr<std::string> bytes; // the input's bytes when held in memory (handed to qpdf)
+    bool inMemory = false;
+    bool quickAllowed = false;       // the quick way may try (a regular file's bytes, all in memory)
+    long long inputSize = 0;
+    InputReader readInput;           // the input's bytes by range, the ones qpdf read
+    std::function<std::unique_ptr<Copy>()> newCopy;
+    std::string readBackFailure; // see NumberPdfResult
+};
+
+// qpdf reads the input, from its bytes when they are held; when it gives up, or finds no catalog,
+// our own recovery tries once more.
+RecoveredInput openInput(Job& job, bool& recovered) {
+    const std::string& path = job.name;
     const std::string passwordNeeded = path + " is protected by a password; it was not numbered";
     std::string failure;
     try {
@@ -75,13 +109,10 @@ RecoveredInput openInput(const std::string& path, std::unique_ptr<std::string> b
         // Parsed from memory when the file is of a size to hold: qpdf's file source seeks for every
         // object it reads, which costs a fifth of the run on a large clean file. Larger files are
         // read through the file, so memory stays bounded whatever the input's size.
-        if (!bytes->empty() || st.st_size <= kReadWholeUpTo) {
-            if (bytes->empty())
-                *bytes = readWhole(path);
-            pdf->processMemoryFile(path.c_str(), bytes->data(), bytes->size(), "");
-        } else {
+        if (job.inMemory)
+            pdf->processMemoryFile(path.c_str(), job.bytes->data(), job.bytes->size(), "");
+        else
             pdf->processFile(path.c_str(), "");
-        }
         pdf->getRoot();
         // A catalog written into the trailer of a file that reads cleanly otherwise (MuPDF finds
         // it, poppler does not) becomes an object of its own below; in a damaged file it is no
@@ -89,7 +120,7 @@ RecoveredInput openInput(const std::string& path, std::unique_ptr<std::string> b
         QPDFObjectHandle root = pdf->getTrailer().getKey("/Root");
         if (!root.isIndirect() && (!root.isDictionary() || pdf->anyWarnings()))
             throw std::runtime_error("the catalog is not an object of its own");
-        return RecoveredInput{std::move(bytes), std::move(pdf)};
+        return RecoveredInput{std::move(job.bytes), std::move(pdf)};
     } catch (QPDFExc& e) {
         if (e.getErrorCode() == qpdf_e_password)
             throw StampError(passwordNeeded);
@@ -98,8 +129,8 @@ RecoveredInput openInput(const std::string& path, std::unique_ptr<std::string> b
         failure = e.what();
     }
     try {
-        // The bytes already read, unless reading them was what failed.
-        RecoveredInput input = bytes->empty() ? RecoverInput(path) : RecoverInput(std::move(*bytes), path);
+        // The bytes already read, unless the input is read through its file.
+        RecoveredInput input = job.inMemory ? RecoverInput(std::move(*job.bytes), path) : RecoverInput(path);
         recovered = true;
         return input;
     } catch (QPDFExc& e) {
@@ -112,10 +143,10 @@ RecoveredInput openInput(const std::string& path, std::unique_ptr<std::string> b
 }
 
 // The committed copy as qpdf reads it, handed to `check`, which throws unless it reads as it should.
-void readBack(OutputFile& out, const std::function<void(QPDF&)>& check) {
+void readBack(Copy& out, const std::function<void(QPDF&)>& check) {
     QPDF copy;
     copy.setSuppressWarnings(true);
-    const std::string_view bytes = out.mapped();
+    const std::string_view bytes = out.written();
     copy.processMemoryFile("numbered copy", bytes.data(), bytes.size(), "");
     check(copy);
 }
@@ -131,12 +162,6 @@ void checkPages(QPDF& check, size_t pages) {
                 w.getMessageDetail().find("reconstruct") == std::string::npos;
     if (!sound)
         throw StampError("the file is too damaged: its numbered copy does not read back cleanly");
-}
-
-// After repairs the result is read back: a file that qpdf patched together must open with every page
-// and without another repair of its cross-reference table before it replaces anything.
-void checkWritten(OutputFile& out, size_t pages) {
-    readBack(out, [&](QPDF& check) { checkPages(check, pages); });
 }
 
 // A signed field or a document-level signature flag. Appended after the signed revision, the numbers
@@ -172,38 +197,26 @@ int certification(QPDF& pdf) {
     return level;
 }
 
-// Writes OUT as the input's bytes followed by an incremental update, and puts it in place once qpdf
-// reads it back with exactly the objects written. False, with nothing written, when the update
-// can't be made or doesn't read back so; the caller then rewrites the whole file.
-bool appendUpdate(QPDF& pdf, const StampOptions& options, const struct stat& before) {
-    int fd = open(options.input.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct Closer {
-        int fd;
-        ~Closer() { close(fd); }
-    } closer{fd};
-    // The bytes to copy must be the ones qpdf read.
-    struct stat now {};
-    if (fstat(fd, &now) != 0 || now.st_ino != before.st_ino || now.st_dev != before.st_dev ||
-        now.st_size != before.st_size || now.st_mtim.tv_sec != before.st_mtim.tv_sec ||
-        now.st_mtim.tv_nsec != before.st_mtim.tv_nsec)
-        return false;
+// Writes the input's bytes followed by an incremental update, and places the copy once qpdf reads
+// it back with exactly the objects written. False, with nothing placed, when the update can't be
+// made or doesn't read back so; the caller then rewrites the whole file.
+bool appendUpdate(QPDF& pdf, Job& job) {
     try {
-        IncrementalUpdate update(pdf, now.st_size, [fd](long long offset, size_t length) {
-            std::string bytes(length, '\0');
-            ssize_t n = pread(fd, bytes.data(), length, offset);
-            bytes.resize(n > 0 ? size_t(n) : 0);
-            return bytes;
-        });
+        IncrementalUpdate update(pdf, job.inputSize, job.readInput);
         if (!update.unsupported().empty())
             return false;
-        OutputFile out(options.output);
-        out.copyFrom(fd, now.st_size);
-        update.write(out);
-        out.commit();
-        readBack(out, [&](QPDF& copy) { update.checkReadBack(copy); });
-        out.replace(options.output);
+        std::unique_ptr<Copy> out = job.newCopy();
+        if (!out->appendInput())
+            return false;
+        update.write(*out);
+        out->commit();
+        try {
+            readBack(*out, [&](QPDF& copy) { update.checkReadBack(copy); });
+        } catch (std::exception& e) {
+            job.readBackFailure = e.what();
+            throw;
+        }
+        out->place();
     } catch (std::exception&) {
         // Whatever went wrong here, the whole rewrite still may not; it reports its own failure.
         return false;
@@ -212,18 +225,25 @@ bool appendUpdate(QPDF& pdf, const StampOptions& options, const struct stat& bef
 }
 
 // The quick way for a file that reads cleanly: numbered straight from its bytes, the update appended
-// to those very bytes and read back by qpdf before the copy gets its name. Nothing, with nothing
-// written, when the file is not one for it or anything goes wrong; the qpdf way then does it all.
-std::optional<NumberPdfResult> numberQuickly(const std::string& bytes, const StampOptions& options) {
+// to those very bytes and read back by qpdf before the copy is placed. Nothing, with nothing
+// placed, when the file is not one for it or anything goes wrong; the qpdf way then does it all.
+std::optional<NumberPdfResult> numberQuickly(Job& job) {
     try {
-        CleanFileUpdate update(bytes, options);
-        OutputFile out(options.output);
-        out.write(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-        out.write(reinterpret_cast<const unsigned char*>(update.text().data()), update.text().size());
-        out.commit();
-        readBack(out, [&](QPDF& copy) { update.checkReadBack(copy); });
-        out.replace(options.output);
+        CleanFileUpdate update(*job.bytes, job.options);
+        std::unique_ptr<Copy> out = job.newCopy();
+        if (!out->appendInput())
+            return std::nullopt;
+        out->write(reinterpret_cast<const unsigned char*>(update.text().data()), update.text().size());
+        out->commit();
+        try {
+            readBack(*out, [&](QPDF& copy) { update.checkReadBack(copy); });
+        } catch (std::exception& e) {
+            job.readBackFailure = e.what();
+            throw;
+        }
+        out->place();
         NumberPdfResult result;
+        result.quickWay = true;
         result.pages = update.pages();
         result.pagesWithNumberOffPage = update.pagesWithNumberOffPage();
         result.appended = true;
@@ -235,25 +255,16 @@ std::optional<NumberPdfResult> numberQuickly(const std::string& bytes, const Sta
     }
 }
 
-} // namespace
-
-NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToExit, NumberingWay way) {
-    struct stat st {};
-    if (stat(options.output.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-        throw StampError(options.output + " is a folder; give a file name for the numbered copy");
-
+// Every run, whatever it reads from and writes to: the quick way where it takes the input, the qpdf
+// way otherwise.
+NumberPdfResult number(Job& job, NumberingWay way, bool leaveDocumentToExit) {
+    const StampOptions& options = job.options;
+    if (job.quickAllowed && way == NumberingWay::Quickest)
+        if (std::optional<NumberPdfResult> quick = numberQuickly(job))
+            return *quick;
     NumberPdfResult result;
-    // The bytes an update is appended to must be the ones read.
-    const struct stat inputBefore = statInput(options.input);
-    auto bytes = std::make_unique<std::string>();
-    if (S_ISREG(inputBefore.st_mode) && inputBefore.st_size <= kReadWholeUpTo) {
-        *bytes = readWhole(options.input, inputBefore.st_size);
-        if (way == NumberingWay::Quickest)
-            if (std::optional<NumberPdfResult> quick = numberQuickly(*bytes, options))
-                return *quick;
-    }
     bool recovered = false;
-    RecoveredInput document = openInput(options.input, std::move(bytes), recovered);
+    RecoveredInput document = openInput(job, recovered);
     QPDF& pdf = *document.pdf;
     try {
         if (recovered)
@@ -288,7 +299,8 @@ NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToE
         // The one place that chooses how the copy is written: appended to the input's own bytes
         // when the input read cleanly and the appended copy reads back the same, rewritten whole
         // otherwise.
-        result.appended = !result.neededRepair && appendUpdate(pdf, options, inputBefore);
+        result.appended = !result.neededRepair && appendUpdate(pdf, job);
+        result.readBackFailure = job.readBackFailure;
         result.signatureKept = signedInput && result.appended;
         result.signatureBroken = signedInput && !result.appended;
         if (result.appended) {
@@ -299,19 +311,21 @@ NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToE
             return result;
         }
 
-        OutputFile out(options.output);
+        std::unique_ptr<Copy> out = job.newCopy();
         QPDFWriter writer(pdf);
-        writer.setOutputPipeline(&out);
+        writer.setOutputPipeline(out.get());
         // Streams are written as they came: what was compressed stays so, nothing is decoded.
         writer.setStreamDataMode(qpdf_s_preserve);
         writer.write();
-        out.commit();
+        out->commit();
         for (auto& w : pdf.getWarnings())
             result.warnings.push_back(w.what());
         result.neededRepair = result.neededRepair || !result.warnings.empty();
+        // After repairs the result is read back: a file that qpdf patched together must open with
+        // every page and without another repair of its cross-reference table before it is placed.
         if (result.neededRepair)
-            checkWritten(out, result.pages);
-        out.replace(options.output);
+            readBack(*out, [&](QPDF& check) { checkPages(check, result.pages); });
+        out->place();
         // Freeing a large document object by object takes about a tenth of the run; when the process
         // ends right after, the system takes it back at once.
         if (leaveDocumentToExit) {
@@ -319,11 +333,143 @@ NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToE
             (void)document.bytes.release();
         }
     } catch (StampError& e) {
-        throw StampError(options.input + ": " + e.what());
+        throw StampError(job.name + ": " + e.what());
     } catch (QPDFExc& e) {
-        throw StampError(options.input + " could not be numbered (" + describe(e) + ")");
+        throw StampError(job.name + " could not be numbered (" + describe(e) + ")");
     } catch (std::exception& e) {
-        throw StampError(options.input + " could not be numbered (" + e.what() + ")");
+        throw StampError(job.name + " could not be numbered (" + e.what() + ")");
     }
     return result;
+}
+
+// OUT's file, written unnamed and named when placed.
+class FileCopy : public Copy {
+public:
+    FileCopy(const StampOptions& options, const std::string* bytes, const std::function<bool(OutputFile&)>& copyInput)
+        : out_(options.output)
+        , target_(options.output)
+        , bytes_(bytes)
+        , copyInput_(copyInput) {}
+    void write(unsigned char const* data, size_t len) override { out_.write(data, len); }
+    void finish() override { out_.finish(); }
+    bool appendInput() override {
+        if (bytes_) {
+            out_.write(reinterpret_cast<const unsigned char*>(bytes_->data()), bytes_->size());
+            return true;
+        }
+        return copyInput_(out_);
+    }
+    void commit() override { out_.commit(); }
+    std::string_view written() override { return out_.mapped(); }
+    void place() override { out_.replace(target_); }
+
+private:
+    OutputFile out_;
+    std::string target_;
+    const std::string* bytes_;
+    std::function<bool(OutputFile&)> copyInput_;
+};
+
+// A copy in memory, moved to `result` when placed.
+class MemoryCopy : public Copy {
+public:
+    MemoryCopy(std::string_view input, std::string& result)
+        : input_(input)
+        , result_(result) {}
+    void write(unsigned char const* data, size_t len) override { data_.append(reinterpret_cast<const char*>(data), len); }
+    void finish() override {}
+    bool appendInput() override {
+        data_.append(input_);
+        return true;
+    }
+    void commit() override {}
+    std::string_view written() override { return data_; }
+    void place() override { result_ = std::move(data_); }
+
+private:
+    std::string_view input_;
+    std::string& result_;
+    std::string data_;
+};
+
+InputReader readerOf(std::string_view bytes) {
+    return [bytes](long long offset, size_t length) {
+        if (offset < 0 || size_t(offset) >= bytes.size())
+            return std::string();
+        return std::string(bytes.substr(size_t(offset), length));
+    };
+}
+
+} // namespace
+
+NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToExit, NumberingWay way) {
+    struct stat st {};
+    if (stat(options.output.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        throw StampError(options.output + " is a folder; give a file name for the numbered copy");
+
+    Job job(options, options.input, std::make_unique<std::string>());
+    // The bytes an update is appended to must be the ones read: held in memory when the file is of
+    // a size to hold, otherwise read again through the file, which must not have changed since.
+    const struct stat before = statInput(options.input);
+    job.inputSize = before.st_size;
+    std::shared_ptr<int> fd;
+    auto openFd = [&]() -> int {
+        if (!fd) {
+            fd = std::shared_ptr<int>(new int(open(options.input.c_str(), O_RDONLY | O_CLOEXEC)), [](int* f) {
+                if (*f >= 0)
+                    close(*f);
+                delete f;
+            });
+            struct stat now {};
+            if (*fd >= 0 && (fstat(*fd, &now) != 0 || now.st_ino != before.st_ino || now.st_dev != before.st_dev ||
+                             now.st_size != before.st_size || now.st_mtim.tv_sec != before.st_mtim.tv_sec ||
+                             now.st_mtim.tv_nsec != before.st_mtim.tv_nsec)) {
+                close(*fd);
+                *fd = -1;
+            }
+        }
+        return *fd;
+    };
+    if (before.st_size <= kReadWholeUpTo) {
+        *job.bytes = readWhole(options.input, before.st_size);
+        job.inMemory = true;
+        job.quickAllowed = S_ISREG(before.st_mode);
+        job.inputSize = (long long)job.bytes->size();
+    }
+    // Kept apart from job.bytes, which qpdf takes over.
+    const std::string* held = job.inMemory ? job.bytes.get() : nullptr;
+    if (held) {
+        job.readInput = readerOf(*held);
+    } else {
+        job.readInput = [&](long long offset, size_t length) {
+            std::string bytes(length, '\0');
+            const int f = openFd();
+            ssize_t n = f >= 0 ? pread(f, bytes.data(), length, offset) : -1;
+            bytes.resize(n > 0 ? size_t(n) : 0);
+            return bytes;
+        };
+    }
+    job.newCopy = [&]() -> std::unique_ptr<Copy> {
+        return std::make_unique<FileCopy>(options, held, [&](OutputFile& out) {
+            const int f = openFd();
+            if (f < 0)
+                return false;
+            out.copyFrom(f, before.st_size);
+            return true;
+        });
+    };
+    return number(job, way, leaveDocumentToExit);
+}
+
+NumberedBytes NumberPdfBytes(std::string_view input, const StampOptions& options, NumberingWay way) {
+    NumberedBytes numbered;
+    Job job(options, options.input.empty() ? std::string("the input") : options.input,
+            std::make_unique<std::string>(input));
+    job.inMemory = true;
+    job.quickAllowed = true;
+    job.inputSize = (long long)input.size();
+    job.readInput = readerOf(input);
+    job.newCopy = [&]() -> std::unique_ptr<Copy> { return std::make_unique<MemoryCopy>(input, numbered.copy); };
+    numbered.result = number(job, way, false);
+    return numbered;
 }

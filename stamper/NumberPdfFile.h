@@ -5,6 +5,7 @@
 #include "StampOptions.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct NumberPdfResult {
@@ -20,6 +21,10 @@ struct NumberPdfResult {
     // Every level forbids changing what pages show, so the numbers break the certification.
     int certification = 0;
     size_t pagesWithNumberOffPage = 0; // pages on which no part of the number can be seen
+    bool quickWay = false;             // numbered the quick way (straight from the file's bytes)
+    // An appended copy that did not read back as written, the copy then made another way: what
+    // differed. A fault of the writer, which the fuzz target looks for.
+    std::string readBackFailure;
 };
 
 // Quickest: a file that reads cleanly is numbered straight from its bytes (CleanFileUpdate), any
@@ -30,6 +35,16 @@ enum class NumberingWay { Quickest, QpdfOnly };
 // a caller that exits right after: the read document is then not freed.
 NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToExit = false,
                               NumberingWay way = NumberingWay::Quickest);
+
+// The engine's entry for a file held in memory (the fuzz target and any caller that has the bytes):
+// numbered as NumberPdfFile numbers a file, the copy returned instead of written. options.input
+// only names the input in messages; options.output is not used.
+struct NumberedBytes {
+    std::string copy;
+    NumberPdfResult result;
+};
+NumberedBytes NumberPdfBytes(std::string_view input, const StampOptions& options,
+                             NumberingWay way = NumberingWay::Quickest);
 
 // Removes the temporary file of a run in progress; safe to call from a signal handler.
 void RemovePendingOutput();
