@@ -5,6 +5,7 @@
 #include <qpdf/QPDFPageDocumentHelper.hh>
 
 #include <map>
+#include <set>
 #include <stdexcept>
 #include <vector>
 
@@ -43,15 +44,31 @@ size_t PageStamper::stampAll() {
     return pages.size();
 }
 
-// A box or rotation of the page's own that reads as absent (null, or a reference to null or to a
-// missing object) is written as the value it stands for: qpdf and poppler take the inherited one,
-// MuPDF a default; given outright, every viewer shows the same page.
+// A box or rotation that reads as absent (null, or a reference to null or to a missing object)
+// where the page or the nearest node above gives one is written into the page as the value it
+// stands for: qpdf and poppler take the inherited one, MuPDF a default; given outright, every viewer
+// shows the same page.
 void PageStamper::stateAbsentValues(QPDFPageObjectHelper& page) {
     QPDFObjectHandle dict = page.getObjectHandle();
-    std::map<std::string, QPDFObjectHandle> own = dict.getDictAsMap();
     for (const char* key : {"/MediaBox", "/CropBox", "/Rotate"}) {
-        auto it = own.find(key);
-        if (it == own.end() || !it->second.isNull())
+        // The nearest node along /Parent that has the key at all, null or not.
+        std::set<QPDFObjGen> seen;
+        QPDFObjectHandle node = dict;
+        bool shadowed = false;
+        while (node.isDictionary()) {
+            std::map<std::string, QPDFObjectHandle> entries = node.getDictAsMap();
+            if (auto it = entries.find(key); it != entries.end()) {
+                shadowed = it->second.isNull();
+                break;
+            }
+            if (node.isIndirect() && !seen.insert(node.getObjGen()).second)
+                break;
+            QPDFObjectHandle parent = node.getKey("/Parent");
+            if (!parent.isDictionary())
+                break;
+            node = parent;
+        }
+        if (!shadowed)
             continue;
         QPDFObjectHandle value = page.getAttribute(key, false);
         if (value.isNull() && std::string(key) == "/CropBox")

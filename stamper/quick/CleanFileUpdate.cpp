@@ -91,6 +91,9 @@ struct CleanFileUpdate::Inherited {
     const PdfValue* cropBox = nullptr;
     const PdfValue* rotate = nullptr;
     bool resourcesAreStream = false; // a stream's dictionary stands for the resources
+    // The nearest node (the page included) that gives /MediaBox, /CropBox or /Rotate at all gives a
+    // value that reads as absent: MuPDF then takes a default where qpdf and poppler look further up.
+    bool shadowed[3] = {false, false, false};
 };
 
 // Pages' content scanned while the tree is still walked: a second thread takes pages as they are
@@ -290,9 +293,14 @@ void CleanFileUpdate::walkPages(CleanPdf& pdf, const PdfValue& catalog, ScanQueu
 // A value that reads as absent (null, or a reference to null or to a missing object) leaves what
 // the node above gave, as viewers and qpdf read it.
 CleanFileUpdate::Inherited CleanFileUpdate::inherit(CleanPdf& pdf, const PdfValue& dict, Inherited from) {
+    int k = -1;
     for (auto [key, slot] : {std::pair{"/Resources", &from.resources}, {"/MediaBox", &from.mediaBox},
-                             {"/CropBox", &from.cropBox}, {"/Rotate", &from.rotate}})
-        if (const PdfValue* v = pdf.lookup(dict.find(key), slot == &from.resources)) {
+                             {"/CropBox", &from.cropBox}, {"/Rotate", &from.rotate}}) {
+        const PdfValue* given = dict.find(key);
+        if (k >= 0 && given)
+            from.shadowed[k] = !pdf.lookup(given);
+        ++k;
+        if (const PdfValue* v = pdf.lookup(given, slot == &from.resources)) {
             *slot = v;
             if (slot == &from.resources) {
                 const PdfValue* given = dict.find(key);
@@ -300,6 +308,7 @@ CleanFileUpdate::Inherited CleanFileUpdate::inherit(CleanPdf& pdf, const PdfValu
                     given->is(Kind::Reference) && pdf.object(int(given->integer), given->generation).isStream;
             }
         }
+    }
     return from;
 }
 
@@ -348,14 +357,16 @@ std::unique_ptr<CleanFileUpdate::Page> CleanFileUpdate::page(CleanPdf& pdf, cons
             notClean("a page whose fonts are a page");
     page->fontName = NumberDrawing::freeFontName([&](const std::string& n) { return fonts && fonts->find(n); });
     std::string text = "<<";
-    // A box or rotation of the page's own that reads as absent (null, or a reference to null or to
-    // a missing object) is written as the value it stands for: qpdf and poppler take the inherited
-    // one, MuPDF a default; given outright, every viewer shows the same page.
+    // A box or rotation that reads as absent (null, or a reference to null or to a missing object)
+    // where the page or the nearest node above gives one is written into the page as the value it
+    // stands for: qpdf and poppler take the inherited one, MuPDF a default; given outright, every
+    // viewer shows the same page.
     std::vector<std::pair<std::string_view, std::string>> stated;
+    int k = 0;
     for (auto [key, inherited] : {std::pair{std::string_view("/MediaBox"), values.mediaBox},
                                   {"/CropBox", values.cropBox ? values.cropBox : values.mediaBox},
                                   {"/Rotate", values.rotate}})
-        if (const PdfValue* own = dict.find(key); own && !pdf.lookup(own))
+        if (values.shadowed[k++])
             stated.emplace_back(key, inherited ? std::string(inherited->text)
                                      : key == "/Rotate"  ? "0"
                                                          : "[0 0 612 792]");

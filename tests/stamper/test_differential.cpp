@@ -108,6 +108,18 @@ Generated Make(const QString& row) {
         r.objects[4] = "<< /Type /Page /Parent 2 0 R /Contents [5 0 R 7 0 R] /Rotate 5 1 R /CropBox 5 1 R "
                        "/Resources << /Font << /F1 8 0 R >> >> >>";
         g.bytes = PdfFile({r});
+    } else if (row == "media box and rotation: a node's references to null") {
+        // A node between the pages and the one that gives the box: MuPDF stops at the nearest node
+        // that has the key at all, qpdf and poppler look further up.
+        PdfRevision r = base;
+        r.objects[2] = "<< /Type /Pages /Kids [10 0 R] /Count 2 /MediaBox [0 0 300 400] /Resources 6 0 R "
+                       "/Rotate 180 >>";
+        r.objects[10] = "<< /Type /Pages /Parent 2 0 R /Kids [3 0 R 4 0 R] /Count 2 /MediaBox 9 0 R /Rotate 9 0 R >>";
+        r.objects[3] = "<< /Type /Page /Parent 10 0 R /Contents 5 0 R >>";
+        r.objects[4] = "<< /Type /Page /Parent 10 0 R /Contents [5 0 R 7 0 R] /CropBox [10 10 290 390] "
+                       "/Resources << /Font << /F1 8 0 R >> >> >>";
+        r.objects[9] = "null";
+        g.bytes = PdfFile({r});
     } else if (row == "resources: reference to a missing object above the highest") {
         g.bytes = PdfFile({With(base, 3, "<< /Type /Page /Parent 2 0 R /Contents 5 0 R /Resources 40 0 R >>")});
     } else if (row == "contents and fonts: references to null") {
@@ -252,6 +264,7 @@ const QStringList kRows = {
     "resources: reference to a free object",
     "media box: reference to null",
     "crop box and rotation: references to null and to a missing object",
+    "media box and rotation: a node's references to null",
     "resources: reference to a missing object above the highest",
     "contents and fonts: references to null",
     "a catalog without a page tree",
