@@ -14,6 +14,7 @@
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -95,7 +96,31 @@ struct Job {
     InputReader readInput;           // the input's bytes by range, the ones qpdf read
     std::function<std::unique_ptr<Copy>()> newCopy;
     std::string readBackFailure; // see NumberPdfResult
+    bool encryptionIgnored = false; // a trailer's /Encrypt that is no dictionary was set aside
 };
+
+// The bytes with every trailer's /Encrypt whose value is no dictionary renamed to a key of the same
+// length (offsets hold), or nothing when there is none. Viewers take such a file as not encrypted;
+// qpdf refuses it.
+std::optional<std::string> withoutBadEncrypt(const std::string& bytes) {
+    std::string out = bytes;
+    bool changed = false;
+    for (size_t at = out.find("/Encrypt"); at != std::string::npos; at = out.find("/Encrypt", at + 1)) {
+        size_t v = at + 8;
+        if (v < out.size() && (std::isalnum(static_cast<unsigned char>(out[v])) || out[v] == '#'))
+            continue; // a longer name (/EncryptMetadata)
+        const size_t trailer = out.rfind("trailer", at), object = out.rfind(" obj", at);
+        if (trailer == std::string::npos || (object != std::string::npos && object > trailer))
+            continue; // not in a trailer
+        while (v < out.size() && std::isspace(static_cast<unsigned char>(out[v])))
+            ++v;
+        if (out.compare(v, 2, "<<") == 0)
+            continue;
+        out.replace(at, 8, "/NoCrypt");
+        changed = true;
+    }
+    return changed ? std::optional<std::string>(std::move(out)) : std::nullopt;
+}
 
 // qpdf reads the input, from its bytes when they are held; when it gives up, or finds no catalog,
 // our own recovery tries once more.
@@ -109,10 +134,25 @@ RecoveredInput openInput(Job& job, bool& recovered) {
         // Parsed from memory when the file is of a size to hold: qpdf's file source seeks for every
         // object it reads, which costs a fifth of the run on a large clean file. Larger files are
         // read through the file, so memory stays bounded whatever the input's size.
-        if (job.inMemory)
-            pdf->processMemoryFile(path.c_str(), job.bytes->data(), job.bytes->size(), "");
-        else
+        if (job.inMemory) {
+            try {
+                pdf->processMemoryFile(path.c_str(), job.bytes->data(), job.bytes->size(), "");
+            } catch (QPDFExc& e) {
+                std::optional<std::string> renamed;
+                if (e.getMessageDetail().find("/Encrypt in trailer dictionary is not a dictionary") ==
+                        std::string::npos ||
+                    !(renamed = withoutBadEncrypt(*job.bytes)))
+                    throw;
+                // Read as viewers read it, not encrypted; the copy is then written whole.
+                *job.bytes = std::move(*renamed);
+                job.encryptionIgnored = true;
+                pdf = std::make_unique<QPDF>();
+                pdf->setSuppressWarnings(true);
+                pdf->processMemoryFile(path.c_str(), job.bytes->data(), job.bytes->size(), "");
+            }
+        } else {
             pdf->processFile(path.c_str(), "");
+        }
         pdf->getRoot();
         // A catalog written into the trailer of a file that reads cleanly otherwise (MuPDF finds
         // it, poppler does not) becomes an object of its own below; in a damaged file it is no
@@ -270,6 +310,9 @@ NumberPdfResult number(Job& job, NumberingWay way, bool leaveDocumentToExit) {
         if (recovered)
             result.warnings.push_back("the cross-reference table or trailer could not be used; "
                                       "they were rebuilt from the objects found in the file");
+        if (job.encryptionIgnored)
+            result.warnings.push_back("the trailer's /Encrypt is no dictionary; the file was read as not "
+                                      "encrypted, as viewers read it");
         // Written as an object of its own, every viewer finds the catalog.
         bool catalogMended = false;
         if (QPDFObjectHandle root = pdf.getTrailer().getKey("/Root"); !root.isIndirect() && root.isDictionary()) {
@@ -285,7 +328,7 @@ NumberPdfResult number(Job& job, NumberingWay way, bool leaveDocumentToExit) {
         const bool trailerMended = MendTrailer(pdf);
         // Known before anything is written: what qpdf repaired while reading counts too.
         result.neededRepair =
-            recovered || catalogMended || tree.mended || trailerMended || EncryptionLengthRounded(pdf) || pdf.anyWarnings();
+            recovered || job.encryptionIgnored || catalogMended || tree.mended || trailerMended || EncryptionLengthRounded(pdf) || pdf.anyWarnings();
         const bool signedInput = isSigned(pdf);
         result.certification = certification(pdf);
         PageStamper stamper(pdf, options);

@@ -232,6 +232,12 @@ Generated Make(const QString& row) {
         PdfRevision r = base;
         r.trailer += " /Encrypt 5";
         g.bytes = PdfFile({r});
+    } else if (row == "trailer /Encrypt that is a string, a stream /Length off") {
+        // Damaged besides: the qpdf way reads it.
+        PdfRevision r = base;
+        r.objects[7] = "<< /Length 20 >>\nstream\n0 0 1 rg 100 100 20 20 re f\nendstream";
+        r.trailer += " /Encrypt (none)";
+        g.bytes = PdfFile({r});
     } else if (row == "trailer /Encrypt that names null") {
         PdfRevision r = With(base, 9, "null");
         r.trailer += " /Encrypt 9 0 R";
@@ -281,6 +287,7 @@ const QStringList kRows = {
     "object streams holding the pages",
     "resources given as a stream",
     "trailer /Encrypt that is a number",
+    "trailer /Encrypt that is a string, a stream /Length off",
     "trailer /Encrypt that names null",
     "a page with kids",
     "the catalog written into the trailer",
