@@ -369,8 +369,9 @@ void CleanFileUpdate::ScanQueue::work() {
                 sink.take("\n", 1);
             }
             page->scan = sink.finish();
-            // A Q that closes nothing must be blanked out of a copy of the content; the qpdf way does that.
-            if (!decoded || !page->scan.strayRestores.empty())
+            // A Q that closes nothing must be blanked out of a copy of the content, and content that
+            // ends badly drawn as a form of its own; the qpdf way does that.
+            if (!decoded || !page->scan.strayRestores.empty() || page->scan.endsBadly())
                 failed_ = true;
         }
     } catch (std::exception&) {

@@ -1,6 +1,9 @@
 #include "ContentScan.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdlib>
+#include <string>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -41,22 +44,270 @@ template <char... Cs> const char* findAny(const char* p, const char* const end) 
     return p;
 }
 
+// What an inline image's dictionary tells about where its data ends. Viewers read the data by
+// decoding it: for unfiltered data that is exactly the pixels' size (rows of width x components x
+// bits, rounded up to whole bytes), for ASCIIHex and ASCII85 up to their end marker; /L (or /Length)
+// gives the length of filtered data outright. Only where none of that is known do they, and we,
+// look for an EI that stands alone as a word.
+struct ImageData {
+    enum class Kind { Length, HexEnd, A85End, Unknown } kind = Kind::Unknown;
+    unsigned long long length = 0;
+};
+
+class DictionaryReader {
+public:
+    struct Value {
+        enum class Type { Number, Name, Bool, Array, Other } type = Type::Other;
+        double number = 0;
+        std::string name; // without '/'
+        bool flag = false;
+        std::vector<Value> items;
+    };
+
+    explicit DictionaryReader(std::string_view text)
+        : s_(text) {}
+
+    // Key and value pairs, keys without '/'; stops at what is not a pair.
+    std::vector<std::pair<std::string, Value>> pairs() {
+        std::vector<std::pair<std::string, Value>> result;
+        while (result.size() < 64) {
+            skipWhite();
+            if (p_ >= s_.size() || s_[p_] != '/')
+                break;
+            std::string key = name();
+            skipWhite();
+            if (p_ >= s_.size())
+                break;
+            result.emplace_back(std::move(key), value(0));
+        }
+        return result;
+    }
+
+private:
+    void skipWhite() {
+        while (p_ < s_.size()) {
+            if (classOf(s_[p_]) == White) {
+                ++p_;
+            } else if (s_[p_] == '%') {
+                while (p_ < s_.size() && s_[p_] != '\n' && s_[p_] != '\r')
+                    ++p_;
+            } else {
+                break;
+            }
+        }
+    }
+
+    static int hexValue(char c) {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        return -1;
+    }
+
+    std::string name() {
+        ++p_; // '/'
+        std::string n;
+        while (p_ < s_.size() && classOf(s_[p_]) == Regular) {
+            if (s_[p_] == '#' && p_ + 2 < s_.size() && hexValue(s_[p_ + 1]) >= 0 && hexValue(s_[p_ + 2]) >= 0) {
+                n += char(hexValue(s_[p_ + 1]) * 16 + hexValue(s_[p_ + 2]));
+                p_ += 3;
+            } else {
+                n += s_[p_++];
+            }
+        }
+        return n;
+    }
+
+    Value value(int depth) {
+        Value v;
+        const char c = s_[p_];
+        if (c == '/') {
+            v.type = Value::Type::Name;
+            v.name = name();
+        } else if (c == '[' && depth < 16) {
+            ++p_;
+            v.type = Value::Type::Array;
+            for (;;) {
+                skipWhite();
+                if (p_ >= s_.size())
+                    break;
+                if (s_[p_] == ']') {
+                    ++p_;
+                    break;
+                }
+                const size_t before = p_;
+                v.items.push_back(value(depth + 1));
+                if (p_ == before)
+                    ++p_; // a stray delimiter
+            }
+        } else if (c == '(') {
+            int nesting = 0;
+            for (; p_ < s_.size(); ++p_) {
+                if (s_[p_] == '\\')
+                    ++p_;
+                else if (s_[p_] == '(')
+                    ++nesting;
+                else if (s_[p_] == ')' && --nesting == 0) {
+                    ++p_;
+                    break;
+                }
+            }
+        } else if (c == '<' && p_ + 1 < s_.size() && s_[p_ + 1] == '<') {
+            // A dictionary (decoding parameters): skipped to its matching end.
+            int nesting = 0;
+            while (p_ + 1 < s_.size()) {
+                if (s_[p_] == '<' && s_[p_ + 1] == '<') {
+                    ++nesting;
+                    p_ += 2;
+                } else if (s_[p_] == '>' && s_[p_ + 1] == '>') {
+                    p_ += 2;
+                    if (--nesting == 0)
+                        break;
+                } else if (s_[p_] == '(') {
+                    value(depth + 1);
+                } else {
+                    ++p_;
+                }
+            }
+        } else if (c == '<') {
+            while (p_ < s_.size() && s_[p_] != '>')
+                ++p_;
+            ++p_;
+        } else if (classOf(c) == Regular) {
+            const size_t start = p_;
+            while (p_ < s_.size() && classOf(s_[p_]) == Regular)
+                ++p_;
+            const std::string word(s_.substr(start, p_ - start));
+            if (word == "true" || word == "false") {
+                v.type = Value::Type::Bool;
+                v.flag = word == "true";
+            } else {
+                char* stop = nullptr;
+                v.number = std::strtod(word.c_str(), &stop);
+                if (stop != nullptr && *stop == '\0' && !word.empty())
+                    v.type = Value::Type::Number;
+            }
+        } else {
+            ++p_; // a delimiter out of place
+        }
+        return v;
+    }
+
+    std::string_view s_;
+    size_t p_ = 0;
+};
+
+// Components per pixel of an inline image's colour space, 0 when it depends on the page's
+// resources or is not one an inline image may have.
+int components(const DictionaryReader::Value& cs) {
+    const DictionaryReader::Value* family = &cs;
+    if (cs.type == DictionaryReader::Value::Type::Array) {
+        if (cs.items.empty() || cs.items[0].type != DictionaryReader::Value::Type::Name)
+            return 0;
+        family = &cs.items[0];
+        const std::string& n = family->name;
+        if (n == "DeviceN" && cs.items.size() > 1 && cs.items[1].type == DictionaryReader::Value::Type::Array)
+            return int(cs.items[1].items.size());
+        if (n == "Separation")
+            return 1;
+    } else if (cs.type != DictionaryReader::Value::Type::Name) {
+        return 0;
+    }
+    const std::string& n = family->name;
+    if (n == "G" || n == "DeviceGray" || n == "CalGray" || n == "I" || n == "Indexed")
+        return 1;
+    if (n == "RGB" || n == "DeviceRGB" || n == "CalRGB" || n == "Lab")
+        return 3;
+    if (n == "CMYK" || n == "DeviceCMYK")
+        return 4;
+    return 0;
+}
+
+ImageData imageData(std::string_view dictionary) {
+    using Type = DictionaryReader::Value::Type;
+    double width = -1, height = -1, bits = -1, length = -1;
+    bool mask = false;
+    int comps = -1; // -1: no colour space given
+    bool filtered = false;
+    std::string firstFilter;
+    for (auto& [key, v] : DictionaryReader(dictionary).pairs()) {
+        if ((key == "W" || key == "Width") && v.type == Type::Number)
+            width = v.number;
+        else if ((key == "H" || key == "Height") && v.type == Type::Number)
+            height = v.number;
+        else if ((key == "BPC" || key == "BitsPerComponent") && v.type == Type::Number)
+            bits = v.number;
+        else if ((key == "IM" || key == "ImageMask") && v.type == Type::Bool)
+            mask = v.flag;
+        else if (key == "CS" || key == "ColorSpace")
+            comps = components(v);
+        else if ((key == "L" || key == "Length") && v.type == Type::Number)
+            length = v.number;
+        else if (key == "F" || key == "Filter") {
+            if (v.type == Type::Name) {
+                filtered = true;
+                firstFilter = v.name;
+            } else if (v.type == Type::Array && !v.items.empty()) {
+                filtered = true;
+                if (v.items[0].type == Type::Name)
+                    firstFilter = v.items[0].name;
+            }
+        }
+    }
+    ImageData data;
+    if (!filtered) {
+        if (mask) {
+            comps = 1;
+            bits = 1;
+        }
+        const bool whole = width >= 1 && height >= 1 && width == double((long long)width) &&
+                           height == double((long long)height) && width < 1e6 && height < 1e6;
+        if (whole && comps > 0 && (bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16)) {
+            const unsigned long long row = ((unsigned long long)width * (unsigned long long)comps *
+                                                (unsigned long long)bits +
+                                            7) /
+                                           8;
+            data.kind = ImageData::Kind::Length;
+            data.length = row * (unsigned long long)height;
+            return data;
+        }
+    }
+    if (length >= 0 && length == double((long long)length) && length < 1e12) {
+        data.kind = ImageData::Kind::Length;
+        data.length = (unsigned long long)length;
+    } else if (firstFilter == "AHx" || firstFilter == "ASCIIHexDecode") {
+        data.kind = ImageData::Kind::HexEnd;
+    } else if (firstFilter == "A85" || firstFilter == "ASCII85Decode") {
+        data.kind = ImageData::Kind::A85End;
+    }
+    return data;
+}
+
+// Longer inline image dictionaries than this are not written by anyone; the data's end is then
+// found by its EI.
+constexpr size_t kMaxImageDictionary = 64 * 1024;
+
 } // namespace
 
-// Only a few bytes can begin something that matters: the first letter of q, Q, BT, ET and ID, and the
-// delimiters whose insides must be skipped (strings, comments, hex strings, names). Everything in
-// between is passed over without being split into tokens. A letter counts only where a word starts,
-// which the byte before it tells: outside strings, comments and the like, a regular byte after a
-// regular byte always continues the same word.
+// Only a few bytes can begin something that matters: the first letter of q, Q, BT, ET, BI and ID, the
+// brackets of arrays and dictionaries, and the delimiters whose insides must be skipped (strings,
+// comments, hex strings, names). Everything in between is passed over without being split into
+// tokens. A letter counts only where a word starts, which the byte before it tells: outside strings,
+// comments and the like, a regular byte after a regular byte always continues the same word.
 void ContentScanner::feed(std::string_view s) {
     const char* const begin = s.data();
     const char* p = begin;
     const char* const end = p + s.size();
     auto before = [&](const char* at) { return at == begin ? last_ : at[-1]; };
+    if (inImageDictionary_)
+        recordFrom_ = begin;
     while (p < end) {
         switch (mode_) {
         case Mode::Normal: {
-            p = findAny<'q', 'Q', 'B', 'E', 'I', '(', '%', '<', '/'>(p, end);
+            p = findAny<'q', 'Q', 'B', 'E', 'I', '(', '%', '<', '/', '[', ']', '>'>(p, end);
             if (p == end)
                 break;
             const char c = *p;
@@ -77,6 +328,16 @@ void ContentScanner::feed(std::string_view s) {
             } else if (c == '<') {
                 mode_ = Mode::Angle;
                 ++p;
+            } else if (c == '>') {
+                mode_ = Mode::CloseAngle;
+                ++p;
+            } else if (c == '[') {
+                ++arrays_;
+                ++p;
+            } else if (c == ']') {
+                if (arrays_ > 0)
+                    --arrays_;
+                ++p;
             } else { // '/'
                 mode_ = Mode::Name;
                 ++p;
@@ -91,7 +352,7 @@ void ContentScanner::feed(std::string_view s) {
                 ++p;
             }
             if (p < end)
-                endWord();
+                endWord(p);
             break;
         case Mode::Comment:
             p = findAny<'\r', '\n'>(p, end);
@@ -120,10 +381,19 @@ void ContentScanner::feed(std::string_view s) {
             // << opens a dictionary, whose insides are scanned as content; < opens a hex string.
             if (*p == '<') {
                 ++p;
+                ++dictionaries_;
                 mode_ = Mode::Normal;
             } else {
                 mode_ = Mode::Hex;
             }
+            break;
+        case Mode::CloseAngle:
+            if (*p == '>') {
+                ++p;
+                if (dictionaries_ > 0)
+                    --dictionaries_;
+            }
+            mode_ = Mode::Normal;
             break;
         case Mode::Hex:
             p = findAny<'>'>(p, end);
@@ -138,59 +408,173 @@ void ContentScanner::feed(std::string_view s) {
             if (p < end)
                 mode_ = Mode::Normal;
             break;
-        case Mode::InlineImage:
-            // Binary data up to an EI that stands alone as a word.
-            if (skipOne_) {
-                skipOne_ = false;
-                ++p;
-            } else if (imageState_ == 0) {
-                p = findAny<'E'>(p, end);
-                if (p < end) {
-                    imageState_ = classOf(before(p)) == White ? 1 : 0;
-                    ++p;
-                }
-            } else if (imageState_ == 1) {
-                if (*p == 'I') {
-                    imageState_ = 2;
-                    ++p;
-                } else {
-                    imageState_ = 0;
-                }
-            } else if (classOf(*p) != Regular) {
-                mode_ = Mode::Normal;
-            } else {
-                imageState_ = 0;
+        case Mode::ImageStart: {
+            // The byte after ID belongs to the operator; the data starts after it.
+            ++p;
+            const ImageData data = imageData(imageDictionary_);
+            std::string().swap(imageDictionary_);
+            eiState_ = 0;
+            eiAfterWhiteOnly_ = false;
+            tilde_ = false;
+            switch (data.kind) {
+            case ImageData::Kind::Length:
+                imageLeft_ = data.length;
+                mode_ = Mode::ImageData;
+                break;
+            case ImageData::Kind::HexEnd:
+                mode_ = Mode::ImageHexEnd;
+                break;
+            case ImageData::Kind::A85End:
+                mode_ = Mode::Image85End;
+                break;
+            case ImageData::Kind::Unknown:
+                eiAfterWhiteOnly_ = true;
+                mode_ = Mode::ImageEI;
+                break;
             }
             break;
         }
+        case Mode::ImageData: {
+            const size_t take = size_t(std::min<unsigned long long>(imageLeft_, (unsigned long long)(end - p)));
+            p += take;
+            imageLeft_ -= take;
+            if (imageLeft_ == 0)
+                mode_ = Mode::ImageEI;
+            break;
+        }
+        case Mode::ImageHexEnd:
+            p = findAny<'>'>(p, end);
+            if (p < end) {
+                ++p;
+                mode_ = Mode::ImageEI;
+            }
+            break;
+        case Mode::Image85End:
+            while (p < end && !(tilde_ && *p == '>'))
+                tilde_ = *p++ == '~';
+            if (p < end) {
+                ++p;
+                mode_ = Mode::ImageEI;
+            }
+            break;
+        case Mode::ImageEI:
+            // After data of a known end, the first EI that a white space, '<' or '/' (or the content's
+            // end) follows, as MuPDF looks for it; of an unknown end, one that also stands after white
+            // space, which a viewer finds by decoding the data we don't decode.
+            if (eiState_ == 0) {
+                p = findAny<'E'>(p, end);
+                if (p < end) {
+                    eiState_ = !eiAfterWhiteOnly_ || classOf(before(p)) == White ? 1 : 0;
+                    ++p;
+                }
+            } else if (eiState_ == 1) {
+                if (*p == 'I') {
+                    eiState_ = 2;
+                    ++p;
+                } else {
+                    eiState_ = 0;
+                }
+            } else if (static_cast<unsigned char>(*p) <= 32 || *p == '<' || *p == '/') {
+                mode_ = Mode::Normal;
+            } else {
+                eiState_ = 0;
+            }
+            break;
+        }
+    }
+    if (inImageDictionary_ && !imageDictionaryTooLong_) {
+        if (imageDictionary_.size() + size_t(end - recordFrom_) > kMaxImageDictionary)
+            imageDictionaryTooLong_ = true;
+        else
+            imageDictionary_.append(recordFrom_, end);
     }
     if (!s.empty())
         last_ = end[-1];
     base_ += s.size();
 }
 
-void ContentScanner::endWord() {
+void ContentScanner::endWord(const char* after) {
     mode_ = Mode::Normal;
     const char c = word_[0];
-    if (wordLength_ == 1 && c == 'q') {
+    const bool one = wordLength_ == 1, two = wordLength_ == 2;
+    if (inImageDictionary_) {
+        // Nothing in an inline image's dictionary is an operator; ID ends it.
+        if (two && c == 'I' && word_[1] == 'D') {
+            inImageDictionary_ = false;
+            if (after != nullptr && !imageDictionaryTooLong_) {
+                if (imageDictionary_.size() + size_t(after - recordFrom_) > kMaxImageDictionary)
+                    imageDictionaryTooLong_ = true;
+                else
+                    imageDictionary_.append(recordFrom_, after);
+            }
+            if (imageDictionaryTooLong_ || imageDictionary_.size() < 2)
+                imageDictionary_.clear();
+            else
+                imageDictionary_.resize(imageDictionary_.size() - 2);
+            arrays_ = arraysAtImage_;
+            dictionaries_ = dictionariesAtImage_;
+            mode_ = Mode::ImageStart;
+        }
+        return;
+    }
+    // Operators inside an array or a dictionary are parts of it, not operators.
+    if (arrays_ > 0 || dictionaries_ > 0)
+        return;
+    if (one && c == 'q') {
         ++scan_.openSaves;
-    } else if (wordLength_ == 1 && c == 'Q') {
+    } else if (one && c == 'Q') {
         if (scan_.openSaves > 0)
             --scan_.openSaves;
         else
             scan_.strayRestores.push_back(wordStart_);
-    } else if (wordLength_ == 2 && word_[1] == 'T' && (c == 'B' || c == 'E')) {
+    } else if (two && word_[1] == 'T' && (c == 'B' || c == 'E')) {
         scan_.openText = c == 'B';
-    } else if (wordLength_ == 2 && c == 'I' && word_[1] == 'D') {
-        mode_ = Mode::InlineImage;
-        imageState_ = 0;
-        skipOne_ = true;
+    } else if (two && c == 'B' && word_[1] == 'I') {
+        startImage();
+        recordFrom_ = after;
     }
+}
+
+void ContentScanner::startImage() {
+    inImageDictionary_ = true;
+    imageDictionary_.clear();
+    imageDictionaryTooLong_ = false;
+    arraysAtImage_ = arrays_;
+    dictionariesAtImage_ = dictionaries_;
 }
 
 ContentScan ContentScanner::finish() {
     if (mode_ == Mode::Word)
-        endWord();
+        endWord(nullptr);
+    using End = ContentScan::End;
+    switch (mode_) {
+    case Mode::String:
+        scan_.end = End::String;
+        break;
+    case Mode::Angle:
+    case Mode::Hex:
+        scan_.end = End::HexString;
+        break;
+    case Mode::ImageStart:
+    case Mode::ImageData:
+    case Mode::ImageHexEnd:
+    case Mode::Image85End:
+        scan_.end = End::InlineImage;
+        break;
+    case Mode::ImageEI:
+        // EI as the content's last bytes ends the image.
+        if (eiState_ != 2)
+            scan_.end = End::InlineImage;
+        break;
+    default:
+        if (inImageDictionary_)
+            scan_.end = End::InlineImage;
+        else if (arrays_ > 0)
+            scan_.end = End::Array;
+        else if (dictionaries_ > 0)
+            scan_.end = End::Dictionary;
+        break;
+    }
     return std::move(scan_);
 }
 
