@@ -86,6 +86,7 @@ const char* findInteresting(const char* p, const char* const end) {
 struct ImageData {
     enum class Kind { Length, HexEnd, A85End, Unknown } kind = Kind::Unknown;
     unsigned long long length = 0;
+    bool given = false; // the length is the dictionary's /L, which a viewer decoding the data ignores
 };
 
 class DictionaryReader {
@@ -312,6 +313,7 @@ ImageData imageData(std::string_view dictionary) {
     if (length >= 0 && length == double((long long)length) && length < 1e12) {
         data.kind = ImageData::Kind::Length;
         data.length = (unsigned long long)length;
+        data.given = true;
     } else if (firstFilter == "AHx" || firstFilter == "ASCIIHexDecode") {
         data.kind = ImageData::Kind::HexEnd;
     } else if (firstFilter == "A85" || firstFilter == "ASCII85Decode") {
@@ -466,6 +468,7 @@ void ContentScanner::feed(std::string_view s) {
             switch (data.kind) {
             case ImageData::Kind::Length:
                 imageLeft_ = data.length;
+                lengthGiven_ = data.given;
                 mode_ = Mode::ImageData;
                 break;
             case ImageData::Kind::HexEnd:
@@ -486,9 +489,28 @@ void ContentScanner::feed(std::string_view s) {
             p += take;
             imageLeft_ -= take;
             if (imageLeft_ == 0)
-                mode_ = Mode::ImageEI;
+                mode_ = lengthGiven_ ? Mode::ImageGivenEnd : Mode::ImageEI;
             break;
         }
+        case Mode::ImageGivenEnd:
+            // A given length is trusted where EI follows it after nothing but white space; else
+            // the EI is looked for as where the data's end is not known.
+            if (eiState_ == 0 && classOf(*p) == White) {
+                ++p;
+            } else if (eiState_ == 0 && *p == 'E') {
+                eiState_ = 1;
+                ++p;
+            } else if (eiState_ == 1 && *p == 'I') {
+                eiState_ = 2;
+                ++p;
+            } else if (eiState_ == 2 && (static_cast<unsigned char>(*p) <= 32 || *p == '<' || *p == '/')) {
+                mode_ = Mode::Normal;
+            } else {
+                eiState_ = 0;
+                eiAfterWhiteOnly_ = true;
+                mode_ = Mode::ImageEI;
+            }
+            break;
         case Mode::ImageHexEnd:
             p = findAny<'>'>(p, end);
             if (p < end) {
@@ -614,6 +636,7 @@ ContentScan ContentScanner::finish() {
         scan_.end = End::InlineImage;
         break;
     case Mode::ImageEI:
+    case Mode::ImageGivenEnd:
         // EI as the content's last bytes ends the image.
         if (eiState_ != 2)
             scan_.end = End::InlineImage;

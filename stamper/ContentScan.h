@@ -49,6 +49,7 @@ private:
         Name,
         ImageStart, // the one byte after ID
         ImageData,  // image data of a known length
+        ImageGivenEnd, // after data of the length its dictionary gives: EI expected
         ImageHexEnd,
         Image85End,
         ImageEI, // looking for the EI after the data
@@ -73,6 +74,7 @@ private:
     bool imageDictionaryTooLong_ = false;
     int arraysAtImage_ = 0, dictionariesAtImage_ = 0;
     unsigned long long imageLeft_ = 0; // data bytes still to skip
+    bool lengthGiven_ = false;         // the length skipped is the dictionary's /L
     bool eiAfterWhiteOnly_ = false;    // the data's end is not known: EI must follow white space
     int eiState_ = 0;                  // 0: looking for E, 1: for I, 2: for the byte after EI
     bool tilde_ = false;               // ASCII85 data: the last byte was '~'

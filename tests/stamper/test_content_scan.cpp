@@ -73,6 +73,10 @@ void ContentScanTest::scan_data() {
         << QList<int>{} << Clean;
     QTest::newRow("filtered data of a given length")
         << QByteArray("q BI /W 9 /H 9 /F /DCT /L 6 ID \x01 EI Q EI Q") << 0 << false << QList<int>{} << Clean;
+    QTest::newRow("given length that ends short of the data: EI after white space")
+        << QByteArray("q BI /W 9 /H 9 /F /DCT /L 1 ID abEI Q EI Q") << 0 << false << QList<int>{} << Clean;
+    QTest::newRow("given length, white space, EI as the last bytes")
+        << QByteArray("q BI /F /Fl /L 2 ID ab\nEI") << 1 << false << QList<int>{} << Clean;
     QTest::newRow("ASCII85 data up to its end marker")
         << QByteArray("q BI /W 1 /H 1 /BPC 8 /CS /G /F /A85 ID 5l EI Q~> EI Q") << 0 << false << QList<int>{}
         << Clean;
