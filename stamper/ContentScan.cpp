@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdlib>
 #include <string>
+#include <zlib.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -84,7 +85,7 @@ const char* findInteresting(const char* p, const char* const end) {
 // gives the length of filtered data outright. Only where none of that is known do they, and we,
 // look for an EI that stands alone as a word.
 struct ImageData {
-    enum class Kind { Length, HexEnd, A85End, Unknown } kind = Kind::Unknown;
+    enum class Kind { Length, HexEnd, A85End, FlateEnd, Unknown } kind = Kind::Unknown;
     unsigned long long length = 0;
     bool given = false; // the length is the dictionary's /L, which a viewer decoding the data ignores
 };
@@ -318,6 +319,8 @@ ImageData imageData(std::string_view dictionary) {
         data.kind = ImageData::Kind::HexEnd;
     } else if (firstFilter == "A85" || firstFilter == "ASCII85Decode") {
         data.kind = ImageData::Kind::A85End;
+    } else if (firstFilter == "Fl" || firstFilter == "FlateDecode") {
+        data.kind = ImageData::Kind::FlateEnd;
     }
     return data;
 }
@@ -327,6 +330,45 @@ ImageData imageData(std::string_view dictionary) {
 constexpr size_t kMaxImageDictionary = 64 * 1024;
 
 } // namespace
+
+// Inflates Flate image data only to learn where it ends, as a viewer's decoder stops there.
+struct ContentScanner::Inflater {
+    static constexpr uLong kMaxInflated = 64ul << 20;
+    z_stream z{};
+    bool ready = false;
+    unsigned char out[4096];
+
+    Inflater() { ready = inflateInit(&z) == Z_OK; }
+    ~Inflater() {
+        if (ready)
+            inflateEnd(&z);
+    }
+    bool restart() { return ready && inflateReset(&z) == Z_OK; }
+    // Consumes from [p, end); 1 when the data ended (p moved past its last byte), 0 when it wants
+    // more, -1 when the data is bad (p where the decoder gave up).
+    int take(const char*& p, const char* end) {
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(p));
+        z.avail_in = uInt(std::min<size_t>(size_t(end - p), 1u << 30));
+        for (;;) {
+            z.next_out = out;
+            z.avail_out = sizeof out;
+            const int rc = inflate(&z, Z_NO_FLUSH);
+            p = reinterpret_cast<const char*>(z.next_in);
+            if (rc == Z_STREAM_END)
+                return 1;
+            // Past any image a page shows inline, data is taken for bad rather than inflated on.
+            if ((rc != Z_OK && !(rc == Z_BUF_ERROR && z.avail_in == 0)) || z.total_out > kMaxInflated)
+                return -1;
+            if (z.avail_in == 0 && z.avail_out != 0)
+                return 0;
+        }
+    }
+};
+
+ContentScanner::ContentScanner() = default;
+ContentScanner::~ContentScanner() = default;
+ContentScanner::ContentScanner(ContentScanner&&) noexcept = default;
+ContentScanner& ContentScanner::operator=(ContentScanner&&) noexcept = default;
 
 // Only a few bytes can begin something that matters: the first letter of q, Q, BT, ET, BI and ID, the
 // brackets of arrays and dictionaries, and the delimiters whose insides must be skipped (strings,
@@ -477,6 +519,16 @@ void ContentScanner::feed(std::string_view s) {
             case ImageData::Kind::A85End:
                 mode_ = Mode::Image85End;
                 break;
+            case ImageData::Kind::FlateEnd:
+                if (!inflater_)
+                    inflater_ = std::make_unique<Inflater>();
+                if (inflater_->restart()) {
+                    mode_ = Mode::ImageInflate;
+                } else {
+                    eiAfterWhiteOnly_ = true;
+                    mode_ = Mode::ImageEI;
+                }
+                break;
             case ImageData::Kind::Unknown:
                 eiAfterWhiteOnly_ = true;
                 mode_ = Mode::ImageEI;
@@ -515,6 +567,13 @@ void ContentScanner::feed(std::string_view s) {
             p = findAny<'>'>(p, end);
             if (p < end) {
                 ++p;
+                mode_ = Mode::ImageEI;
+            }
+            break;
+        case Mode::ImageInflate:
+            if (const int ended = inflater_->take(p, end); ended != 0) {
+                // Bad data ends the viewer's reading somewhere we can't tell: an EI after white space.
+                eiAfterWhiteOnly_ = ended < 0;
                 mode_ = Mode::ImageEI;
             }
             break;
@@ -633,6 +692,7 @@ ContentScan ContentScanner::finish() {
     case Mode::ImageData:
     case Mode::ImageHexEnd:
     case Mode::Image85End:
+    case Mode::ImageInflate:
         scan_.end = End::InlineImage;
         break;
     case Mode::ImageEI:

@@ -5,6 +5,7 @@
 // and content that ends inside a token, which would swallow whatever is drawn after it.
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +33,11 @@ struct ContentScan {
 // is scanned while it is decoded, never held whole. A token may straddle two pieces.
 class ContentScanner {
 public:
+    ContentScanner();
+    ~ContentScanner();
+    ContentScanner(ContentScanner&&) noexcept;
+    ContentScanner& operator=(ContentScanner&&) noexcept;
+
     void feed(std::string_view piece);
     // The scan of everything fed; the scanner is done after.
     ContentScan finish();
@@ -52,6 +58,7 @@ private:
         ImageGivenEnd, // after data of the length its dictionary gives: EI expected
         ImageHexEnd,
         Image85End,
+        ImageInflate, // Flate data, inflated to find where it ends
         ImageEI, // looking for the EI after the data
     };
 
@@ -78,6 +85,8 @@ private:
     bool eiAfterWhiteOnly_ = false;    // the data's end is not known: EI must follow white space
     int eiState_ = 0;                  // 0: looking for E, 1: for I, 2: for the byte after EI
     bool tilde_ = false;               // ASCII85 data: the last byte was '~'
+    struct Inflater;
+    std::unique_ptr<Inflater> inflater_; // made for the first Flate inline image
 
     ContentScan scan_;
 };

@@ -6,6 +6,8 @@
 
 #include <QtTest>
 
+#include <zlib.h>
+
 class ContentScanTest : public QObject {
     Q_OBJECT
 
@@ -15,6 +17,16 @@ private slots:
 };
 
 namespace {
+// A zlib stream of `data` whose bytes hold ' EI Q ' as well (a stored block keeps them as they are).
+QByteArray Deflated(const QByteArray& data) {
+    QByteArray out(256, '\0');
+    uLongf length = uLongf(out.size());
+    compress2(reinterpret_cast<Bytef*>(out.data()), &length, reinterpret_cast<const Bytef*>(data.constData()),
+              uLong(data.size()), 0);
+    out.truncate(qsizetype(length));
+    return out;
+}
+
 constexpr int Clean = int(ContentScan::End::Clean), String = int(ContentScan::End::String),
               Hex = int(ContentScan::End::HexString), Array = int(ContentScan::End::Array),
               Dictionary = int(ContentScan::End::Dictionary), Image = int(ContentScan::End::InlineImage);
@@ -77,6 +89,9 @@ void ContentScanTest::scan_data() {
         << QByteArray("q BI /W 9 /H 9 /F /DCT /L 1 ID abEI Q EI Q") << 0 << false << QList<int>{} << Clean;
     QTest::newRow("given length, white space, EI as the last bytes")
         << QByteArray("q BI /F /Fl /L 2 ID ab\nEI") << 1 << false << QList<int>{} << Clean;
+    QTest::newRow("Flate data holding ' EI Q ' up to its end")
+        << (QByteArray("q BI /W 4 /H 1 /BPC 8 /CS /G /F /Fl ID ") + Deflated("\x20" "EI Q") + " EI Q ")
+        << 0 << false << QList<int>{} << Clean;
     QTest::newRow("ASCII85 data up to its end marker")
         << QByteArray("q BI /W 1 /H 1 /BPC 8 /CS /G /F /A85 ID 5l EI Q~> EI Q") << 0 << false << QList<int>{}
         << Clean;

@@ -92,6 +92,16 @@ Stream CutFlate(const QByteArray& text, int keep) {
     return {out, " /Filter /FlateDecode"};
 }
 
+// A zlib stream that keeps `data` as it is (a stored block), so its bytes hold whatever `data` holds.
+QByteArray Stored(const QByteArray& data) {
+    QByteArray out(int(compressBound(uLong(data.size()))), '\0');
+    uLongf length = uLongf(out.size());
+    compress2(reinterpret_cast<Bytef*>(out.data()), &length, reinterpret_cast<const Bytef*>(data.constData()),
+              uLong(data.size()), 0);
+    out.truncate(qsizetype(length));
+    return out;
+}
+
 struct Word {
     QString text;
     double x = 0, y = 0; // MuPDF's origin of the first character, y down from the top
@@ -201,6 +211,9 @@ void StamperContentTest::content_data() {
     QTest::newRow("EI right after the data, then three saves left open")
         << PageFile(One("q 100 0 0 10 50 150 cm BI /W 2 /H 1 /BPC 8 /CS /G ID \x30\xa0" "EI Q q 2 0 0 2 0 0 cm q q " +
                         kText));
+    QTest::newRow("Flate data holding ' EI Q Q '")
+        << PageFile(One("q 2 0 0 2 0 0 cm q " + kText + "q 100 0 0 10 10 10 cm BI /W 8 /H 1 /BPC 8 /CS /G /F /Fl ID " +
+                        Stored(" EI Q Q ") + "\nEI Q"));
     QTest::newRow("ASCII85 data holding ' EI Q Q '")
         << PageFile(One("q 2 0 0 2 0 0 cm q " + kText +
                         "q 100 0 0 10 10 10 cm BI /W 4 /H 1 /BPC 8 /CS /G /F /A85 ID  EI Q Q Q~>\nEI Q"));
