@@ -147,7 +147,8 @@ private:
         ++p_; // '/'
         std::string n;
         while (p_ < s_.size() && classOf(s_[p_]) == Regular) {
-            if (s_[p_] == '#' && p_ + 2 < s_.size() && hexValue(s_[p_ + 1]) >= 0 && hexValue(s_[p_ + 2]) >= 0) {
+            if (s_[p_] == '#' && p_ + 2 < s_.size() && hexValue(s_[p_ + 1]) >= 0 &&
+                hexValue(s_[p_ + 2]) >= 0) {
                 n += char(hexValue(s_[p_ + 1]) * 16 + hexValue(s_[p_ + 2]));
                 p_ += 3;
             } else {
@@ -302,10 +303,8 @@ ImageData imageData(std::string_view dictionary) {
         const bool whole = width >= 1 && height >= 1 && width == double((long long)width) &&
                            height == double((long long)height) && width < 1e6 && height < 1e6;
         if (whole && comps > 0 && (bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16)) {
-            const unsigned long long row = ((unsigned long long)width * (unsigned long long)comps *
-                                                (unsigned long long)bits +
-                                            7) /
-                                           8;
+            const unsigned long long row =
+                ((unsigned long long)width * (unsigned long long)comps * (unsigned long long)bits + 7) / 8;
             data.kind = ImageData::Kind::Length;
             data.length = row * (unsigned long long)height;
             return data;
@@ -537,7 +536,8 @@ void ContentScanner::feed(std::string_view s) {
             break;
         }
         case Mode::ImageData: {
-            const size_t take = size_t(std::min<unsigned long long>(imageLeft_, (unsigned long long)(end - p)));
+            const size_t take =
+                size_t(std::min<unsigned long long>(imageLeft_, (unsigned long long)(end - p)));
             p += take;
             imageLeft_ -= take;
             if (imageLeft_ == 0)

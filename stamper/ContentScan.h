@@ -53,13 +53,13 @@ private:
         CloseAngle, // after '>': maybe '>>'
         Hex,
         Name,
-        ImageStart, // the one byte after ID
-        ImageData,  // image data of a known length
+        ImageStart,    // the one byte after ID
+        ImageData,     // image data of a known length
         ImageGivenEnd, // after data of the length its dictionary gives: EI expected
         ImageHexEnd,
         Image85End,
         ImageInflate, // Flate data, inflated to find where it ends
-        ImageEI, // looking for the EI after the data
+        ImageEI,      // looking for the EI after the data
     };
 
     void endWord(const char* after);

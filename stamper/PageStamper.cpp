@@ -58,7 +58,8 @@ std::string PageStamper::addFont(QPDFPageObjectHelper& page) {
     // Another page (or the resources we were copied from) may hold the same font dictionary.
     fonts = fonts.isDictionary() ? fonts.unsafeShallowCopy() : QPDFObjectHandle::newDictionary();
     resources.replaceKey("/Font", fonts);
-    const std::string name = NumberDrawing::freeFontName([&](const std::string& n) { return fonts.hasKey(n); });
+    const std::string name =
+        NumberDrawing::freeFontName([&](const std::string& n) { return fonts.hasKey(n); });
     fonts.replaceKey(name, font_);
     return name;
 }
@@ -75,7 +76,8 @@ std::string PageStamper::addFont(QPDFPageObjectHelper& page) {
 // A single stream is copied as it is stored, filters and all, so that each viewer decodes it (and
 // fails on it) exactly as before. Several streams are joined decoded, since a token or a text object
 // may run from one into the next; the damaged one then ends where qpdf's decoding of it ended.
-std::string PageStamper::addContentForm(QPDFPageObjectHelper& page, const std::vector<QPDFObjectHandle>& streams,
+std::string PageStamper::addContentForm(QPDFPageObjectHelper& page,
+                                        const std::vector<QPDFObjectHandle>& streams,
                                         const std::string& content, bool tooLarge) {
     QPDFObjectHandle form;
     QPDFObjectHandle dict = QPDFObjectHandle::newDictionary();
@@ -99,6 +101,10 @@ std::string PageStamper::addContentForm(QPDFPageObjectHelper& page, const std::v
     for (double v : {g.llx - w, g.lly - h, g.urx + w, g.ury + h})
         bbox.appendItem(QPDFObjectHandle::newReal(v, 2, true));
     QPDFObjectHandle resources = page.getObjectHandle().getKey("/Resources");
+    if (!resources.isDictionary()) {
+        resources = QPDFObjectHandle::newDictionary();
+        page.getObjectHandle().replaceKey("/Resources", resources);
+    }
     dict.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
     dict.replaceKey("/Subtype", QPDFObjectHandle::newName("/Form"));
     dict.replaceKey("/BBox", bbox);

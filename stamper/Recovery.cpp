@@ -377,7 +377,7 @@ std::unique_ptr<QPDF> open(const std::shared_ptr<const Bytes>& bytes, const std:
 // Trailer dictionaries that name a /Root: after a "trailer" keyword or as a cross-reference
 // stream's dictionary. Latest in the file first, as later updates supersede earlier ones.
 std::vector<QPDFObjectHandle> trailerCandidates(QPDF& pdf, const std::shared_ptr<const Bytes>& bytes,
-                                               const Scan& scan) {
+                                                const Scan& scan) {
     std::vector<std::pair<long long, QPDFObjectHandle>> found;
     auto input = std::make_shared<JoinedInput>(bytes, std::string(), "trailer");
     size_t tried = 0;

@@ -27,13 +27,13 @@ const QByteArray kText = "BT /F1 24 Tf 60 220 Td (Alpha) Tj ET\n";
 
 // One page 300 x 300 whose content is `streams`, a Helvetica font /F1.
 QByteArray PageFile(const QList<Stream>& streams) {
-    QList<QByteArray> objects = {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-                                 ""};
+    QList<QByteArray> objects = {"<< /Type /Catalog /Pages 2 0 R >>",
+                                 "<< /Type /Pages /Kids [3 0 R] /Count 1 >>", ""};
     QByteArray list;
     for (const Stream& s : streams) {
         list += QByteArray::number(objects.size() + 1) + " 0 R ";
-        objects.append("<< /Length " + QByteArray::number(s.data.size()) + s.entries + " >>\nstream\n" + s.data +
-                       "\nendstream");
+        objects.append("<< /Length " + QByteArray::number(s.data.size()) + s.entries + " >>\nstream\n" +
+                       s.data + "\nendstream");
     }
     const int font = int(objects.size()) + 1;
     objects.append("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
@@ -111,7 +111,8 @@ struct Word {
 QList<Word> MupdfLines(const QString& path) {
     ProcessResult r = RunProgram("mutool", {"draw", "-q", "-F", "stext", "-o", "-", path, "1"});
     QList<Word> lines;
-    static const QRegularExpression item(QStringLiteral("<line |<char [^>]*x=\"([-0-9.]+)\" y=\"([-0-9.]+)\"[^>]*c=\"([^\"]*)\""));
+    static const QRegularExpression item(
+        QStringLiteral("<line |<char [^>]*x=\"([-0-9.]+)\" y=\"([-0-9.]+)\"[^>]*c=\"([^\"]*)\""));
     auto it = item.globalMatch(QString::fromUtf8(r.out));
     while (it.hasNext()) {
         auto m = it.next();
@@ -156,7 +157,8 @@ QString CheckWithMupdf(const QString& original, const QString& numbered, const N
     QString seen;
     for (const Word& w : MupdfLines(numbered)) {
         seen += " [" + w.text + QString("] at %1,%2").arg(w.x).arg(w.y);
-        if (w.text == place.text && std::abs(w.x - place.left) < 0.5 && std::abs(w.y - (height - place.bottom)) < 0.5)
+        if (w.text == place.text && std::abs(w.x - place.left) < 0.5 &&
+            std::abs(w.y - (height - place.bottom)) < 0.5)
             found = true;
     }
     if (!found)
@@ -201,19 +203,22 @@ void StamperContentTest::content_data() {
     // first EI after white space: the number then comes out inside the page's own scaling, or the
     // qpdf way blanks a "stray" Q that is a pixel.
     QTest::newRow("gray pixels holding ' EI Q ' after a scaling left in force")
-        << PageFile(One(kText + "200 0 0 20 50 50 cm BI /W 6 /H 1 /BPC 8 /CS /G ID \x20" "EI Q\x20\nEI"));
+        << PageFile(One(kText + "200 0 0 20 50 50 cm BI /W 6 /H 1 /BPC 8 /CS /G ID \x20"
+                                "EI Q\x20\nEI"));
     QTest::newRow("pixels holding ' EI Q Q ' inside two saves left open")
         << PageFile(One("q 2 0 0 2 0 0 cm q 1 0 0 1 5 5 cm " + kText +
-                        "q 100 0 0 10 10 10 cm BI /W 8 /H 1 /BPC 8 /CS /G ID \x20" "EI Q Q \nEI Q"));
+                        "q 100 0 0 10 10 10 cm BI /W 8 /H 1 /BPC 8 /CS /G ID \x20"
+                        "EI Q Q \nEI Q"));
     QTest::newRow("RGB pixels by abbreviations, two saves left open")
         << PageFile(One("q 2 0 0 2 0 0 cm q " + kText +
                         "q 100 0 0 10 10 10 cm BI /W 3 /H 1 /BPC 8 /CS /RGB ID  EI Q Q Q \nEI Q"));
     QTest::newRow("EI right after the data, then three saves left open")
-        << PageFile(One("q 100 0 0 10 50 150 cm BI /W 2 /H 1 /BPC 8 /CS /G ID \x30\xa0" "EI Q q 2 0 0 2 0 0 cm q q " +
+        << PageFile(One("q 100 0 0 10 50 150 cm BI /W 2 /H 1 /BPC 8 /CS /G ID \x30\xa0"
+                        "EI Q q 2 0 0 2 0 0 cm q q " +
                         kText));
-    QTest::newRow("Flate data holding ' EI Q Q '")
-        << PageFile(One("q 2 0 0 2 0 0 cm q " + kText + "q 100 0 0 10 10 10 cm BI /W 8 /H 1 /BPC 8 /CS /G /F /Fl ID " +
-                        Stored(" EI Q Q ") + "\nEI Q"));
+    QTest::newRow("Flate data holding ' EI Q Q '") << PageFile(
+        One("q 2 0 0 2 0 0 cm q " + kText + "q 100 0 0 10 10 10 cm BI /W 8 /H 1 /BPC 8 /CS /G /F /Fl ID " +
+            Stored(" EI Q Q ") + "\nEI Q"));
     QTest::newRow("ASCII85 data holding ' EI Q Q '")
         << PageFile(One("q 2 0 0 2 0 0 cm q " + kText +
                         "q 100 0 0 10 10 10 cm BI /W 4 /H 1 /BPC 8 /CS /G /F /A85 ID  EI Q Q Q~>\nEI Q"));
@@ -231,8 +236,8 @@ void StamperContentTest::content_data() {
         << PageFile({{kText, {}}, {"BT /F1 24 Tf 60 100 Td (Beta) Tj ET BT (x", {}}});
     // Content that can't be decoded to its end: MuPDF stops the page's content at the bad code.
     QTest::newRow("LZW stream with a bad code") << PageFile({BadLzw(kText + "0 0 1 rg 50 50 40 40 re f\n")});
-    QTest::newRow("Flate stream cut short")
-        << PageFile({CutFlate(kText + QByteArray("BT /F1 10 Tf 20 180 Td (") + QByteArray(300, 'w') + ") Tj ET", 60)});
+    QTest::newRow("Flate stream cut short") << PageFile(
+        {CutFlate(kText + QByteArray("BT /F1 10 Tf 20 180 Td (") + QByteArray(300, 'w') + ") Tj ET", 60)});
 }
 
 void StamperContentTest::content() {

@@ -39,10 +39,11 @@ void StamperRecoveryTest::largeDamagedFile() {
         // content across the second, the font past 256 MiB, which makes the file one read in pieces.
         const qint64 mib = 1 << 20;
         QVERIFY(WriteAt(f, 16 * mib - 7, "\n2 0 obj\n<< /Type /Pages /Kids [3 0 R] /Count 1 >>\nendobj\n"));
-        QVERIFY(WriteAt(f, 32 * mib - 3,
-                        "\n3 0 obj\n<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents 4 0 R "
-                        "/Resources << /Font << /F1 5 0 R >> >> >>\nendobj\n4 0 obj\n<< /Length 37 >>\nstream\n"
-                        "BT /F1 24 Tf 60 150 Td (Alpha) Tj ET\nendstream\nendobj\n"));
+        QVERIFY(
+            WriteAt(f, 32 * mib - 3,
+                    "\n3 0 obj\n<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents 4 0 R "
+                    "/Resources << /Font << /F1 5 0 R >> >> >>\nendobj\n4 0 obj\n<< /Length 37 >>\nstream\n"
+                    "BT /F1 24 Tf 60 150 Td (Alpha) Tj ET\nendstream\nendobj\n"));
         QVERIFY(WriteAt(f, 270 * mib,
                         "\n5 0 obj\n<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>\nendobj\n"));
     }
