@@ -151,8 +151,8 @@ Raster MupdfRender(const QString& path, int dpi) {
 }
 
 // MuPDF's view: the number at its place, and the page as before outside the number's box.
-QString CheckWithMupdf(const QString& original, const QString& numbered, const NumberPlacement& place) {
-    const double height = 300;
+QString CheckWithMupdf(const QString& original, const QString& numbered, const NumberPlacement& place,
+                       double height) {
     bool found = false;
     QString seen;
     for (const Word& w : MupdfLines(numbered)) {
@@ -236,6 +236,8 @@ void StamperContentTest::content_data() {
         << PageFile({{kText, {}}, {"BT /F1 24 Tf 60 100 Td (Beta) Tj ET BT (x", {}}});
     // Content that can't be decoded to its end: MuPDF stops the page's content at the bad code.
     QTest::newRow("LZW stream with a bad code") << PageFile({BadLzw(kText + "0 0 1 rg 50 50 40 40 re f\n")});
+    QTest::newRow("corpus: LZW stream with a bad code") << ReadAll(
+        QStringLiteral(NUMBREL_CORPUS_DIR "/qpdf/qpdf__qtest__qpdf__split-content-stream-errors.pdf"));
     QTest::newRow("Flate stream cut short") << PageFile(
         {CutFlate(kText + QByteArray("BT /F1 10 Tf 20 180 Td (") + QByteArray(300, 'w') + ") Tj ET", 60)});
 }
@@ -271,7 +273,7 @@ void StamperContentTest::content() {
         }
         const QString poppler = CheckPageNumber(input, output, 1, shown.first(), place);
         QVERIFY2(poppler.isEmpty(), qPrintable(wayName + ", poppler: " + poppler));
-        const QString mupdf = CheckWithMupdf(input, output, place);
+        const QString mupdf = CheckWithMupdf(input, output, place, shown.first().height);
         QVERIFY2(mupdf.isEmpty(), qPrintable(wayName + ": " + mupdf));
     }
 }
