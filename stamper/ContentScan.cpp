@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
+#include <charconv>
 #include <string>
 #include <zlib.h>
 
@@ -94,7 +94,7 @@ class DictionaryReader {
 public:
     struct Value {
         enum class Type { Number, Name, Bool, Array, Other } type = Type::Other;
-        double number = 0;
+        double number = 0; // an integer
         std::string name; // without '/'
         bool flag = false;
         std::vector<Value> items;
@@ -222,10 +222,15 @@ private:
                 v.type = Value::Type::Bool;
                 v.flag = word == "true";
             } else {
-                char* stop = nullptr;
-                v.number = std::strtod(word.c_str(), &stop);
-                if (stop != nullptr && *stop == '\0' && !word.empty())
+                // Sizes and lengths are integers (a viewer takes no real for them); no locale applies.
+                const char* from = word.data() + (word.size() > 1 && word[0] == '+' ? 1 : 0);
+                const char* to = word.data() + word.size();
+                long long n = 0;
+                const auto [at, error] = std::from_chars(from, to, n);
+                if (error == std::errc() && at == to) {
                     v.type = Value::Type::Number;
+                    v.number = double(n);
+                }
             }
         } else {
             ++p_; // a delimiter out of place
