@@ -95,7 +95,7 @@ public:
     struct Value {
         enum class Type { Number, Name, Bool, Array, Other } type = Type::Other;
         double number = 0; // an integer
-        std::string name; // without '/'
+        std::string name;  // without '/'
         bool flag = false;
         std::vector<Value> items;
     };
