@@ -3,6 +3,7 @@
 #include "CleanFileUpdate.h"
 #include "IncrementalUpdate.h"
 #include "OutputFile.h"
+#include "PageCount.h"
 #include "PageStamper.h"
 #include "PageTree.h"
 #include "Recovery.h"
@@ -164,12 +165,15 @@ bool appendUpdate(QPDF& pdf, const StampOptions& options, const struct stat& bef
         now.st_mtim.tv_nsec != before.st_mtim.tv_nsec)
         return false;
     try {
-        IncrementalUpdate update(pdf, now.st_size, [fd](long long offset, size_t length) {
-            std::string bytes(length, '\0');
-            ssize_t n = pread(fd, bytes.data(), length, offset);
-            bytes.resize(n > 0 ? size_t(n) : 0);
-            return bytes;
-        });
+        IncrementalUpdate update(
+            pdf, now.st_size,
+            [fd](long long offset, size_t length) {
+                std::string bytes(length, '\0');
+                ssize_t n = pread(fd, bytes.data(), length, offset);
+                bytes.resize(n > 0 ? size_t(n) : 0);
+                return bytes;
+            },
+            RevisionIdOfFile(fd, now.st_size, options));
         if (!update.unsupported().empty())
             return false;
         OutputFile out(options.output);
@@ -269,6 +273,9 @@ NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToE
         writer.setOutputPipeline(&out);
         // Streams are written as they came: what was compressed stays so, nothing is decoded.
         writer.setStreamDataMode(qpdf_s_preserve);
+        // The same input numbered the same way gives the same bytes. qpdf can derive the /ID from what
+        // it writes only when it need not encrypt with it.
+        writer.setDeterministicID(!pdf.isEncrypted());
         writer.write();
         out.commit();
         for (auto& w : pdf.getWarnings())
@@ -291,4 +298,30 @@ NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToE
         throw StampError(options.input + " could not be numbered (" + e.what() + ")");
     }
     return result;
+}
+
+size_t CountPdfPages(const std::string& path) {
+    const struct stat st = statInput(path);
+    auto bytes = std::make_unique<std::string>();
+    if (S_ISREG(st.st_mode) && st.st_size <= kReadWholeUpTo) {
+        *bytes = readWhole(path, st.st_size);
+        if (std::optional<size_t> pages = CountPagesQuickly(*bytes))
+            return *pages;
+    }
+    // Counted as numbering counts when it goes the qpdf way: the tree mended first.
+    try {
+        bool recovered = false;
+        RecoveredInput document = openInput(path, std::move(bytes), recovered);
+        MendPageTree(*document.pdf);
+        const size_t pages = QPDFPageDocumentHelper(*document.pdf).getAllPages().size();
+        if (pages == 0)
+            throw StampError(path + ": it has no pages to number");
+        return pages;
+    } catch (StampError&) {
+        throw;
+    } catch (QPDFExc& e) {
+        throw StampError(path + " could not be read (" + describe(e) + ")");
+    } catch (std::exception& e) {
+        throw StampError(path + " could not be read (" + e.what() + ")");
+    }
 }

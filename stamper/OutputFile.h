@@ -15,6 +15,9 @@
 #include <sys/types.h>
 #include <vector>
 
+// Copies written side by side whose temporary names a stop signal still removes.
+inline constexpr int kMaxPendingOutputs = 256;
+
 class OutputFile : public Pipeline {
 public:
     explicit OutputFile(const std::string& target);
@@ -59,6 +62,7 @@ private:
     bool failed_ = false;
     std::string failure_;
     off_t written_ = 0, syncedFrom_ = 0;
+    int pendingSlot_ = -1; // where RemovePendingOutput finds path_
     void* map_ = nullptr;
     size_t mapLength_ = 0;
 };
