@@ -45,12 +45,15 @@ std::optional<Identity> identityOf(const QString& path) {
 }
 
 // The files of one input, each with its path relative to where its copy goes.
-void addInput(const QString& input, const BatchOptions& options, std::vector<BatchFile>& files) {
+void addInput(const QString& input, const BatchOptions& options, std::vector<BatchFile>& files,
+              QStringList& unreadable) {
     if (IsFolder(input)) {
         QStringList folders{input == QLatin1String("/") ? input : input + QLatin1Char('/')};
         ScannedFiles seen{kPattern, {}};
         // Failures the scan carries on after are the window's boxes; here they only leave folders out.
         GetSubDirectories2016([](const QString&, const QString&, int) {}, folders, true, &seen);
+        for (const QString& folder : std::as_const(seen.unreadable))
+            unreadable.append(folder.chopped(1));
         for (const QString& path : ScannedFilePaths(folders, seen, kPattern)) {
             // Copies of an earlier run inside the tree are not inputs.
             if (isUnder(path, options.outputFolder))
@@ -160,8 +163,9 @@ void countPages(std::vector<BatchFile>& files, int jobs, const std::function<voi
 
 BatchPlan MakeBatchPlan(const BatchOptions& options, const std::function<void(size_t, size_t)>& counting) {
     std::vector<BatchFile> files;
+    QStringList unreadable;
     for (const QString& input : options.inputs)
-        addInput(input, options, files);
+        addInput(input, options, files, unreadable);
     checkOutputs(options, files);
 
     const bool usesTitle = options.stamp.format.find("{file}") != std::string::npos;
@@ -200,6 +204,7 @@ BatchPlan MakeBatchPlan(const BatchOptions& options, const std::function<void(si
 
     BatchPlan plan;
     plan.batchFiles = total;
+    plan.unreadableFolders = unreadable;
     plan.files.assign(files.begin() + std::ptrdiff_t(from), files.begin() + std::ptrdiff_t(to));
     if (options.continueNumbers && options.parts == 1 && !options.plan.isEmpty())
         plan.files = files; // the plan file lists the whole batch

@@ -24,6 +24,8 @@ struct BatchFile {
 struct BatchPlan {
     std::vector<BatchFile> files; // this part's files, in batch order
     size_t batchFiles = 0;        // in the whole batch
+    // Folders of the inputs' trees that could not be read: their files are not in the batch.
+    QStringList unreadableFolders;
 };
 
 // Thrown for a plan that can't be made: the one-line reason, exit status 2.

@@ -133,6 +133,16 @@ public:
                     std::fprintf(stderr, "numbrel: warning: %s\n", qUtf8Printable(m));
             rows.push_back(row);
         }
+        // Files left out because their folder could not be read are not numbered either.
+        for (const QString& folder : std::as_const(plan_.unreadableFolders)) {
+            ManifestRow row;
+            row.input = folder;
+            row.status = statusText(Outcome::Status::Skipped);
+            row.message = QStringLiteral("the folder cannot be read; the files in it were not numbered");
+            std::fprintf(stderr, "numbrel: skipped %s: %s\n", qUtf8Printable(folder), qUtf8Printable(row.message));
+            rows.push_back(row);
+            ++skipped;
+        }
         bool manifestWritten = true;
         if (!options_.manifest.isEmpty()) {
             manifestWritten = WriteWholeFile(options_.manifest, ManifestText(rows));

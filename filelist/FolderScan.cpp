@@ -231,8 +231,10 @@ void walkLevel(ScanState& state, QStringList& folders, QStringList& collected, b
                 --i;
             }
         } catch (const ScanFailure& failure) {
-            if (state.seen)
+            if (state.seen) {
                 state.seen->byFolder.remove(folder);
+                state.seen->unreadable.append(folder);
+            }
             if (failure.kind != ScanFailure::Other)
                 removeFirstEqual(folders, folder, i);
         }

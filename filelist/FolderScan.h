@@ -18,6 +18,8 @@ struct ScannedFiles {
     // Folder list entry -> names of its files that matched the pattern and could be opened, in the
     // platform's order.
     QHash<QString, QStringList> byFolder;
+    // Folders whose listing failed and that the scan left out with everything below them.
+    QStringList unreadable;
 };
 
 // Extends folders (each ending in "/") in place with the subfolders below them, breadth first.

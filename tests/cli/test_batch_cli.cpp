@@ -3,12 +3,14 @@
 #include "PdfProbe.h"
 #include "TempTree.h"
 #include "TestHome.h"
+#include "Unprivileged.h"
 
 #include <QDirIterator>
 #include <QProcess>
 #include <QtTest>
 
 #include <csignal>
+#include <unistd.h>
 
 namespace {
 QString numbrel() {
@@ -28,12 +30,18 @@ struct Batch {
     QString out, err;
 };
 
-Batch runBatch(const QStringList& args, const QString& workingFolder = QString()) {
+// asNobody: as root, run it as the account "nobody", for whom permissions hold.
+Batch runBatch(const QStringList& args, const QString& workingFolder = QString(), bool asNobody = false) {
     QProcess p;
     p.setProcessEnvironment(headless());
     if (!workingFolder.isEmpty())
         p.setWorkingDirectory(workingFolder);
-    p.start(numbrel(), QStringList{QStringLiteral("--batch")} + args);
+    const QStringList arguments = QStringList{QStringLiteral("--batch")} + args;
+    if (asNobody && ::geteuid() == 0)
+        p.start(QStringLiteral("setpriv"), QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", numbrel()} +
+                                               arguments);
+    else
+        p.start(numbrel(), arguments);
     Batch b;
     if (!p.waitForFinished(300000) || p.exitStatus() != QProcess::NormalExit)
         return b;
@@ -318,6 +326,30 @@ private slots:
         const Batch third = runBatch({"-o", t.abs("docs/numbered"), "--quiet", t.abs("docs")});
         QCOMPARE(third.exitCode, 0);
         QCOMPARE(filesBelow(t.abs("docs/numbered")), filesBelow(t.abs("out")));
+    }
+
+    // A folder of the tree that can't be read is not passed over in silence: the manifest and the exit
+    // status say its files were not numbered.
+    void unreadableFolderTold() {
+        TempTree t;
+        QVERIFY(makePdf(t.abs("docs/a.pdf"), 1));
+        QVERIFY(makePdf(t.abs("docs/locked/b.pdf"), 1));
+        QVERIFY(t.folder("out"));
+        QVERIFY(QFile::setPermissions(t.abs("out"), QFileDevice::Permissions(0x7777)));
+        QVERIFY(t.deny("docs/locked"));
+        {
+            const Unprivileged nobody;
+            if (!Unprivileged::listingFails(t.abs("docs/locked")))
+                QSKIP("a folder without permissions can still be listed here");
+        }
+        const Batch b = runBatch({"-o", t.abs("out/copies"), "--manifest", t.abs("out/m.csv"), t.abs("docs")}, {}, true);
+        QCOMPARE(b.exitCode, 1);
+        QVERIFY2(b.err.contains(QLatin1String("numbrel: skipped ") + t.abs("docs/locked")), qPrintable(b.err));
+        const QList<QStringList> rows = parseCsv(ReadAll(t.abs("out/m.csv")));
+        QCOMPARE(rows.size(), 3);
+        QCOMPARE(rows.at(1).at(5), QStringLiteral("numbered"));
+        QCOMPARE(rows.at(2).at(0), t.abs("docs/locked"));
+        QCOMPARE(rows.at(2).at(5), QStringLiteral("skipped"));
     }
 
     void inputsReplacedOnlyWithOverwrite() {
