@@ -91,10 +91,14 @@ public:
         const bool showProgress = !options_.quiet && ::isatty(STDERR_FILENO);
         {
             std::unique_lock<std::mutex> lock(mutex_);
+            // A few times a second: a terminal that redraws the line for every file slows the batch.
+            auto shown = std::chrono::steady_clock::now() - std::chrono::seconds(1);
             while (finished_ < size_t(jobs)) {
                 changed_.wait_for(lock, std::chrono::milliseconds(200));
-                if (showProgress)
+                if (showProgress && std::chrono::steady_clock::now() - shown >= std::chrono::milliseconds(200)) {
                     progress();
+                    shown = std::chrono::steady_clock::now();
+                }
             }
         }
         for (auto& w : workers)
