@@ -1,7 +1,7 @@
 #include "app/CommandLine.h"
 
-#include "core/AppTitle.h"
 #include "cli/BatchOptions.h"
+#include "core/AppTitle.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>

@@ -30,8 +30,7 @@ QString absolute(const QString& path, const QString& workingFolder) {
 }
 
 // One of the stamper's strict readers, its message kept.
-template <typename Read>
-auto strictly(Read read) {
+template <typename Read> auto strictly(Read read) {
     try {
         return read();
     } catch (const StampError& e) {
@@ -40,7 +39,8 @@ auto strictly(Read read) {
 }
 
 void readColor(const QString& text, StampOptions& o) {
-    static const QRegularExpression hex(QStringLiteral("^#([0-9A-Fa-f]{2})([0-9A-Fa-f]{2})([0-9A-Fa-f]{2})$"));
+    static const QRegularExpression hex(
+        QStringLiteral("^#([0-9A-Fa-f]{2})([0-9A-Fa-f]{2})([0-9A-Fa-f]{2})$"));
     if (const QRegularExpressionMatch m = hex.match(text); m.hasMatch()) {
         o.red = m.captured(1).toInt(nullptr, 16);
         o.green = m.captured(2).toInt(nullptr, 16);
@@ -67,9 +67,10 @@ void readFormat(const QString& text, StampOptions& o) {
     if (!bytes) {
         for (const uint c : text.toUcs4())
             if (!ToWinAnsi(QString::fromUcs4(reinterpret_cast<const char32_t*>(&c), 1).toStdString()))
-                refuse(QStringLiteral("--format holds U+%1, which the page font cannot print: Latin-1 and the "
-                                      "Windows-1252 signs (such as € – “ ”) only, no control characters")
-                           .arg(QString::number(c, 16).toUpper().rightJustified(4, QLatin1Char('0'))));
+                refuse(
+                    QStringLiteral("--format holds U+%1, which the page font cannot print: Latin-1 and the "
+                                   "Windows-1252 signs (such as € – “ ”) only, no control characters")
+                        .arg(QString::number(c, 16).toUpper().rightJustified(4, QLatin1Char('0'))));
         refuse(QStringLiteral("--format holds a character the page font cannot print"));
     }
     if (!IsKnownNumberFormat(*bytes))
@@ -144,20 +145,22 @@ BatchCommandLine ReadBatchCommandLine(const QStringList& arguments, const QStrin
             }
             QString name = arg, value;
             bool hasValue = false;
-            if (const qsizetype eq = arg.indexOf(QLatin1Char('=')); arg.startsWith(QLatin1String("--")) && eq > 0) {
+            if (const qsizetype eq = arg.indexOf(QLatin1Char('='));
+                arg.startsWith(QLatin1String("--")) && eq > 0) {
                 name = arg.left(eq);
                 value = arg.mid(eq + 1);
                 hasValue = true;
-            } else if (arg.startsWith(QLatin1String("-o")) && arg.size() > 2 && !arg.startsWith(QLatin1String("--"))) {
+            } else if (arg.startsWith(QLatin1String("-o")) && arg.size() > 2 &&
+                       !arg.startsWith(QLatin1String("--"))) {
                 name = QStringLiteral("-o");
                 value = arg.mid(2);
                 hasValue = true;
             }
             if (name == QLatin1String("-o"))
                 name = QStringLiteral("--output");
-            static const QStringList flags = {QStringLiteral("--batch"), QStringLiteral("--continue"),
+            static const QStringList flags = {QStringLiteral("--batch"),     QStringLiteral("--continue"),
                                               QStringLiteral("--overwrite"), QStringLiteral("--quiet"),
-                                              QStringLiteral("--help"), QStringLiteral("-h")};
+                                              QStringLiteral("--help"),      QStringLiteral("-h")};
             static const QStringList valued = {
                 QStringLiteral("--output"), QStringLiteral("--first"),  QStringLiteral("--left"),
                 QStringLiteral("--bottom"), QStringLiteral("--size"),   QStringLiteral("--color"),
@@ -235,8 +238,8 @@ BatchCommandLine ReadBatchCommandLine(const QStringList& arguments, const QStrin
             refuse(QStringLiteral("--plan with --part 1/1: a whole run counts for itself"));
     } catch (const Refusal& r) {
         line.outcome = BatchCommandLine::Outcome::Refused;
-        line.text = program + QStringLiteral(": ") + QString::fromStdString(r.what()) + QStringLiteral(" (see ") +
-                    program + QStringLiteral(" --batch --help)\n");
+        line.text = program + QStringLiteral(": ") + QString::fromStdString(r.what()) +
+                    QStringLiteral(" (see ") + program + QStringLiteral(" --batch --help)\n");
     }
     return line;
 }

@@ -89,19 +89,21 @@ void checkOutputs(const BatchOptions& options, const std::vector<BatchFile>& fil
     for (const BatchFile& f : files) {
         const auto other = byOutput.constFind(f.output);
         if (other != byOutput.constEnd())
-            refuse(f.input == other.value()
-                       ? QStringLiteral("%1 is given twice").arg(f.input)
-                       : QStringLiteral("%1 and %2 would both be written to %3").arg(other.value(), f.input, f.output));
+            refuse(f.input == other.value() ? QStringLiteral("%1 is given twice").arg(f.input)
+                                            : QStringLiteral("%1 and %2 would both be written to %3")
+                                                  .arg(other.value(), f.input, f.output));
         byOutput.insert(f.output, f.input);
         if (!options.overwrite) {
             const auto id = identityOf(f.output);
-            const bool isInput =
-                inputs.contains(f.output) || (id && std::find(inputIds.begin(), inputIds.end(), *id) != inputIds.end());
+            const bool isInput = inputs.contains(f.output) ||
+                                 (id && std::find(inputIds.begin(), inputIds.end(), *id) != inputIds.end());
             if (isInput)
-                refuse(QStringLiteral("%1 would replace an input; give --overwrite to allow that").arg(f.output));
+                refuse(QStringLiteral("%1 would replace an input; give --overwrite to allow that")
+                           .arg(f.output));
         }
         if (IsFolder(f.output))
-            refuse(QStringLiteral("%1 is a folder, where the numbered copy of %2 would go").arg(f.output, f.input));
+            refuse(QStringLiteral("%1 is a folder, where the numbered copy of %2 would go")
+                       .arg(f.output, f.input));
     }
 }
 
@@ -128,7 +130,9 @@ void readPlanFile(const BatchOptions& options, std::vector<BatchFile>& files) {
         const long long pages = fields.value(0).toLongLong(&pagesOk);
         const long long size = fields.value(1).toLongLong(&sizeOk);
         if (fields.size() != 4 || !pagesOk || !sizeOk || QString::fromUtf8(fields.at(3)) != relative)
-            refuse(QStringLiteral("the plan %1 was made for other files (line %2)").arg(options.plan).arg(k + 2));
+            refuse(QStringLiteral("the plan %1 was made for other files (line %2)")
+                       .arg(options.plan)
+                       .arg(k + 2));
         if (size != QFileInfo(f.input).size())
             refuse(QStringLiteral("%1 has changed since the plan %2 was made").arg(f.input, options.plan));
         if (pages > 0)
@@ -138,7 +142,8 @@ void readPlanFile(const BatchOptions& options, std::vector<BatchFile>& files) {
     }
 }
 
-void countPages(std::vector<BatchFile>& files, int jobs, const std::function<void(size_t, size_t)>& counting) {
+void countPages(std::vector<BatchFile>& files, int jobs,
+                const std::function<void(size_t, size_t)>& counting) {
     std::atomic<size_t> next{0}, done{0};
     auto worker = [&] {
         for (size_t k; (k = next++) < files.size();) {
@@ -188,7 +193,8 @@ BatchPlan MakeBatchPlan(const BatchOptions& options, const std::function<void(si
             readPlanFile(options, files);
         } else {
             // Only what comes before this part's last file matters for its numbers.
-            std::vector<BatchFile> needed(files.begin(), files.begin() + std::ptrdiff_t(planning ? total : to));
+            std::vector<BatchFile> needed(files.begin(),
+                                          files.begin() + std::ptrdiff_t(planning ? total : to));
             countPages(needed, options.jobs, counting);
             std::copy(needed.begin(), needed.end(), files.begin());
         }

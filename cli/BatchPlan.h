@@ -11,9 +11,9 @@
 #include <vector>
 
 struct BatchFile {
-    QString input;      // absolute
-    QString output;     // absolute, under the output folder
-    QString title;      // the input's name without its extension, for {file}
+    QString input;       // absolute
+    QString output;      // absolute, under the output folder
+    QString title;       // the input's name without its extension, for {file}
     long long first = 0; // the number of its first page
     // Its page count when counted beforehand (with --continue); a file that could not be counted
     // keeps the reason and is skipped.

@@ -95,7 +95,8 @@ public:
             auto shown = std::chrono::steady_clock::now() - std::chrono::seconds(1);
             while (finished_ < size_t(jobs)) {
                 changed_.wait_for(lock, std::chrono::milliseconds(200));
-                if (showProgress && std::chrono::steady_clock::now() - shown >= std::chrono::milliseconds(200)) {
+                if (showProgress &&
+                    std::chrono::steady_clock::now() - shown >= std::chrono::milliseconds(200)) {
                     progress();
                     shown = std::chrono::steady_clock::now();
                 }
@@ -131,7 +132,8 @@ public:
                 row.output.clear();
             }
             if (o.status == Outcome::Status::Skipped)
-                std::fprintf(stderr, "numbrel: skipped %s: %s\n", qUtf8Printable(f.input), qUtf8Printable(row.message));
+                std::fprintf(stderr, "numbrel: skipped %s: %s\n", qUtf8Printable(f.input),
+                             qUtf8Printable(row.message));
             else if (o.status == Outcome::Status::Warned)
                 for (const QString& m : o.messages)
                     std::fprintf(stderr, "numbrel: warning: %s\n", qUtf8Printable(m));
@@ -143,7 +145,8 @@ public:
             row.input = folder;
             row.status = statusText(Outcome::Status::Skipped);
             row.message = QStringLiteral("the folder cannot be read; the files in it were not numbered");
-            std::fprintf(stderr, "numbrel: skipped %s: %s\n", qUtf8Printable(folder), qUtf8Printable(row.message));
+            std::fprintf(stderr, "numbrel: skipped %s: %s\n", qUtf8Printable(folder),
+                         qUtf8Printable(row.message));
             rows.push_back(row);
             ++skipped;
         }
@@ -151,17 +154,19 @@ public:
         if (!options_.manifest.isEmpty()) {
             manifestWritten = WriteWholeFile(options_.manifest, ManifestText(rows));
             if (!manifestWritten)
-                std::fprintf(stderr, "numbrel: the manifest %s could not be written\n", qUtf8Printable(options_.manifest));
+                std::fprintf(stderr, "numbrel: the manifest %s could not be written\n",
+                             qUtf8Printable(options_.manifest));
         }
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
         if (!options_.quiet) {
-            QString summary = QStringLiteral("numbrel: %1 of %2 files numbered (%3 pages, %4 pages/s) in %5 s")
-                                  .arg(numbered)
-                                  .arg(plan_.files.size())
-                                  .arg(pages)
-                                  .arg(seconds > 0 ? qlonglong(double(pages) / seconds) : 0)
-                                  .arg(seconds, 0, 'f', 1);
+            QString summary =
+                QStringLiteral("numbrel: %1 of %2 files numbered (%3 pages, %4 pages/s) in %5 s")
+                    .arg(numbered)
+                    .arg(plan_.files.size())
+                    .arg(pages)
+                    .arg(seconds > 0 ? qlonglong(double(pages) / seconds) : 0)
+                    .arg(seconds, 0, 'f', 1);
             if (skipped > 0)
                 summary += QStringLiteral(", %1 skipped").arg(skipped);
             if (notDone > 0)
@@ -213,10 +218,11 @@ private:
             for (const std::string& w : ResultWarnings(result, stamp.input))
                 o.messages.append(QString::fromStdString(w));
             if (f.pages && *f.pages != result.pages)
-                o.messages.append(QStringLiteral("%1 pages were numbered where %2 were counted beforehand; the "
-                                                 "numbers of the files after it do not run on from its last")
-                                      .arg(result.pages)
-                                      .arg(*f.pages));
+                o.messages.append(
+                    QStringLiteral("%1 pages were numbered where %2 were counted beforehand; the "
+                                   "numbers of the files after it do not run on from its last")
+                        .arg(result.pages)
+                        .arg(*f.pages));
             o.status = o.messages.isEmpty() ? Outcome::Status::Numbered : Outcome::Status::Warned;
         } catch (const std::exception& e) {
             o.status = Outcome::Status::Skipped;
@@ -236,7 +242,8 @@ private:
             line += QStringLiteral(", %1 pages/s").arg(qlonglong(double(pagesDone_) / seconds));
         if (filesDone_ > 0 && seconds > 0.5) {
             const double left = pagesPlanned_ > 0 && pagesDone_ > 0
-                                    ? seconds * double(pagesPlanned_ - std::min(pagesDone_, pagesPlanned_)) / double(pagesDone_)
+                                    ? seconds * double(pagesPlanned_ - std::min(pagesDone_, pagesPlanned_)) /
+                                          double(pagesDone_)
                                     : seconds * double(plan_.files.size() - filesDone_) / double(filesDone_);
             line += QStringLiteral(", %1 left").arg(duration(left));
         }
@@ -288,7 +295,8 @@ int RunBatch(const QStringList& arguments, const QString& workingFolder) {
         return kBatchUsageError;
     }
     if (!QDir().mkpath(options.outputFolder)) {
-        std::fprintf(stderr, "numbrel: the output folder %s cannot be made\n", qUtf8Printable(options.outputFolder));
+        std::fprintf(stderr, "numbrel: the output folder %s cannot be made\n",
+                     qUtf8Printable(options.outputFolder));
         return kBatchUsageError;
     }
     Batch batch(options, std::move(plan));

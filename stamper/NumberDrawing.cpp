@@ -54,7 +54,8 @@ bool NumberDrawing::visible(const PageGeometry& g, const std::string& text) cons
 }
 
 std::string NumberDrawing::draw(const PageGeometry& g, const std::string& fontName, long long value) {
-    const std::string text = ExpandNumberText(options_.format, options_.digits, value, pageCount_, options_.fileTitle);
+    const std::string text =
+        ExpandNumberText(options_.format, options_.digits, value, pageCount_, options_.fileTitle);
     if (!visible(g, text))
         ++offPage_;
     double m[6];

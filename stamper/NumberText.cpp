@@ -23,7 +23,11 @@ std::optional<char> winAnsiCode(char32_t c) {
 std::optional<char32_t> nextCharacter(std::string_view text, size_t& at) {
     const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
     const unsigned char first = byte(at);
-    int length = first < 0x80 ? 1 : (first >> 5) == 0x6 ? 2 : (first >> 4) == 0xE ? 3 : (first >> 3) == 0x1E ? 4 : 0;
+    int length = first < 0x80           ? 1
+                 : (first >> 5) == 0x6  ? 2
+                 : (first >> 4) == 0xE  ? 3
+                 : (first >> 3) == 0x1E ? 4
+                                        : 0;
     if (length == 0 || at + size_t(length) > text.size())
         return std::nullopt;
     char32_t c = length == 1 ? first : first & (0x7F >> length);

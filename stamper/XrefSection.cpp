@@ -155,8 +155,8 @@ namespace {
 // on where it was made.
 std::string describeOptions(const StampOptions& o) {
     char numbers[200];
-    std::snprintf(numbers, sizeof numbers, "%lld %.17g %d %d %d %.17g %.17g %d", o.firstNumber, o.fontSize, o.red,
-                  o.green, o.blue, o.left, o.bottom, o.digits);
+    std::snprintf(numbers, sizeof numbers, "%lld %.17g %d %d %d %.17g %.17g %d", o.firstNumber, o.fontSize,
+                  o.red, o.green, o.blue, o.left, o.bottom, o.digits);
     return std::string(numbers) + '\0' + o.format + '\0' + o.fileTitle;
 }
 
@@ -194,7 +194,8 @@ std::string RevisionIdOfFile(int fd, long long size, const StampOptions& options
     Md5 md5;
     std::vector<char> chunk(1 << 16);
     for (long long at = 0; at < size;) {
-        const ssize_t n = pread(fd, chunk.data(), size_t(std::min<long long>(size - at, (long long)chunk.size())), at);
+        const ssize_t n =
+            pread(fd, chunk.data(), size_t(std::min<long long>(size - at, (long long)chunk.size())), at);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)

@@ -38,8 +38,8 @@ Batch runBatch(const QStringList& args, const QString& workingFolder = QString()
         p.setWorkingDirectory(workingFolder);
     const QStringList arguments = QStringList{QStringLiteral("--batch")} + args;
     if (asNobody && ::geteuid() == 0)
-        p.start(QStringLiteral("setpriv"), QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", numbrel()} +
-                                               arguments);
+        p.start(QStringLiteral("setpriv"),
+                QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", numbrel()} + arguments);
     else
         p.start(numbrel(), arguments);
     Batch b;
@@ -58,26 +58,27 @@ QString sample(const char* name) {
 // A real file of `pages` pages: the first pages of the five-page sample, as qpdf copies them.
 bool makePdf(const QString& path, int pages) {
     QDir().mkpath(QFileInfo(path).absolutePath());
-    return RunProgram(QStringLiteral("qpdf"), {QStringLiteral("--empty"), QStringLiteral("--pages"),
-                                               sample("Sample-Report.pdf"), QStringLiteral("1-%1").arg(pages),
-                                               QStringLiteral("--"), path})
+    return RunProgram(QStringLiteral("qpdf"),
+                      {QStringLiteral("--empty"), QStringLiteral("--pages"), sample("Sample-Report.pdf"),
+                       QStringLiteral("1-%1").arg(pages), QStringLiteral("--"), path})
                .exitCode == 0;
 }
 
 QString popplerText(const QString& path, int page) {
     const QString n = QString::number(page);
     return QString::fromUtf8(
-               RunProgram(QStringLiteral("pdftotext"), {QStringLiteral("-f"), n, QStringLiteral("-l"), n, path,
-                                                        QStringLiteral("-")})
+               RunProgram(QStringLiteral("pdftotext"),
+                          {QStringLiteral("-f"), n, QStringLiteral("-l"), n, path, QStringLiteral("-")})
                    .out)
         .simplified();
 }
 
 QString mupdfText(const QString& path, int page) {
-    return QString::fromUtf8(RunProgram(QStringLiteral("mutool"), {QStringLiteral("draw"), QStringLiteral("-F"),
-                                                                   QStringLiteral("txt"), QStringLiteral("-o"),
-                                                                   QStringLiteral("-"), path, QString::number(page)})
-                                 .out)
+    return QString::fromUtf8(
+               RunProgram(QStringLiteral("mutool"),
+                          {QStringLiteral("draw"), QStringLiteral("-F"), QStringLiteral("txt"),
+                           QStringLiteral("-o"), QStringLiteral("-"), path, QString::number(page)})
+                   .out)
         .simplified();
 }
 
@@ -158,33 +159,52 @@ private slots:
         QTest::newRow("no inputs") << QStringList{"-o", "OUT"} << "no files or folders";
         QTest::newRow("unknown option") << QStringList{"-o", "OUT", "--fast", in} << "unknown option --fast";
         QTest::newRow("value missing") << QStringList{in, "-o"} << "--output needs a value";
-        QTest::newRow("first not a number") << QStringList{"-o", "OUT", "--first", "1e3", in} << "--first \"1e3\" is not a whole number";
-        QTest::newRow("first out of range") << QStringList{"-o", "OUT", "--first=9999999999999", in} << "out of range";
-        QTest::newRow("size zero") << QStringList{"-o", "OUT", "--size", "0", in} << "--size \"0\" is out of range";
-        QTest::newRow("left not a number") << QStringList{"-o", "OUT", "--left", "ten", in} << "--left \"ten\" is not a number";
+        QTest::newRow("first not a number")
+            << QStringList{"-o", "OUT", "--first", "1e3", in} << "--first \"1e3\" is not a whole number";
+        QTest::newRow("first out of range")
+            << QStringList{"-o", "OUT", "--first=9999999999999", in} << "out of range";
+        QTest::newRow("size zero") << QStringList{"-o", "OUT", "--size", "0", in}
+                                   << "--size \"0\" is out of range";
+        QTest::newRow("left not a number")
+            << QStringList{"-o", "OUT", "--left", "ten", in} << "--left \"ten\" is not a number";
         QTest::newRow("bottom infinite") << QStringList{"-o", "OUT", "--bottom", "inf", in} << "--bottom";
-        QTest::newRow("colour by name") << QStringList{"-o", "OUT", "--color", "red", in} << "--color \"red\" is neither #RRGGBB nor R,G,B";
+        QTest::newRow("colour by name") << QStringList{"-o", "OUT", "--color", "red", in}
+                                        << "--color \"red\" is neither #RRGGBB nor R,G,B";
         QTest::newRow("colour two parts") << QStringList{"-o", "OUT", "--color", "1,2", in} << "neither";
-        QTest::newRow("colour component") << QStringList{"-o", "OUT", "--color", "0,256,0", in} << "--color green \"256\" is out of range";
+        QTest::newRow("colour component")
+            << QStringList{"-o", "OUT", "--color", "0,256,0", in} << "--color green \"256\" is out of range";
         QTest::newRow("colour short hex") << QStringList{"-o", "OUT", "--color", "#fff", in} << "neither";
         QTest::newRow("format empty") << QStringList{"-o", "OUT", "--format", "", in} << "--format is empty";
         QTest::newRow("format Greek") << QStringList{"-o", "OUT", "--format", "Ω {n}", in} << "U+03A9";
         QTest::newRow("format line break") << QStringList{"-o", "OUT", "--format", "a\n{n}", in} << "U+000A";
-        QTest::newRow("format unknown field") << QStringList{"-o", "OUT", "--format", "{page}", in} << "none of {n}, {total}, {file}";
-        QTest::newRow("digits") << QStringList{"-o", "OUT", "--digits", "21", in} << "--digits \"21\" is out of range";
-        QTest::newRow("jobs zero") << QStringList{"-o", "OUT", "--jobs", "0", in} << "--jobs \"0\" is out of range";
+        QTest::newRow("format unknown field")
+            << QStringList{"-o", "OUT", "--format", "{page}", in} << "none of {n}, {total}, {file}";
+        QTest::newRow("digits") << QStringList{"-o", "OUT", "--digits", "21", in}
+                                << "--digits \"21\" is out of range";
+        QTest::newRow("jobs zero") << QStringList{"-o", "OUT", "--jobs", "0", in}
+                                   << "--jobs \"0\" is out of range";
         QTest::newRow("part beyond") << QStringList{"-o", "OUT", "--part", "4/3", in} << "K must be 1 to N";
         QTest::newRow("part form") << QStringList{"-o", "OUT", "--part", "2", in} << "is not K/N";
-        QTest::newRow("plan alone") << QStringList{"-o", "OUT", "--plan", "P", in} << "--plan goes with --continue";
-        QTest::newRow("twice") << QStringList{"-o", "OUT", "--first", "1", "--first", "2", in} << "--first is given more than once";
-        QTest::newRow("flag with value") << QStringList{"-o", "OUT", "--quiet=yes", in} << "--quiet takes no value";
+        QTest::newRow("plan alone") << QStringList{"-o", "OUT", "--plan", "P", in}
+                                    << "--plan goes with --continue";
+        QTest::newRow("twice") << QStringList{"-o", "OUT", "--first", "1", "--first", "2", in}
+                               << "--first is given more than once";
+        QTest::newRow("flag with value")
+            << QStringList{"-o", "OUT", "--quiet=yes", in} << "--quiet takes no value";
         QTest::newRow("missing input") << QStringList{"-o", "OUT", "IN/none.pdf"} << "no such file or folder";
-        QTest::newRow("same file twice") << QStringList{"-o", "OUT", "IN/a.pdf", "IN/a.pdf"} << "is given twice";
-        QTest::newRow("same name from two folders") << QStringList{"-o", "OUT", "IN/a.pdf", "IN/sub/a.pdf"} << "would both be written to";
-        QTest::newRow("file also in a given folder") << QStringList{"-o", "OUT", "IN", "IN/a.pdf"} << "is given twice";
-        QTest::newRow("output replaces input") << QStringList{"-o", "IN", "IN/a.pdf"} << "would replace an input; give --overwrite";
-        QTest::newRow("output folder is a file") << QStringList{"-o", "IN/a.pdf", "IN/sub"} << "the output folder is a file";
-        QTest::newRow("plan missing") << QStringList{"-o", "OUT", "--continue", "--plan", "none.plan", "--part", "1/2", in} << "cannot be read";
+        QTest::newRow("same file twice")
+            << QStringList{"-o", "OUT", "IN/a.pdf", "IN/a.pdf"} << "is given twice";
+        QTest::newRow("same name from two folders")
+            << QStringList{"-o", "OUT", "IN/a.pdf", "IN/sub/a.pdf"} << "would both be written to";
+        QTest::newRow("file also in a given folder")
+            << QStringList{"-o", "OUT", "IN", "IN/a.pdf"} << "is given twice";
+        QTest::newRow("output replaces input")
+            << QStringList{"-o", "IN", "IN/a.pdf"} << "would replace an input; give --overwrite";
+        QTest::newRow("output folder is a file")
+            << QStringList{"-o", "IN/a.pdf", "IN/sub"} << "the output folder is a file";
+        QTest::newRow("plan missing")
+            << QStringList{"-o", "OUT", "--continue", "--plan", "none.plan", "--part", "1/2", in}
+            << "cannot be read";
     }
     void usageMistakesTouchNothing() {
         QFETCH(QStringList, args);
@@ -223,9 +243,10 @@ private slots:
         QTest::addColumn<QList<int>>("firsts");
         QTest::newRow("each file from 1") << QStringList{} << QList<int>{1, 1, 1};
         QTest::newRow("continue") << QStringList{"--continue"} << QList<int>{1, 3, 8};
-        QTest::newRow("continue from 10, one job") << QStringList{"--continue", "--first", "10", "--jobs", "1"}
-                                                  << QList<int>{10, 12, 17};
-        QTest::newRow("continue, many jobs") << QStringList{"--continue", "--jobs", "8"} << QList<int>{1, 3, 8};
+        QTest::newRow("continue from 10, one job")
+            << QStringList{"--continue", "--first", "10", "--jobs", "1"} << QList<int>{10, 12, 17};
+        QTest::newRow("continue, many jobs")
+            << QStringList{"--continue", "--jobs", "8"} << QList<int>{1, 3, 8};
     }
     void numbersAcrossFiles() {
         QFETCH(QStringList, options);
@@ -252,14 +273,16 @@ private slots:
         QTest::addColumn<QStringList>("expected"); // pages 1 and 5 of the five-page "Bericht (Q3).pdf"
         QTest::newRow("Bates") << QStringList{"--format", "ABC-{n}", "--digits", "6"}
                                << QStringList{"ABC-000001", "ABC-000005"};
-        QTest::newRow("page of total") << QStringList{"--format", "Page {n} of {total}"}
-                                       << QStringList{"Page 1 of 5", "Page 5 of 5"};
-        QTest::newRow("file name, Latin-1") << QStringList{"--format", "{file} · Seite {n}/{total} – ©"}
-                                            << QStringList{"Bericht (Q3) · Seite 1/5 – ©", "Bericht (Q3) · Seite 5/5 – ©"};
+        QTest::newRow("page of total")
+            << QStringList{"--format", "Page {n} of {total}"} << QStringList{"Page 1 of 5", "Page 5 of 5"};
+        QTest::newRow("file name, Latin-1")
+            << QStringList{"--format", "{file} · Seite {n}/{total} – ©"}
+            << QStringList{"Bericht (Q3) · Seite 1/5 – ©", "Bericht (Q3) · Seite 5/5 – ©"};
         QTest::newRow("accents and euro") << QStringList{"--format", "Überblick Ñ € {n}", "--first", "41"}
                                           << QStringList{"Überblick Ñ € 41", "Überblick Ñ € 45"};
-        QTest::newRow("brackets and backslash") << QStringList{"--format", "(\\{n})", "--digits", "3", "--first", "-2"}
-                                                << QStringList{"(\\-002)", "(\\002)"};
+        QTest::newRow("brackets and backslash")
+            << QStringList{"--format", "(\\{n})", "--digits", "3", "--first", "-2"}
+            << QStringList{"(\\-002)", "(\\002)"};
         QTest::newRow("digits alone") << QStringList{"--digits", "4"} << QStringList{"0001", "0005"};
     }
     void formatAsPrintedAndExtracted() {
@@ -281,18 +304,22 @@ private slots:
         QVERIFY(makePdf(t.abs("in/one, \"quoted\".pdf"), 2));
         QVERIFY(WriteAll(t.abs("in/broken.pdf"), "%PDF-1.4\nnot really a PDF\n"));
         QVERIFY(makePdf(t.abs("in/three.pdf"), 3));
-        const QStringList files = t.abs(QStringList{"in/one, \"quoted\".pdf", "in/broken.pdf", "in/three.pdf"});
+        const QStringList files =
+            t.abs(QStringList{"in/one, \"quoted\".pdf", "in/broken.pdf", "in/three.pdf"});
         const QString manifest = t.abs("m.csv");
-        const Batch b = runBatch(QStringList{"-o", t.abs("out"), "--continue", "--digits", "3", "--manifest", manifest, "--left", "-30"} + files);
+        const Batch b = runBatch(QStringList{"-o", t.abs("out"), "--continue", "--digits", "3", "--manifest",
+                                             manifest, "--left", "-30"} +
+                                 files);
         QCOMPARE(b.exitCode, 1);
         const QList<QStringList> rows = parseCsv(ReadAll(manifest));
         QCOMPARE(rows.size(), 4);
         QCOMPARE(rows.at(0), (QStringList{"input", "output", "pages", "first", "last", "status", "message"}));
         // A number pushed off the page's left edge by --left -30 is numbered with a warning.
-        QCOMPARE(rows.at(1).mid(0, 6), (QStringList{files.at(0), t.abs("out/one, \"quoted\".pdf"), "2", "001", "002",
-                                                    "numbered with a warning"}));
+        QCOMPARE(rows.at(1).mid(0, 6), (QStringList{files.at(0), t.abs("out/one, \"quoted\".pdf"), "2", "001",
+                                                    "002", "numbered with a warning"}));
         QVERIFY(rows.at(1).at(6).contains(QLatin1String("outside the visible page")));
-        QCOMPARE(rows.at(2).mid(0, 6), (QStringList{files.at(1), t.abs("out/broken.pdf"), "", "", "", "skipped"}));
+        QCOMPARE(rows.at(2).mid(0, 6),
+                 (QStringList{files.at(1), t.abs("out/broken.pdf"), "", "", "", "skipped"}));
         QVERIFY(!rows.at(2).at(6).isEmpty());
         QCOMPARE(rows.at(3).mid(0, 6), (QStringList{files.at(2), t.abs("out/three.pdf"), "3", "003", "005",
                                                     "numbered with a warning"}));
@@ -342,9 +369,11 @@ private slots:
             if (!Unprivileged::listingFails(t.abs("docs/locked")))
                 QSKIP("a folder without permissions can still be listed here");
         }
-        const Batch b = runBatch({"-o", t.abs("out/copies"), "--manifest", t.abs("out/m.csv"), t.abs("docs")}, {}, true);
+        const Batch b =
+            runBatch({"-o", t.abs("out/copies"), "--manifest", t.abs("out/m.csv"), t.abs("docs")}, {}, true);
         QCOMPARE(b.exitCode, 1);
-        QVERIFY2(b.err.contains(QLatin1String("numbrel: skipped ") + t.abs("docs/locked")), qPrintable(b.err));
+        QVERIFY2(b.err.contains(QLatin1String("numbrel: skipped ") + t.abs("docs/locked")),
+                 qPrintable(b.err));
         const QList<QStringList> rows = parseCsv(ReadAll(t.abs("out/m.csv")));
         QCOMPARE(rows.size(), 3);
         QCOMPARE(rows.at(1).at(5), QStringLiteral("numbered"));
@@ -374,27 +403,31 @@ private slots:
             QSKIP("GNU parallel is not installed (Debian package parallel)");
         TempTree t;
         int pages = 1;
-        for (const char* path : {"b/1.pdf", "b/2.pdf", "b/x/3.pdf", "b/x/4.pdf", "b/y/5.pdf", "b/y/z/6.pdf", "b/7.pdf"})
+        for (const char* path :
+             {"b/1.pdf", "b/2.pdf", "b/x/3.pdf", "b/x/4.pdf", "b/y/5.pdf", "b/y/z/6.pdf", "b/7.pdf"})
             QVERIFY(makePdf(t.abs(path), pages++ % 5 + 1));
         // A damaged file that needs repair goes the qpdf way and is rewritten whole.
-        QVERIFY(WriteAll(t.abs("b/damaged.pdf"), ReadAll(sample("Sample-Letter.pdf")).replace("xref", "xxxx")));
+        QVERIFY(
+            WriteAll(t.abs("b/damaged.pdf"), ReadAll(sample("Sample-Letter.pdf")).replace("xref", "xxxx")));
         // An AES-encrypted file: its appended objects are encrypted the same way every time.
         QVERIFY(QFile::copy(CorpusFolder() + QStringLiteral("/qpdf/qpdf__qtest__qpdf__V4-aes-clearmeta.pdf"),
                             t.abs("b/x/aes.pdf")));
         const QStringList options{"--continue", "--format", "Bates {n}", "--digits", "5", "--first", "100"};
-        Batch b = runBatch(QStringList{"-o", t.abs("whole"), "--jobs", "1"} + options + QStringList{t.abs("b")});
+        Batch b =
+            runBatch(QStringList{"-o", t.abs("whole"), "--jobs", "1"} + options + QStringList{t.abs("b")});
         QVERIFY2(b.exitCode == 0, qPrintable(b.err));
         b = runBatch(QStringList{"-o", t.abs("jobs"), "--jobs", "4"} + options + QStringList{t.abs("b")});
         QVERIFY2(b.exitCode == 0, qPrintable(b.err));
-        b = runBatch(QStringList{"-o", t.abs("parts"), "--plan", t.abs("batch.plan")} + options + QStringList{t.abs("b")});
+        b = runBatch(QStringList{"-o", t.abs("parts"), "--plan", t.abs("batch.plan")} + options +
+                     QStringList{t.abs("b")});
         QVERIFY2(b.exitCode == 0, qPrintable(b.err));
         QVERIFY(!QFileInfo::exists(t.abs("parts")));
 
         for (const bool withPlan : {true, false}) {
             const QString target = withPlan ? QStringLiteral("parts") : QStringLiteral("counted");
             // -q: every argument reaches numbrel as it is, blanks and all.
-            QStringList args{"--will-cite", "-q", "--halt", "now,fail=1", numbrel(), "--batch", "-o", t.abs(target),
-                             "--part", "{}/3", "--quiet"};
+            QStringList args{"--will-cite", "-q",          "--halt", "now,fail=1", numbrel(), "--batch",
+                             "-o",          t.abs(target), "--part", "{}/3",       "--quiet"};
             if (withPlan)
                 args += QStringList{"--plan", t.abs("batch.plan")};
             args += options + QStringList{t.abs("b"), ":::", "1", "2", "3"};
@@ -432,10 +465,11 @@ private slots:
             QCOMPARE(numbers.at(k), 100 + k);
         // A plan made for other files is refused.
         QVERIFY(makePdf(t.abs("b/8.pdf"), 1));
-        b = runBatch(QStringList{"-o", t.abs("late"), "--part", "1/2", "--plan", t.abs("batch.plan")} + options +
-                     QStringList{t.abs("b")});
+        b = runBatch(QStringList{"-o", t.abs("late"), "--part", "1/2", "--plan", t.abs("batch.plan")} +
+                     options + QStringList{t.abs("b")});
         QCOMPARE(b.exitCode, 2);
-        QVERIFY2(b.err.contains(QLatin1String("lists 9 files, the command line gives 10")), qPrintable(b.err));
+        QVERIFY2(b.err.contains(QLatin1String("lists 9 files, the command line gives 10")),
+                 qPrintable(b.err));
     }
 
     // Ctrl-C in the middle: the copies finished stay whole, nothing half-written is left, and the
@@ -450,7 +484,8 @@ private slots:
         const QString manifest = t.abs("m.csv");
         QProcess p;
         p.setProcessEnvironment(headless());
-        p.start(numbrel(), {"--batch", "-o", t.abs("out"), "--jobs", "2", "--continue", "--manifest", manifest, t.abs("in")});
+        p.start(numbrel(), {"--batch", "-o", t.abs("out"), "--jobs", "2", "--continue", "--manifest",
+                            manifest, t.abs("in")});
         QVERIFY(p.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(QDir(t.abs("out")).entryList(QDir::Files).size() >= 5, 60000);
         ::kill(pid_t(p.processId()), SIGINT);
