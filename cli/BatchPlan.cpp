@@ -142,17 +142,15 @@ void readPlanFile(const BatchOptions& options, std::vector<BatchFile>& files) {
     }
 }
 
-void countPages(std::vector<BatchFile>& files, int jobs,
-                const std::function<void(size_t, size_t)>& counting) {
-    std::atomic<size_t> next{0}, done{0};
+void countPages(std::vector<BatchFile>& files, int jobs, const std::function<bool()>& stopped) {
+    std::atomic<size_t> next{0};
     auto worker = [&] {
-        for (size_t k; (k = next++) < files.size();) {
+        for (size_t k; (k = next++) < files.size() && !(stopped && stopped());) {
             try {
                 files[k].pages = CountPdfPages(QFile::encodeName(files[k].input).toStdString());
             } catch (const std::exception& e) {
                 files[k].countFailure = QString::fromStdString(e.what());
             }
-            ++done;
         }
     };
     std::vector<std::thread> threads;
@@ -161,12 +159,10 @@ void countPages(std::vector<BatchFile>& files, int jobs,
     worker();
     for (auto& t : threads)
         t.join();
-    if (counting)
-        counting(done, files.size());
 }
 } // namespace
 
-BatchPlan MakeBatchPlan(const BatchOptions& options, const std::function<void(size_t, size_t)>& counting) {
+BatchPlan MakeBatchPlan(const BatchOptions& options, const std::function<bool()>& stopped) {
     std::vector<BatchFile> files;
     QStringList unreadable;
     for (const QString& input : options.inputs)
@@ -195,7 +191,7 @@ BatchPlan MakeBatchPlan(const BatchOptions& options, const std::function<void(si
             // Only what comes before this part's last file matters for its numbers.
             std::vector<BatchFile> needed(files.begin(),
                                           files.begin() + std::ptrdiff_t(planning ? total : to));
-            countPages(needed, options.jobs, counting);
+            countPages(needed, options.jobs, stopped);
             std::copy(needed.begin(), needed.end(), files.begin());
         }
         long long next = options.stamp.firstNumber;

@@ -7,6 +7,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -36,9 +37,8 @@ struct PlanRefused {
 // The files of the inputs in order (a folder's as the window's folder add lists them), their
 // outputs checked: none twice, none an input unless overwriting, none inside a file. With
 // --continue, every file's pages counted (or taken from the plan file) and the numbers fixed.
-// `counting` is told how many files of how many have been counted.
-BatchPlan MakeBatchPlan(const BatchOptions& options,
-                        const std::function<void(size_t counted, size_t total)>& counting = {});
+// Counting ends early once `stopped` says so (the plan's numbers are then not to be used).
+BatchPlan MakeBatchPlan(const BatchOptions& options, const std::function<bool()>& stopped = {});
 
 // Writes the page counts of the whole batch to options.plan (atomically).
 void WritePlanFile(const BatchOptions& options, const BatchPlan& whole);

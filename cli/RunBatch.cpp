@@ -282,7 +282,7 @@ int RunBatch(const QStringList& arguments, const QString& workingFolder) {
 
     BatchPlan plan;
     try {
-        plan = MakeBatchPlan(options);
+        plan = MakeBatchPlan(options, [] { return stopRequested != 0; });
         if (!options.plan.isEmpty() && options.parts == 1) {
             WritePlanFile(options, plan);
             if (!options.quiet)
