@@ -284,6 +284,8 @@ int RunBatch(const QStringList& arguments, const QString& workingFolder) {
     try {
         plan = MakeBatchPlan(options, [] { return stopRequested != 0; });
         if (!options.plan.isEmpty() && options.parts == 1) {
+            if (stopRequested) // the counts are not all there
+                return kBatchStopped;
             WritePlanFile(options, plan);
             if (!options.quiet)
                 std::fprintf(stderr, "numbrel: the page counts of %zu files are in %s\n", plan.files.size(),
