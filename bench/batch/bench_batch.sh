@@ -9,7 +9,7 @@
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$here/../..
-build=${1:-$root/build}
+build=$(cd "${1:-$root/build}" && pwd)
 count=${2:-1000}
 bin=$build/bin
 out=$root/bench/out/batch
@@ -67,7 +67,7 @@ measure "numbrel --batch --jobs 1" "$bin/numbrel" --batch -o "$out/result" --job
 measure "numbrel --batch --jobs $cores" "$bin/numbrel" --batch -o "$out/result" --jobs "$cores" --quiet "$files"
 measure "numbrel --batch --jobs $cores --continue" "$bin/numbrel" --batch -o "$out/result" --continue --jobs "$cores" --quiet "$files"
 measure "numbrel --batch --jobs 1 (again)" "$bin/numbrel" --batch -o "$out/result" --jobs 1 --quiet "$files"
-measure "the window's way (script per file)" bash -c "window_way '$files' '$out/result'"
+measure "the run script per file" bash -c "window_way '$files' '$out/result'"
 measure "mbtPdfAsm.exe per file" bash -c "tool_per_file '$files' '$out/result'"
 if $py -c 'import fitz' 2> /dev/null; then
     measure "PyMuPDF loop" $py "$here/loop_peer.py" "$root/bench/stamper/number_pymupdf.py" "$files" "$out/result"
