@@ -45,6 +45,10 @@ std::optional<char32_t> nextCharacter(std::string_view text, size_t& at) {
 }
 
 constexpr std::string_view kFields[] = {"{n}", "{total}", "{file}"};
+
+bool startsWith(std::string_view text, std::string_view start) {
+    return text.substr(0, start.size()) == start;
+}
 } // namespace
 
 std::optional<std::string> ToWinAnsi(std::string_view text) {
@@ -75,13 +79,13 @@ std::string ExpandNumberText(const std::string& format, int digits, long long va
     out.reserve(format.size() + number.size());
     for (size_t at = 0; at < format.size();) {
         const std::string_view rest = std::string_view(format).substr(at);
-        if (rest.starts_with("{n}")) {
+        if (startsWith(rest, "{n}")) {
             out += number;
             at += 3;
-        } else if (rest.starts_with("{total}")) {
+        } else if (startsWith(rest, "{total}")) {
             out += std::to_string(total);
             at += 7;
-        } else if (rest.starts_with("{file}")) {
+        } else if (startsWith(rest, "{file}")) {
             out += fileTitle;
             at += 6;
         } else {
@@ -95,7 +99,7 @@ bool IsKnownNumberFormat(std::string_view format) {
     for (size_t at = format.find('{'); at != std::string_view::npos; at = format.find('{', at + 1)) {
         bool known = false;
         for (std::string_view field : kFields)
-            known = known || format.substr(at).starts_with(field);
+            known = known || startsWith(format.substr(at), field);
         if (!known)
             return false;
     }
