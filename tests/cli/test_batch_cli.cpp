@@ -299,6 +299,42 @@ private slots:
         QCOMPARE(PdfProbe::check(copy).exitCode, 0);
     }
 
+    // --left, --bottom, --size and --color as poppler places and paints the number.
+    void placementAndColour_data() {
+        QTest::addColumn<QString>("color");
+        QTest::newRow("hex") << QStringLiteral("#E01020");
+        QTest::newRow("components") << QStringLiteral("224,16,32");
+    }
+    void placementAndColour() {
+        QFETCH(QString, color);
+        TempTree t;
+        QVERIFY(makePdf(t.abs("in/a.pdf"), 1));
+        const Batch b = runBatch({"-o", t.abs("out"), "--left", "100", "--bottom", "200.5", "--size", "30",
+                                  "--color", color, "--first", "77", t.abs("in/a.pdf")});
+        QVERIFY2(b.exitCode == 0, qPrintable(b.err));
+        const QString copy = t.abs("out/a.pdf");
+        const DisplayedPage page = PdfProbe::displayedPages(copy, 1).value(0);
+        PdfWord number;
+        for (const PdfWord& w : PdfProbe::words(copy, 1))
+            if (w.text == QLatin1String("77"))
+                number = w;
+        QCOMPARE(number.text, QStringLiteral("77"));
+        QVERIFY2(qAbs(number.xMin - 100) < 1, qPrintable(QString::number(number.xMin)));
+        // Two digits of 30-point Helvetica: 33.4 points wide; the baseline 200.5 above the bottom edge.
+        QVERIFY(qAbs(number.xMax - number.xMin - 33.36) < 1.5);
+        QVERIFY(number.yMax > page.height - 200.5 && number.yMax < page.height - 190);
+        // The glyphs are painted in the colour asked for (rendered at 72 dpi: a pixel a point).
+        const Raster r = PdfProbe::render(copy, 1, 72);
+        QVERIFY(r.valid());
+        int painted = 0;
+        for (int y = int(number.yMin); y < int(number.yMax); ++y)
+            for (int x = int(number.xMin); x < int(number.xMax); ++x) {
+                const unsigned char* px = r.pixel(x, y);
+                painted += qAbs(px[0] - 224) < 8 && qAbs(px[1] - 16) < 8 && qAbs(px[2] - 32) < 8;
+            }
+        QVERIFY2(painted > 50, qPrintable(QString::number(painted)));
+    }
+
     void manifestRows() {
         TempTree t;
         QVERIFY(makePdf(t.abs("in/one, \"quoted\".pdf"), 2));
