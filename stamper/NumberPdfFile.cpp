@@ -7,7 +7,9 @@
 #include "PageStamper.h"
 #include "PageTree.h"
 #include "Recovery.h"
+#include "SeededRandom.h"
 #include "StampError.h"
+#include "XrefSection.h"
 
 #include <qpdf/Pipeline.hh>
 #include <qpdf/QPDF.hh>
@@ -107,6 +109,27 @@ RecoveredInput openInput(const std::string& path, std::unique_ptr<std::string> b
         // what qpdf said is the better reason
     }
     throw StampError(path + " cannot be read as a PDF file (" + failure + ")");
+}
+
+// What qpdf writes as the second /ID element when told to write a fixed one.
+const std::string kStandInId("\x31\x41\x59\x26\x53\x58\x97\x93\x23\x84\x62\x64\x33\x83\x27\x95", 16);
+
+std::string revisionIdOfInput(const StampOptions& options) {
+    const int fd = open(options.input.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw StampError(options.input + ": " + std::strerror(errno));
+    struct stat st {};
+    std::string id;
+    try {
+        if (fstat(fd, &st) != 0)
+            throw StampError(options.input + ": " + std::strerror(errno));
+        id = RevisionIdOfFile(fd, st.st_size, options);
+    } catch (...) {
+        close(fd);
+        throw;
+    }
+    close(fd);
+    return id;
 }
 
 // The committed copy as qpdf reads it, handed to `check`, which throws unless it reads as it should.
@@ -273,10 +296,23 @@ NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToE
         writer.setOutputPipeline(&out);
         // Streams are written as they came: what was compressed stays so, nothing is decoded.
         writer.setStreamDataMode(qpdf_s_preserve);
-        // The same input numbered the same way gives the same bytes. qpdf can derive the /ID from what
-        // it writes only when it need not encrypt with it.
-        writer.setDeterministicID(!pdf.isEncrypted());
+        // The same input numbered the same way gives the same bytes. qpdf derives the /ID from what it
+        // writes, except when it encrypts with it: it then writes a fixed stand-in, replaced here by one
+        // derived from the input and the options, which also give its cipher blocks their start.
+        const bool encrypted = pdf.isEncrypted();
+        std::string revision;
+        std::optional<SeededRandom> seeded;
+        if (encrypted) {
+            revision = revisionIdOfInput(options);
+            seeded.emplace(revision);
+            writer.setStaticID(true);
+        } else {
+            writer.setDeterministicID(true);
+        }
         writer.write();
+        seeded.reset();
+        if (encrypted && !out.replaceNearEnd(HexString(kStandInId), HexString(revision), 1 << 16))
+            throw StampError("the numbered copy's /ID could not be written");
         out.commit();
         for (auto& w : pdf.getWarnings())
             result.warnings.push_back(w.what());

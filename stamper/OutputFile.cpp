@@ -3,6 +3,7 @@
 #include "NumberPdfFile.h"
 #include "StampError.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -150,6 +151,25 @@ void OutputFile::copyFrom(int fd, off_t length) {
         writeAll(chunk.data(), size_t(n));
         from += n;
     }
+}
+
+bool OutputFile::replaceNearEnd(const std::string& from, const std::string& to, size_t within) {
+    flush();
+    if (failed_ || from.size() != to.size() || from.empty())
+        return false;
+    const off_t start = std::max<off_t>(0, written_ - off_t(within));
+    std::string tail(size_t(written_ - start), '\0');
+    if (pread(fd_, tail.data(), tail.size(), start) != ssize_t(tail.size()))
+        return false;
+    bool found = false;
+    for (size_t at = tail.find(from); at != std::string::npos; at = tail.find(from, at + from.size())) {
+        if (pwrite(fd_, to.data(), to.size(), start + off_t(at)) != ssize_t(to.size())) {
+            fail("cannot write the numbered copy", errno);
+            return false;
+        }
+        found = true;
+    }
+    return found;
 }
 
 void OutputFile::commit() {

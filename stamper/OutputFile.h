@@ -35,6 +35,9 @@ public:
     // Bytes written so far.
     off_t size() const { return written_ + off_t(used_); }
 
+    // Overwrites every `from` within the last `within` bytes written with `to`, of the same length;
+    // false when there is none.
+    bool replaceNearEnd(const std::string& from, const std::string& to, size_t within);
     // Puts everything on the disk; nothing may be written after.
     void commit();
     // The committed file mapped into memory, valid while this object lives: qpdf reads objects one
