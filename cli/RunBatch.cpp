@@ -136,7 +136,9 @@ public:
                              qUtf8Printable(row.message));
             else if (o.status == Outcome::Status::Warned)
                 for (const QString& m : o.messages)
-                    std::fprintf(stderr, "numbrel: warning: %s\n", qUtf8Printable(m));
+                    std::fprintf(stderr, "numbrel: warning: %s%s\n",
+                                 m.contains(f.input) ? "" : qUtf8Printable(f.input + QStringLiteral(": ")),
+                                 qUtf8Printable(m));
             rows.push_back(row);
         }
         // Files left out because their folder could not be read are not numbered either.

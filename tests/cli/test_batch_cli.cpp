@@ -508,6 +508,24 @@ private slots:
                  qPrintable(b.err));
     }
 
+    // Real files from other projects, damaged, encrypted and signed ones among them, numbered side by
+    // side in one process: the same bytes and the same manifest as one at a time.
+    void corpusSideBySide() {
+        TempTree t;
+        const QString corpus = CorpusFolder();
+        const Batch one = runBatch({"-o", t.abs("one"), "--jobs", "1", "--continue", "--manifest", t.abs("one.csv"), corpus});
+        const Batch four = runBatch({"-o", t.abs("four"), "--jobs", "4", "--continue", "--manifest", t.abs("four.csv"), corpus});
+        QCOMPARE(one.exitCode, 1); // some are refused (password, no pages)
+        QCOMPARE(four.exitCode, 1);
+        const QStringList files = filesBelow(t.abs("one"));
+        QVERIFY(files.size() > 100);
+        QCOMPARE(filesBelow(t.abs("four")), files);
+        for (const QString& f : files)
+            QVERIFY2(ReadAll(t.abs("one/" + f)) == ReadAll(t.abs("four/" + f)), qPrintable(f));
+        QCOMPARE(ReadAll(t.abs("four.csv")).replace(t.abs("four").toUtf8(), "OUT"),
+                 ReadAll(t.abs("one.csv")).replace(t.abs("one").toUtf8(), "OUT"));
+    }
+
     // Ctrl-C in the middle: the copies finished stay whole, nothing half-written is left, and the
     // manifest lists every file, those not done as such.
     void stopWithCtrlC() {
