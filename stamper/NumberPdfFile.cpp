@@ -311,7 +311,9 @@ NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToE
         }
         writer.write();
         seeded.reset();
-        if (encrypted && !out.replaceNearEnd(HexString(kStandInId), HexString(revision), 1 << 16))
+        // Only the second element: where the input had no /ID, the first is the stand-in too, and the
+        // file's key was computed with it.
+        if (encrypted && !out.replaceNearEnd(HexString(kStandInId) + "]", HexString(revision) + "]", 1 << 16))
             throw StampError("the numbered copy's /ID could not be written");
         out.commit();
         for (auto& w : pdf.getWarnings())
