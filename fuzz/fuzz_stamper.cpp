@@ -114,12 +114,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         stamper.stampAll();
         if (!input.bytes && !treeMended && !trailerMended && !EncryptionLengthRounded(pdf) &&
             !pdf.anyWarnings()) {
-            IncrementalUpdate update(pdf, (long long)size, [&](long long offset, size_t length) {
-                if (offset < 0 || size_t(offset) >= size)
-                    return std::string();
-                return std::string(reinterpret_cast<const char*>(data) + offset,
-                                   std::min(length, size - size_t(offset)));
-            });
+            IncrementalUpdate update(
+                pdf, (long long)size,
+                [&](long long offset, size_t length) {
+                    if (offset < 0 || size_t(offset) >= size)
+                        return std::string();
+                    return std::string(reinterpret_cast<const char*>(data) + offset,
+                                       std::min(length, size - size_t(offset)));
+                },
+                RevisionId(std::string_view(reinterpret_cast<const char*>(data), size), options));
             if (update.unsupported().empty()) {
                 Pl_Buffer copy("numbered copy");
                 copy.write(data, size);

@@ -29,6 +29,7 @@ size_t PageStamper::stampAll() {
         contents.push_back(page.getKey("/Contents"));
     }
     PageContentScans scans(contents);
+    drawing_.setPageCount(pages.size());
 
     // The first new object makes qpdf read every object of the file; the scans go on meanwhile.
     font_ = pdf_.makeIndirectObject(QPDFObjectHandle::parse(NumberDrawing::kFontDictionary));
