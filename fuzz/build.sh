@@ -11,7 +11,7 @@ src=$here/../stamper
 clang++-14 -std=c++17 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
     -DPOINTERHOLDER_TRANSITION=4 -I"$src" -I"$src/quick" -I"$src/qpdfway" -I"$src/common" -I"$here/../tests/stamper" \
     "$here/fuzz_stamper.cpp" "$src/NumberPdfFile.cpp" "$src/common/OutputFile.cpp" "$src/quick/CleanFileUpdate.cpp" "$src/quick/CleanPdf.cpp" \
-    "$src/common/NumberDrawing.cpp" "$src/common/XrefSection.cpp" "$src/common/ContentReader.cpp" \
+    "$src/quick/PageCount.cpp" "$src/common/NumberDrawing.cpp" "$src/common/NumberText.cpp" "$src/common/SeededRandom.cpp" "$src/common/XrefSection.cpp" "$src/common/ContentReader.cpp" \
     "$src/common/ContentScan.cpp" "$src/common/PageGeometry.cpp" "$src/qpdfway/IncrementalUpdate.cpp" \
     "$src/qpdfway/UpdateEncryption.cpp" "$src/qpdfway/PageContentScans.cpp" "$src/qpdfway/PageStamper.cpp" \
     "$src/qpdfway/PageTree.cpp" "$src/qpdfway/Recovery.cpp" "$here/../tests/stamper/CopyCompare.cpp" \

@@ -3,10 +3,13 @@
 #include "CleanFileUpdate.h"
 #include "IncrementalUpdate.h"
 #include "OutputFile.h"
+#include "PageCount.h"
 #include "PageStamper.h"
 #include "PageTree.h"
 #include "Recovery.h"
+#include "SeededRandom.h"
 #include "StampError.h"
+#include "XrefSection.h"
 
 #include <qpdf/Pipeline.hh>
 #include <qpdf/QPDF.hh>
@@ -78,6 +81,9 @@ public:
     virtual std::string_view written() = 0;
     // The copy becomes the result (OUT gets its name).
     virtual void place() = 0;
+    // Overwrites every `from` within the last `within` bytes written with `to`, of the same length;
+    // false when there is none.
+    virtual bool replaceNearEnd(const std::string& from, const std::string& to, size_t within) = 0;
 };
 
 // What a run reads and where its copies go.
@@ -97,6 +103,17 @@ struct Job {
     std::function<std::unique_ptr<Copy>()> newCopy;
     std::string readBackFailure; // see NumberPdfResult
     bool encryptionIgnored = false; // a trailer's /Encrypt that is no dictionary was set aside
+    // The second /ID element of a copy, from the input's bytes and the options (made once, when
+    // first asked for).
+    std::function<std::string()> makeRevisionId;
+    const std::string& revisionId() {
+        if (!revisionId_)
+            revisionId_ = makeRevisionId ? makeRevisionId() : std::string();
+        return *revisionId_;
+    }
+
+private:
+    std::optional<std::string> revisionId_;
 };
 
 // The bytes with every trailer's /Encrypt whose value is no dictionary renamed to a key of the same
@@ -143,12 +160,18 @@ RecoveredInput openInput(Job& job, bool& recovered) {
                         std::string::npos ||
                     !(renamed = withoutBadEncrypt(*job.bytes)))
                     throw;
-                // Read as viewers read it, not encrypted; the copy is then written whole.
-                *job.bytes = std::move(*renamed);
+                // Read as viewers read it, not encrypted; the copy is then written whole. The input's
+                // own bytes stay as read (the copy's /ID comes from them).
                 job.encryptionIgnored = true;
+                auto readFrom = std::make_unique<std::string>(std::move(*renamed));
                 pdf = std::make_unique<QPDF>();
                 pdf->setSuppressWarnings(true);
-                pdf->processMemoryFile(path.c_str(), job.bytes->data(), job.bytes->size(), "");
+                pdf->processMemoryFile(path.c_str(), readFrom->data(), readFrom->size(), "");
+                pdf->getRoot();
+                QPDFObjectHandle root = pdf->getTrailer().getKey("/Root");
+                if (!root.isIndirect() && (!root.isDictionary() || pdf->anyWarnings()))
+                    throw std::runtime_error("the catalog is not an object of its own");
+                return RecoveredInput{std::move(readFrom), std::move(pdf)};
             }
         } else {
             pdf->processFile(path.c_str(), "");
@@ -169,7 +192,10 @@ RecoveredInput openInput(Job& job, bool& recovered) {
         failure = e.what();
     }
     try {
-        // The bytes already read, unless the input is read through its file.
+        // The bytes already read, unless the input is read through its file (the copy's /ID is
+        // taken from them first).
+        if (job.inMemory)
+            job.revisionId();
         RecoveredInput input = job.inMemory ? RecoverInput(std::move(*job.bytes), path) : RecoverInput(path);
         recovered = true;
         return input;
@@ -181,6 +207,10 @@ RecoveredInput openInput(Job& job, bool& recovered) {
     }
     throw StampError(path + " cannot be read as a PDF file (" + failure + ")");
 }
+
+// What qpdf writes as the second /ID element when told to write a fixed one.
+const std::string kStandInId("\x31\x41\x59\x26\x53\x58\x97\x93\x23\x84\x62\x64\x33\x83\x27\x95", 16);
+
 
 // The committed copy as qpdf reads it, handed to `check`, which throws unless it reads as it should.
 void readBack(Copy& out, const std::function<void(QPDF&)>& check) {
@@ -242,7 +272,7 @@ int certification(QPDF& pdf) {
 // made or doesn't read back so; the caller then rewrites the whole file.
 bool appendUpdate(QPDF& pdf, Job& job) {
     try {
-        IncrementalUpdate update(pdf, job.inputSize, job.readInput);
+        IncrementalUpdate update(pdf, job.inputSize, job.readInput, job.revisionId());
         if (!update.unsupported().empty())
             return false;
         std::unique_ptr<Copy> out = job.newCopy();
@@ -359,7 +389,25 @@ NumberPdfResult number(Job& job, NumberingWay way, bool leaveDocumentToExit) {
         writer.setOutputPipeline(out.get());
         // Streams are written as they came: what was compressed stays so, nothing is decoded.
         writer.setStreamDataMode(qpdf_s_preserve);
+        // The same input numbered the same way gives the same bytes. qpdf derives the /ID from what it
+        // writes, except when it encrypts with it: it then writes a fixed stand-in, replaced here by one
+        // derived from the input and the options, which also give its cipher blocks their start.
+        const bool encrypted = pdf.isEncrypted();
+        std::string revision;
+        std::optional<SeededRandom> seeded;
+        if (encrypted) {
+            revision = job.revisionId();
+            seeded.emplace(revision);
+            writer.setStaticID(true);
+        } else {
+            writer.setDeterministicID(true);
+        }
         writer.write();
+        seeded.reset();
+        // Only the second element: where the input had no /ID, the first is the stand-in too, and the
+        // file's key was computed with it.
+        if (encrypted && !out->replaceNearEnd(HexString(kStandInId) + "]", HexString(revision) + "]", 1 << 16))
+            throw StampError("the numbered copy's /ID could not be written");
         out->commit();
         for (auto& w : pdf.getWarnings())
             result.warnings.push_back(w.what());
@@ -405,6 +453,9 @@ public:
     void commit() override { out_.commit(); }
     std::string_view written() override { return out_.mapped(); }
     void place() override { out_.replace(target_); }
+    bool replaceNearEnd(const std::string& from, const std::string& to, size_t within) override {
+        return out_.replaceNearEnd(from, to, within);
+    }
 
 private:
     OutputFile out_;
@@ -428,6 +479,17 @@ public:
     void commit() override {}
     std::string_view written() override { return data_; }
     void place() override { result_ = std::move(data_); }
+    bool replaceNearEnd(const std::string& from, const std::string& to, size_t within) override {
+        if (from.size() != to.size() || from.empty())
+            return false;
+        bool found = false;
+        const size_t start = data_.size() > within ? data_.size() - within : 0;
+        for (size_t at = data_.find(from, start); at != std::string::npos; at = data_.find(from, at + from.size())) {
+            data_.replace(at, to.size(), to);
+            found = true;
+        }
+        return found;
+    }
 
 private:
     std::string_view input_;
@@ -492,6 +554,14 @@ NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToE
             return bytes;
         };
     }
+    job.makeRevisionId = [&] {
+        if (held)
+            return RevisionId(*held, options);
+        const int f = openFd();
+        if (f < 0)
+            throw StampError(options.input + ": it changed while it was being numbered");
+        return RevisionIdOfFile(f, before.st_size, options);
+    };
     job.newCopy = [&]() -> std::unique_ptr<Copy> {
         return std::make_unique<FileCopy>(options, held, [&](OutputFile& out) {
             const int f = openFd();
@@ -512,7 +582,38 @@ NumberedBytes NumberPdfBytes(std::string_view input, const StampOptions& options
     job.quickAllowed = true;
     job.inputSize = (long long)input.size();
     job.readInput = readerOf(input);
+    job.makeRevisionId = [&] { return RevisionId(input, options); };
     job.newCopy = [&]() -> std::unique_ptr<Copy> { return std::make_unique<MemoryCopy>(input, numbered.copy); };
     numbered.result = number(job, way, false);
     return numbered;
+}
+
+size_t CountPdfPages(const std::string& path) {
+    const struct stat st = statInput(path);
+    StampOptions options;
+    options.input = path;
+    Job job(options, path, std::make_unique<std::string>());
+    if (st.st_size <= kReadWholeUpTo) {
+        *job.bytes = readWhole(path, st.st_size);
+        job.inMemory = true;
+        if (S_ISREG(st.st_mode))
+            if (std::optional<size_t> pages = CountPagesQuickly(*job.bytes))
+                return *pages;
+    }
+    // Counted as numbering counts when it goes the qpdf way: the tree mended first.
+    try {
+        bool recovered = false;
+        RecoveredInput document = openInput(job, recovered);
+        MendPageTree(*document.pdf);
+        const size_t pages = QPDFPageDocumentHelper(*document.pdf).getAllPages().size();
+        if (pages == 0)
+            throw StampError(path + ": it has no pages to number");
+        return pages;
+    } catch (StampError&) {
+        throw;
+    } catch (QPDFExc& e) {
+        throw StampError(path + " could not be read (" + describe(e) + ")");
+    } catch (std::exception& e) {
+        throw StampError(path + " could not be read (" + e.what() + ")");
+    }
 }

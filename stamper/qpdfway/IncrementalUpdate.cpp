@@ -25,10 +25,12 @@ std::string bufferText(const std::shared_ptr<Buffer>& buffer) {
 
 } // namespace
 
-IncrementalUpdate::IncrementalUpdate(QPDF& pdf, long long inputSize, const InputReader& readInput)
+IncrementalUpdate::IncrementalUpdate(QPDF& pdf, long long inputSize, const InputReader& readInput,
+                                     std::string revisionId)
     : pdf_(pdf)
     , encryption_(pdf)
-    , inputSize_(inputSize) {
+    , inputSize_(inputSize)
+    , newId_(std::move(revisionId)) {
     if (!encryption_.unsupported().empty()) {
         unsupported_ = "encrypted with " + encryption_.unsupported();
         return;
@@ -57,8 +59,6 @@ IncrementalUpdate::IncrementalUpdate(QPDF& pdf, long long inputSize, const Input
     for (auto& [og, entry] : pdf_.getXRefTable())
         maxOriginal_ = std::max(maxOriginal_, og.getObj());
     collectObjects();
-
-    newId_ = NewRevisionId();
 }
 
 void IncrementalUpdate::collectObjects() {

@@ -76,4 +76,5 @@ private:
     bool signed_ = false;
     int certification_ = 0;
     LastSection last_;
+    std::string revisionId_;
 };
