@@ -11,9 +11,9 @@ import sys
 
 def main():
     script, src, dst = sys.argv[1], sys.argv[2], sys.argv[3]
-    spec = importlib.util.spec_from_file_location("peer", script)
-    peer = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(peer)
+    found = importlib.util.spec_from_file_location("peer", script)
+    peer = importlib.util.module_from_spec(found)
+    found.loader.exec_module(peer)
     os.makedirs(dst, exist_ok=True)
     for name in sorted(os.listdir(src)):
         sys.argv = [script, os.path.join(src, name), os.path.join(dst, name)]
