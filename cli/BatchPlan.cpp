@@ -49,14 +49,16 @@ void addInput(const QString& input, const BatchOptions& options, std::vector<Bat
               QStringList& unreadable) {
     if (IsFolder(input)) {
         QStringList folders{input == QLatin1String("/") ? input : input + QLatin1Char('/')};
-        ScannedFiles seen{kPattern, {}};
+        ScannedFiles seen{kPattern, {}, {}};
         // Failures the scan carries on after are the window's boxes; here they only leave folders out.
         GetSubDirectories2016([](const QString&, const QString&, int) {}, folders, true, &seen);
         for (const QString& folder : std::as_const(seen.unreadable))
             unreadable.append(folder.chopped(1));
+        // Copies of an earlier run into a folder inside this tree are not inputs. Only then: a folder
+        // that itself lies inside the output folder is all input.
+        const bool outputInsideTree = isUnder(options.outputFolder, QDir::cleanPath(input));
         for (const QString& path : ScannedFilePaths(folders, seen, kPattern)) {
-            // Copies of an earlier run inside the tree are not inputs.
-            if (isUnder(path, options.outputFolder))
+            if (outputInsideTree && isUnder(path, options.outputFolder))
                 continue;
             BatchFile f;
             f.input = path;

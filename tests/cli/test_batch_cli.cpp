@@ -389,6 +389,12 @@ private slots:
         const Batch third = runBatch({"-o", t.abs("docs/numbered"), "--quiet", t.abs("docs")});
         QCOMPARE(third.exitCode, 0);
         QCOMPARE(filesBelow(t.abs("docs/numbered")), filesBelow(t.abs("out")));
+
+        // A folder inside the output folder is all input: its files are numbered, not passed over.
+        const Batch up = runBatch({"-o", t.abs("out"), "--first", "77", "--quiet", t.abs("out/2023")});
+        QVERIFY2(up.exitCode == 0, qPrintable(up.err));
+        QVERIFY(pageShows(t.abs("out/q1/Report.PDF"), 1, QStringLiteral("77")));
+        QVERIFY(pageShows(t.abs("out/report.pdf"), 1, QStringLiteral("77")));
     }
 
     // A folder of the tree that can't be read is not passed over in silence: the manifest and the exit
