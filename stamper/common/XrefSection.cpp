@@ -44,11 +44,22 @@ void forEachRun(const std::vector<XrefEntry>& entries, Run run) {
 
 } // namespace
 
+bool StartsWithPdfHeader(std::string_view head) {
+    // "%PDF-" and a version: digits, a dot, a digit.
+    size_t at = 5;
+    if (head.substr(0, at) != "%PDF-" || at >= head.size() || !isDigit(head[at]))
+        return false;
+    while (at < head.size() && isDigit(head[at]))
+        ++at;
+    return at + 1 < head.size() && head[at] == '.' && isDigit(head[at + 1]);
+}
+
 LastSection FindLastSection(long long inputSize, const InputReader& readInput) {
     LastSection last;
     // With bytes before the header, readers count offsets from the header or from the file's start;
-    // offsets that suit both can't be written.
-    if (readInput(0, 5) != "%PDF-") {
+    // offsets that suit both can't be written. A "%PDF-" without its version is no header to qpdf,
+    // which then looks further on for one.
+    if (!StartsWithPdfHeader(readInput(0, 32))) {
         last.unsupported = "bytes before the PDF header";
         return last;
     }

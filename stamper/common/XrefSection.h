@@ -21,6 +21,9 @@ struct LastSection {
     std::string unsupported;   // why no update can follow the input; empty when one can
 };
 
+// True when the file starts with a header qpdf takes for one ("%PDF-" and its version).
+bool StartsWithPdfHeader(std::string_view head);
+
 // Found as readers find it: through the last "startxref" near the end of the input.
 LastSection FindLastSection(long long inputSize, const InputReader& readInput);
 
