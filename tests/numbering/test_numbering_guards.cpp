@@ -95,6 +95,9 @@ private slots:
     void usersOwnTempKeepsFilesThatLookLikeLeftovers();
     void plantedPrivateFolderIsNoDeadEnd_data();
     void plantedPrivateFolderIsNoDeadEnd();
+    void sparseInputTakesNoRoomInTemp();
+    void wildcardCharactersInFolders_data();
+    void wildcardCharactersInFolders();
     void outputFailuresSayWhy_data();
     void outputFailuresSayWhy();
     void programFolderWithALineBreak();
@@ -540,6 +543,102 @@ void TestNumberingGuards::plantedPrivateFolderIsNoDeadEnd() {
     QCOMPARE(ownerOf(own), kNobody); // left as it was found
     QCOMPARE(modeOf(cache) & 07777, mode_t(0700));
     QCOMPARE(QDir(cache).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+}
+
+// A 2 GB input that is a header and holes: its working copy takes the room the input takes, not 2 GB,
+// so even a small temporary folder holds it and the tool gets to judge the file.
+void TestNumberingGuards::sparseInputTakesNoRoomInTemp() {
+    QTemporaryDir small, inputs;
+    const QByteArray where = QFile::encodeName(small.path());
+    const bool mounted =
+        ::getuid() == 0 && ::mount("tmpfs", where.constData(), "tmpfs", 0, "size=64m,mode=0700") == 0;
+    {
+        StandInFolders folders;
+        if (mounted)
+            qputenv("TEMP", where);
+        const QString temp = mounted ? small.path() : folders.temp();
+        WindowUnderTest w(&folders);
+        const QString sparse = inputs.filePath(QStringLiteral("sparse.pdf"));
+        {
+            QFile f(sparse);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("%PDF-1.4\n");
+            QVERIFY(f.resize(qint64(2) << 30));
+        }
+        struct stat input {};
+        QCOMPARE(::stat(QFile::encodeName(sparse).constData(), &input), 0);
+        w.append(sparse);
+        qputenv("STANDIN_SLEEP_MS", "300");
+        qputenv("STANDIN_EXIT", "1");
+        blkcnt_t largest = -1;
+        QTimer look;
+        QObject::connect(&look, &QTimer::timeout, [&] {
+            struct stat st {};
+            if (::stat(QFile::encodeName(temp + QStringLiteral("/temp1.pdf")).constData(), &st) == 0)
+                largest = std::max(largest, st.st_blocks);
+        });
+        look.start(20);
+        w.clickStart();
+        look.stop();
+        qputenv("TEMP", QFile::encodeName(folders.temp()));
+        qInfo("input: %lld bytes in %lld blocks; its working copy: at most %lld blocks", qlonglong(input.st_size),
+              qlonglong(input.st_blocks), qlonglong(largest));
+        QVERIFY(largest >= 0);
+        QVERIFY(largest <= input.st_blocks + 64);
+        // The tool judged the file (here: refused it); the temporary folder had room for the copy.
+        QCOMPARE(w.prompts().messages(),
+                 QStringList{QStringLiteral("Done.\r\n\r\nNo numbered copy was made of this file:\r\n") +
+                             sparse + QStringLiteral(" (the numbering tool made no numbered copy)")});
+        QCOMPARE(QDir(temp).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    }
+    if (mounted)
+        QCOMPARE(::umount(where.constData()), 0);
+}
+
+// "*" and "?" in the temporary folder's or the program folder's path are ordinary characters, and a
+// relative TEMP is taken from the current folder: every file is numbered.
+void TestNumberingGuards::wildcardCharactersInFolders_data() {
+    QTest::addColumn<QString>("temp");
+    QTest::addColumn<QString>("program");
+    QTest::newRow("TEMP with * and ?") << "te*mp?" << QString();
+    QTest::newRow("program folder with * and ?") << QString() << "pro*gram?";
+    QTest::newRow("relative TEMP") << "./relative" << QString();
+}
+void TestNumberingGuards::wildcardCharactersInFolders() {
+    QFETCH(QString, temp);
+    QFETCH(QString, program);
+    StandInFolders folders;
+    QTemporaryDir base, inputs;
+    const QString cwd = QDir::currentPath();
+    if (!temp.isEmpty()) {
+        QVERIFY(QDir(base.path()).mkdir(temp));
+        QDir::setCurrent(base.path());
+        qputenv("TEMP", QFile::encodeName(temp.startsWith(QLatin1Char('.')) ? temp : base.filePath(temp)));
+    }
+    WindowUnderTest w(&folders);
+    if (!program.isEmpty()) {
+        const QString folder = base.filePath(program);
+        QVERIFY(QDir().mkdir(folder));
+        for (const char* name : {"mbtPdfAsm.exe", "numbrel-batch"})
+            QVERIFY(QFile::copy(folders.programFolder() + QLatin1Char('/') + QLatin1String(name),
+                                folder + QLatin1Char('/') + QLatin1String(name)));
+        OverrideProgramFolder(folder);
+    }
+    QStringList listed;
+    for (const char* name : {"a.pdf", "b.pdf"})
+        listed.append(w.appendBlankPdf(inputs.filePath(QLatin1String(name))));
+    w.clickStart();
+    QDir::setCurrent(cwd);
+    OverrideProgramFolder(folders.programFolder());
+    qputenv("TEMP", QFile::encodeName(folders.temp()));
+    QCOMPARE(w.prompts().messages(), QStringList{QStringLiteral("Done.")});
+    QCOMPARE(w.outputFiles(), (QStringList{"a.pdf", "b.pdf"}));
+    for (const QString& input : listed)
+        QCOMPARE(ReadBytes(w.output() + QLatin1Char('/') + GetFileNamePart(input)),
+                 ReadBytes(input) + "%numbered\n");
+    if (!temp.isEmpty())
+        QCOMPARE(QDir(base.filePath(temp)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList());
 }
 
 // The last box says why a numbered copy could not be saved: the system's reason.
