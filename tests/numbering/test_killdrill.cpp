@@ -62,10 +62,11 @@ class TestKillDrill : public QObject {
 private slots:
     void initTestCase();
     void killedAtRandomPoints();
+    void killedAtTheMomentOfDelivery();
 
 private:
     // Starts a run of every input into output; the run's process is returned running.
-    void startRun(QProcess& run, const QString& output);
+    void startRun(QProcess& run, const QString& output, bool killAtRename = false);
     // Waits until no script or tool of an earlier run holds the temporary folder.
     void waitForFolder();
     // Every file in folder is an input's name, and either as it was (original) or a complete copy.
@@ -103,7 +104,7 @@ void TestKillDrill::initTestCase() {
     }
 }
 
-void TestKillDrill::startRun(QProcess& run, const QString& output) {
+void TestKillDrill::startRun(QProcess& run, const QString& output, bool killAtRename) {
     const QString folder = output == inPlace_.path() ? inPlace_.path() : inputs_.path();
     QStringList arguments{output};
     for (const QString& name : names_)
@@ -111,6 +112,8 @@ void TestKillDrill::startRun(QProcess& run, const QString& output) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("TEMP"), temp_.path());
+    if (killAtRename)
+        env.insert(QStringLiteral("NUMBREL_KILL_AT_RENAME"), QStringLiteral("1"));
     run.setProcessEnvironment(env);
     run.start(QStringLiteral(NUMBREL_RUN_HELPER), arguments);
     QVERIFY(run.waitForStarted());
@@ -205,6 +208,45 @@ void TestKillDrill::killedAtRandomPoints() {
              qPrintable(QStringLiteral("stray files: ") + strays_.join(QStringLiteral(", "))));
     QCOMPARE(entries(output_.path()), names_);
     QCOMPARE(entries(temp_.path()), QStringList());
+}
+
+// Killed at the moment of delivery: the numbered copy that replaces an existing output (every second
+// run; always when the output folder is the input folder) has its short name and the old file is still
+// in place. The next run removes exactly that copy; a file of the user's that looks like one stays.
+void TestKillDrill::killedAtTheMomentOfDelivery() {
+    QTemporaryDir output;
+    WriteBytes(output.filePath(QStringLiteral(".numbrel-Mine01")), "the user's own");
+    QProcess first;
+    startRun(first, output.path());
+    QVERIFY(first.waitForFinished(120000));
+    QCOMPARE(QString::fromLocal8Bit(first.readAllStandardOutput()), QStringLiteral("Done.\n"));
+    const QByteArray firstCopy = digest(output.filePath(names_.first()));
+
+    QProcess killed;
+    startRun(killed, output.path(), true);
+    QVERIFY(killed.waitForFinished(120000));
+    QCOMPARE(killed.exitStatus(), QProcess::CrashExit);
+    QStringList strays;
+    for (const QString& name : entries(output.path()))
+        if (!names_.contains(name) && name != QLatin1String(".numbrel-Mine01"))
+            strays.append(name);
+    qInfo("killed at the first delivery; left in the output folder: %s", qPrintable(strays.join(", ")));
+    QCOMPARE(strays.size(), 1);
+    QVERIFY(strays.first().startsWith(QLatin1String(".numbrel-")));
+    QCOMPARE(digest(output.filePath(names_.first())), firstCopy);
+
+    waitForFolder();
+    QProcess next;
+    startRun(next, output.path());
+    QVERIFY(next.waitForFinished(120000));
+    QCOMPARE(QString::fromLocal8Bit(next.readAllStandardOutput()), QStringLiteral("Done.\n"));
+    QStringList expected = names_;
+    expected.append(QStringLiteral(".numbrel-Mine01"));
+    expected.sort();
+    QStringList found = entries(output.path());
+    found.sort();
+    QCOMPARE(found, expected);
+    QCOMPARE(ReadBytes(output.filePath(QStringLiteral(".numbrel-Mine01"))), QByteArray("the user's own"));
 }
 
 QTEST_GUILESS_MAIN(TestKillDrill)
