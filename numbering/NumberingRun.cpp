@@ -399,7 +399,8 @@ private:
         int error = 0;
         g_.step(164, [&] { copied = CopyFileChecked(numbered_, output, &error); });
         if (!copied)
-            return QStringLiteral("the numbered copy cannot be saved as %1 (%2)").arg(output, savingProblem(error, s_.options.outputFolder()));
+            return QStringLiteral("the numbered copy cannot be saved as %1 (%2)")
+                .arg(output, savingProblem(error, s_.options.outputFolder()));
         const QString warnings = toolWarnings(report, input_, output);
         if (!warnings.isEmpty())
             outcome_.warnings.append({input_, warnings});

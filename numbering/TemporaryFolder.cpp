@@ -37,7 +37,8 @@ bool isOursAlone(const QString& folder) {
 // can't make unnamed files it takes a short temporary name of its own, which a killed tool would leave
 // among the user's files.
 bool holdsUnnamedFiles(const QString& folder) {
-    const FileDescriptor fd(::open(QFile::encodeName(folder).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    const FileDescriptor fd(
+        ::open(QFile::encodeName(folder).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
     if (fd.isOpen())
         return true;
     return errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOSYS;
@@ -94,8 +95,8 @@ QStringList usersOwnParents() {
 
 // A folder with a random name, made with mode 0700: nobody can have made it first.
 QString freshFolderIn(const QString& parent) {
-    QByteArray pattern = QFile::encodeName(parent + QStringLiteral("/numbrel-") + QString::number(::getuid())) +
-                         "-XXXXXX";
+    QByteArray pattern =
+        QFile::encodeName(parent + QStringLiteral("/numbrel-") + QString::number(::getuid())) + "-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr)
         return {};
     return QFile::decodeName(pattern);
@@ -118,10 +119,10 @@ TemporaryFolderChoice elsewhere(const Refused& refused, const QString& parent) {
     }
     if (choice.path.isEmpty())
         throw std::runtime_error("The temporary folder " + QFile::encodeName(refused.folder).toStdString() +
-                                 " cannot be used: " + refused.what() + "; and no other private folder can be made");
-    const QString where = choice.madeForThisFile
-                              ? QStringLiteral("new private folders in %1").arg(parent)
-                              : choice.path;
+                                 " cannot be used: " + refused.what() +
+                                 "; and no other private folder can be made");
+    const QString where =
+        choice.madeForThisFile ? QStringLiteral("new private folders in %1").arg(parent) : choice.path;
     choice.notice = QStringLiteral("The temporary folder %1 cannot be used (%2), so the working files were "
                                    "kept in %3 instead.")
                         .arg(refused.folder, refused.why, where);

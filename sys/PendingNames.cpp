@@ -93,9 +93,10 @@ bool removeRecordedFile(const QByteArray& record) {
         return false;
     // Without its identity (the program ended between making the file and recording it), only an empty
     // file fits: nothing was written into it yet.
-    const bool same = recorded.inode != 0 ? found.device == recorded.device && found.inode == recorded.inode &&
-                                                found.born == recorded.born && found.bornNs == recorded.bornNs
-                                          : st.st_size == 0;
+    const bool same = recorded.inode != 0
+                          ? found.device == recorded.device && found.inode == recorded.inode &&
+                                found.born == recorded.born && found.bornNs == recorded.bornNs
+                          : st.st_size == 0;
     return same && ::unlink(path.constData()) == 0;
 }
 } // namespace
@@ -136,8 +137,9 @@ bool PendingName::record(const QByteArray& path, int fd) {
             return false;
         }
     }
-    const QByteArray text = kMagic + QByteArray::number(id.device) + ' ' + QByteArray::number(id.inode) + ' ' +
-                            QByteArray::number(id.born) + ' ' + QByteArray::number(id.bornNs) + '\n' + path;
+    const QByteArray text = kMagic + QByteArray::number(id.device) + ' ' + QByteArray::number(id.inode) +
+                            ' ' + QByteArray::number(id.born) + ' ' + QByteArray::number(id.bornNs) + '\n' +
+                            path;
     return ::ftruncate(fd_, 0) == 0 && writeAllAt(fd_, text);
 }
 

@@ -2,8 +2,8 @@
 // Records of the short names that copies take for a moment before they are renamed into place, in a
 // folder of the user's (the output folder, which may be the input folder). A program killed between
 // the two steps leaves such a file behind; the next run removes exactly that file, the one with the
-// recorded name that is still the recorded file (same device, inode and birth time), and nothing else. A folder
-// of the user's is never cleaned by a name pattern.
+// recorded name that is still the recorded file (same device, inode and birth time), and nothing else. A
+// folder of the user's is never cleaned by a name pattern.
 //
 // The records are small files in Numbrel's own state folder ($XDG_STATE_HOME/Quillane/Numbrel/pending,
 // ~/.local/state by default), one per copy in progress, each locked by the program that wrote it for

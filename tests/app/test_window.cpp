@@ -551,7 +551,8 @@ private slots:
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write("[General]\nExtension=txt\nLastFolder=/stored\n");
         }
-        for (const QString& folder : {home_.path(), home_.path() + "/.config", home_.path() + "/.config/Quillane"})
+        for (const QString& folder :
+             {home_.path(), home_.path() + "/.config", home_.path() + "/.config/Quillane"})
             ::chmod(QFile::encodeName(folder).constData(), 0755);
         ::chmod(QFile::encodeName(home_.settingsFile()).constData(), 0);
         QTemporaryDir tree;

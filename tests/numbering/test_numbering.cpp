@@ -486,12 +486,14 @@ void TestNumbering::temporaryFolder() {
     QVERIFY(QDir(own).removeRecursively());
     QVERIFY(QFile::link(named.path(), own));
     const TemporaryFolderChoice choice = ChooseTemporaryFolder();
-    const QString cache = QDir::homePath() + QStringLiteral("/.cache/Quillane/numbrel-") + QString::number(::getuid());
+    const QString cache =
+        QDir::homePath() + QStringLiteral("/.cache/Quillane/numbrel-") + QString::number(::getuid());
     QCOMPARE(choice.path, cache);
-    QCOMPARE(choice.notice, QStringLiteral("The temporary folder ") + own +
-                                QStringLiteral(" cannot be used (it is a symbolic link), so the working files "
-                                               "were kept in ") +
-                                cache + QStringLiteral(" instead."));
+    QCOMPARE(choice.notice,
+             QStringLiteral("The temporary folder ") + own +
+                 QStringLiteral(" cannot be used (it is a symbolic link), so the working files "
+                                "were kept in ") +
+                 cache + QStringLiteral(" instead."));
     QVERIFY(choice.numbrelsOwn);
 
     qputenv("TEMP", oldTemp);
@@ -514,7 +516,8 @@ void TestNumbering::unusableTemporaryFolderSkipsFiles() {
         w.appendBlankPdf(inputs.filePath(QLatin1String(name)));
     w.clickStart();
     qputenv("TMPDIR", oldTmpdir);
-    const QString cache = QDir::homePath() + QStringLiteral("/.cache/Quillane/numbrel-") + QString::number(::getuid());
+    const QString cache =
+        QDir::homePath() + QStringLiteral("/.cache/Quillane/numbrel-") + QString::number(::getuid());
     QCOMPARE(w.prompts().messages(),
              QStringList{QStringLiteral("Done.\r\n\r\nThe temporary folder ") + own +
                          QStringLiteral(" cannot be used (it is a symbolic link), so the working files were "

@@ -531,11 +531,10 @@ void TestNumberingGuards::plantedPrivateFolderIsNoDeadEnd() {
     w.clickStart();
     qputenv("TEMP", QFile::encodeName(folders.temp()));
     const QString cache = privateFolderIn(QDir::homePath() + QStringLiteral("/.cache/Quillane"));
-    QCOMPARE(w.prompts().messages(),
-             QStringList{QStringLiteral("Done.\r\n\r\nThe temporary folder ") + own +
-                         QStringLiteral(" cannot be used (") + reason +
-                         QStringLiteral("), so the working files were kept in ") + cache +
-                         QStringLiteral(" instead.")});
+    QCOMPARE(w.prompts().messages(), QStringList{QStringLiteral("Done.\r\n\r\nThe temporary folder ") + own +
+                                                 QStringLiteral(" cannot be used (") + reason +
+                                                 QStringLiteral("), so the working files were kept in ") +
+                                                 cache + QStringLiteral(" instead.")});
     QCOMPARE(w.outputFiles(), (QStringList{"a.pdf", "b.pdf", "c.pdf"}));
     for (const QString& input : inputsListed)
         QCOMPARE(ReadBytes(w.output() + QLatin1Char('/') + GetFileNamePart(input)),
@@ -581,8 +580,8 @@ void TestNumberingGuards::sparseInputTakesNoRoomInTemp() {
         w.clickStart();
         look.stop();
         qputenv("TEMP", QFile::encodeName(folders.temp()));
-        qInfo("input: %lld bytes in %lld blocks; its working copy: at most %lld blocks", qlonglong(input.st_size),
-              qlonglong(input.st_blocks), qlonglong(largest));
+        qInfo("input: %lld bytes in %lld blocks; its working copy: at most %lld blocks",
+              qlonglong(input.st_size), qlonglong(input.st_blocks), qlonglong(largest));
         QVERIFY(largest >= 0);
         QVERIFY(largest <= input.st_blocks + 64);
         // The tool judged the file (here: refused it); the temporary folder had room for the copy.

@@ -313,7 +313,8 @@ private slots:
             QVERIFY(f.seek(qint64(1) << 30));
             f.write("in the middle");
         }
-        struct stat in {}, out {};
+        struct stat in {
+        }, out{};
         QCOMPARE(::stat(QFile::encodeName(sparse).constData(), &in), 0);
         const QString target = folder.filePath("copy.pdf");
         QVERIFY(CopyFileOverwrite(sparse, target));
