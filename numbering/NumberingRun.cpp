@@ -229,10 +229,11 @@ private:
     // script, run the tool, deliver its numbered copy. Whatever stops it names why the file got no
     // numbered copy.
     void numberFile() {
-        if (const std::optional<QString> reason = chooseWorkingFiles())
-            return skip(*reason);
+        const std::optional<QString> refusal = chooseWorkingFiles();
         // A folder made for this file alone goes when the file is done (declared first, so it goes last).
         const FolderMadeForThisFile madeFolder(choice_);
+        if (refusal)
+            return skip(*refusal);
         // From here to the removal of the working files, another Numbrel would use the same files.
         const TemporaryFolderLock lock(folder_);
         // What a run killed half-way left behind goes first: in a folder of Numbrel's own, the tool's

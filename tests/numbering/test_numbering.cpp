@@ -12,6 +12,7 @@
 #include "numbering/NumberingRun.h"
 #include "numbering/RunScript.h"
 #include "numbering/TemporaryFolder.h"
+#include "sys/FileUtils.h"
 
 #include <QDir>
 #include <QFile>
@@ -48,6 +49,7 @@ private slots:
     void outputFolderEmptiedDuringRun();
     void temporaryFolder();
     void unusableTemporaryFolderSkipsFiles();
+    void lastResortFolderGoesAfterUse();
     void takesTurnsWithAnotherWindow();
     void scriptThatCannotBeWrittenIsNotRun();
 };
@@ -526,6 +528,46 @@ void TestNumbering::unusableTemporaryFolderSkipsFiles() {
     QCOMPARE(w.outputFiles(), (QStringList{"a.pdf", "b.pdf"}));
     QCOMPARE(QDir(elsewhere.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
     QCOMPARE(QDir(cache).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+}
+
+// With neither XDG_RUNTIME_DIR nor a usable cache folder, each file's work goes to a fresh folder with a
+// random name (mode 0700) beside the refused one, removed when the file is done.
+void TestNumbering::lastResortFolderGoesAfterUse() {
+    StandInFolders folders;
+    WindowUnderTest w(&folders);
+    QTemporaryDir base, elsewhere, cacheParent, inputs;
+    const QByteArray oldTmpdir = qgetenv("TMPDIR"), oldCache = qgetenv("XDG_CACHE_HOME");
+    qputenv("TMPDIR", QFile::encodeName(base.path()));
+    qunsetenv("TEMP");
+    // The cache folder's "Quillane" is a file: no folder can be made there.
+    WriteBytes(cacheParent.filePath(QStringLiteral("Quillane")), "not a folder");
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cacheParent.path()));
+    const QString own = base.path() + QStringLiteral("/numbrel-") + QString::number(::getuid());
+    QVERIFY(QFile::link(elsewhere.path(), own));
+
+    const TemporaryFolderChoice choice = ChooseTemporaryFolder();
+    QVERIFY2(choice.path.startsWith(own + QLatin1Char('-')), qPrintable(choice.path));
+    QVERIFY(choice.madeForThisFile);
+    struct stat st {};
+    QCOMPARE(::lstat(QFile::encodeName(choice.path).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 07777, 0700u);
+    QVERIFY(QDir().rmdir(choice.path));
+
+    for (const char* name : {"a.pdf", "b.pdf"})
+        w.appendBlankPdf(inputs.filePath(QLatin1String(name)));
+    w.clickStart();
+    qputenv("TMPDIR", oldTmpdir);
+    qputenv("XDG_CACHE_HOME", oldCache);
+    QCOMPARE(w.prompts().messages(),
+             QStringList{QStringLiteral("Done.\r\n\r\nThe temporary folder ") + own +
+                         QStringLiteral(" cannot be used (it is a symbolic link), so the working files were "
+                                        "kept in new private folders in ") +
+                         base.path() + QStringLiteral(" instead.")});
+    QCOMPARE(w.outputFiles(), (QStringList{"a.pdf", "b.pdf"}));
+    // Only the refused link is left in the parent: each file's folder went with it.
+    QCOMPARE(
+        QDir(base.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+        QStringList{GetFileNamePart(own)});
 }
 
 void TestNumbering::takesTurnsWithAnotherWindow() {
