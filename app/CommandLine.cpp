@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include "cli/BatchOptions.h"
 #include "core/AppTitle.h"
 
 #include <QCommandLineOption>
@@ -69,7 +70,8 @@ CommandLine ReadCommandLine(const QStringList& arguments, const QString& working
     }
     if (parser.isSet(help)) {
         line.outcome = CommandLine::Outcome::Answered;
-        line.text = parser.helpText();
+        line.text = parser.helpText() + QLatin1Char('\n') +
+                    BatchUsageText(QFileInfo(arguments.value(0, QStringLiteral("numbrel"))).fileName());
         return line;
     }
     if (parser.isSet(version)) {

@@ -1,6 +1,5 @@
 #include "filelist/FolderScan.h"
 
-#include "core/ErrorReport.h"
 #include "sys/ErrnoError.h"
 #include "sys/FileDescriptor.h"
 #include "sys/FileUtils.h"
@@ -135,7 +134,7 @@ struct FolderId {
 };
 
 struct ScanState {
-    Prompts& prompts;
+    const ScanFailureReport& report;
     ScannedFiles* seen;
     // Every folder listed so far in this scan: a symbolic link back up the tree must not be followed
     // round and round until the paths grow too long.
@@ -214,7 +213,7 @@ void walkLevel(ScanState& state, QStringList& folders, QStringList& collected, b
         try {
             return test();
         } catch (const ScanFailure& failure) {
-            ReportError(state.prompts, kScanTag, failure.description, step);
+            state.report(kScanTag, failure.description, step);
             return true;
         }
     };
@@ -242,8 +241,10 @@ void walkLevel(ScanState& state, QStringList& folders, QStringList& collected, b
                 --i;
             }
         } catch (const ScanFailure& failure) {
-            if (state.seen)
+            if (state.seen) {
                 state.seen->byFolder.remove(folder);
+                state.seen->unreadable.append(folder);
+            }
             if (failure.kind != ScanFailure::Other)
                 removeFirstEqual(folders, folder, i);
         }
@@ -282,8 +283,9 @@ QStringList ListFilesInFolder(const QString& folder, const QString& pattern) {
     return names;
 }
 
-void GetSubDirectories2016(Prompts& prompts, QStringList& folders, bool recurse, ScannedFiles* seen) {
-    ScanState state{prompts, seen, {}, {}}; // 100-104
+void GetSubDirectories2016(const ScanFailureReport& report, QStringList& folders, bool recurse,
+                           ScannedFiles* seen) {
+    ScanState state{report, seen, {}, {}}; // 100-104
     // The walk goes level by level, so the list comes out breadth first: the caller's folders, their
     // subfolders, then the next level, and so on.
     QStringList found;
@@ -302,7 +304,7 @@ void GetSubDirectories2016(Prompts& prompts, QStringList& folders, bool recurse,
         try {
             keep = state.checked.contains(folder) || (IsFolder(folder) && passesFolderTest(folder)); // 158
         } catch (const ScanFailure& failure) {
-            ReportError(prompts, kScanTag, failure.description, 158);
+            report(kScanTag, failure.description, 158);
             keep = true;
         }
         if (keep)
@@ -323,4 +325,23 @@ bool IsAcceptableListedFile(const QString& name, const QString& path) {
     // The listing opened the file a moment ago, so opening it again would only cost time; and only a
     // name with a leading "." can be hidden.
     return !name.startsWith(QLatin1Char('.')) || FileAttributes(path) != (AttrHidden | AttrArchive);
+}
+
+QStringList ScannedFilePaths(const QStringList& folders, const ScannedFiles& seen, const QString& pattern) {
+    QStringList paths;
+    for (const QString& entry : folders) {
+        const QString folder = entry.chopped(1);
+        QStringList names;
+        try {
+            names = ListFilesInFolder(seen, folder, pattern);
+        } catch (const std::exception&) {
+            continue;
+        }
+        for (const QString& name : std::as_const(names)) {
+            const QString path = folder + QLatin1Char('/') + name;
+            if (!name.startsWith(QLatin1Char('~')) && IsAcceptableListedFile(name, path))
+                paths.append(CollapseBackslashes(path));
+        }
+    }
+    return paths;
 }

@@ -67,11 +67,18 @@ bool readsCleanly(const uint8_t* data, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The content scanner also meets every byte string a page's content may hold, whole and in pieces.
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    ContentScan::of(bytes);
+    const ContentScan whole = ContentScan::of(bytes);
     ContentScanner pieces;
     for (size_t at = 0; at < size; at += 7)
         pieces.feed(bytes.substr(at, 7));
-    pieces.finish();
+    const ContentScan split = pieces.finish();
+    // Content is scanned in pieces of whatever size the decoder hands out: the split must not matter.
+    if (std::getenv("NUMBREL_FUZZ_STRICT") &&
+        (whole.openSaves != split.openSaves || whole.openText != split.openText ||
+         whole.strayRestores != split.strayRestores || whole.end != split.end)) {
+        std::fprintf(stderr, "content scanned in pieces differs from the whole\n");
+        std::abort();
+    }
 
     StampOptions options;
     options.firstNumber = size % 2 ? -3 : 999999999999LL;
@@ -107,12 +114,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         stamper.stampAll();
         if (!input.bytes && !treeMended && !trailerMended && !EncryptionLengthRounded(pdf) &&
             !pdf.anyWarnings()) {
-            IncrementalUpdate update(pdf, (long long)size, [&](long long offset, size_t length) {
-                if (offset < 0 || size_t(offset) >= size)
-                    return std::string();
-                return std::string(reinterpret_cast<const char*>(data) + offset,
-                                   std::min(length, size - size_t(offset)));
-            });
+            IncrementalUpdate update(
+                pdf, (long long)size,
+                [&](long long offset, size_t length) {
+                    if (offset < 0 || size_t(offset) >= size)
+                        return std::string();
+                    return std::string(reinterpret_cast<const char*>(data) + offset,
+                                       std::min(length, size - size_t(offset)));
+                },
+                RevisionId(std::string_view(reinterpret_cast<const char*>(data), size), options));
             if (update.unsupported().empty()) {
                 Pl_Buffer copy("numbered copy");
                 copy.write(data, size);

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Makes sure the Debian packages that building, running and testing Numbrel need are present.
 # As root the missing ones are installed; otherwise the exact install line is printed and we stop.
+# (parallel: GNU parallel, which the batch test runs parts of one batch through.)
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config qt6-base-dev libqpdf-dev qpdf poppler-utils mupdf-tools
-          xvfb xauth fonts-liberation2 desktop-file-utils)
+          xvfb xauth fonts-liberation2 desktop-file-utils parallel)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -124,7 +124,8 @@ private:
 };
 
 CleanFileUpdate::CleanFileUpdate(std::string_view input, const StampOptions& options)
-    : inputSize_((long long)input.size()) {
+    : inputSize_((long long)input.size())
+    , revisionId_(RevisionId(input, options)) {
     CleanPdf pdf(input);
     last_ = pdf.lastSection();
     const PdfValue& trailer = pdf.trailer();
@@ -165,6 +166,7 @@ CleanFileUpdate::CleanFileUpdate(std::string_view input, const StampOptions& opt
     pages_ = pages.size();
 
     NumberDrawing drawing(options, tagged);
+    drawing.setPageCount(pages.size());
     writeObject(font_, 0, NumberDrawing::kFontDictionary);
     writeStream(font_ + 1, "q\n");
     for (size_t k = 0; k < pages.size(); ++k)
@@ -369,8 +371,9 @@ void CleanFileUpdate::ScanQueue::work() {
                 sink.take("\n", 1);
             }
             page->scan = sink.finish();
-            // A Q that closes nothing must be blanked out of a copy of the content; the qpdf way does that.
-            if (!decoded || !page->scan.strayRestores.empty())
+            // A Q that closes nothing must be blanked out of a copy of the content, and content that
+            // ends badly drawn as a form of its own; the qpdf way does that.
+            if (!decoded || !page->scan.strayRestores.empty() || page->scan.endsBadly())
                 failed_ = true;
         }
     } catch (std::exception&) {
@@ -408,7 +411,7 @@ std::string CleanFileUpdate::trailerEntries(const PdfValue& trailer, long long s
     if (const PdfValue* info = trailer.find("/Info"); info && info->is(Kind::Reference))
         s += " /Info " + reference(info->integer, info->generation);
     // The first element names the document and stays; the second names this revision.
-    const std::string revision = HexString(NewRevisionId());
+    const std::string revision = HexString(revisionId_);
     const PdfValue* id = trailer.find("/ID");
     if (id && id->is(Kind::Array) && !id->items.empty() && id->items[0].is(Kind::String))
         s += " /ID [" + std::string(id->items[0].text) + revision + "]";

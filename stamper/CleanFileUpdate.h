@@ -73,4 +73,5 @@ private:
     size_t pages_ = 0, offPage_ = 0;
     bool signed_ = false;
     LastSection last_;
+    std::string revisionId_;
 };

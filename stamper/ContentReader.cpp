@@ -81,12 +81,12 @@ private:
 };
 } // namespace
 
-void ContentReader::decodeThroughQpdf(QPDFObjectHandle stream, ContentSink& sink) {
+bool ContentReader::decodeThroughQpdf(QPDFObjectHandle stream, ContentSink& sink) {
     SinkPipeline pipe(sink);
     try {
-        stream.pipeStreamData(&pipe, 0, qpdf_dl_specialized, true, false);
+        return stream.pipeStreamData(&pipe, 0, qpdf_dl_specialized, true, false);
     } catch (std::exception&) {
-        // keep what was decoded before the damage
+        return false; // what was decoded before the damage is kept
     }
 }
 

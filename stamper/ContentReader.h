@@ -51,8 +51,9 @@ public:
     // filter is left for `decodeThroughQpdf`, whose output may be of any size.
     static ContentPiece fetch(QPDFObjectHandle stream);
     // On qpdf's thread. Data that can't be decoded ends where the damage starts, as it does for a
-    // viewer; this does not throw for bad data.
-    static void decodeThroughQpdf(QPDFObjectHandle stream, ContentSink& sink);
+    // viewer; this does not throw for bad data, and returns false for it (a filter qpdf doesn't
+    // decode counts as bad data: viewers differ in what they make of it).
+    static bool decodeThroughQpdf(QPDFObjectHandle stream, ContentSink& sink);
 
     // On any one thread: passes the piece's decoded data to `sink`. False when the piece must be
     // decoded through qpdf, or its deflated bytes are not a plain zlib stream or go wrong before

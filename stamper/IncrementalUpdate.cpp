@@ -25,10 +25,12 @@ std::string bufferText(const std::shared_ptr<Buffer>& buffer) {
 
 } // namespace
 
-IncrementalUpdate::IncrementalUpdate(QPDF& pdf, long long inputSize, const InputReader& readInput)
+IncrementalUpdate::IncrementalUpdate(QPDF& pdf, long long inputSize, const InputReader& readInput,
+                                     std::string revisionId)
     : pdf_(pdf)
     , encryption_(pdf)
-    , inputSize_(inputSize) {
+    , inputSize_(inputSize)
+    , newId_(std::move(revisionId)) {
     if (!encryption_.unsupported().empty()) {
         unsupported_ = "encrypted with " + encryption_.unsupported();
         return;
@@ -53,8 +55,6 @@ IncrementalUpdate::IncrementalUpdate(QPDF& pdf, long long inputSize, const Input
     QPDFObjectHandle size = trailer.getKey("/Size");
     trailerSize_ = size.isInteger() ? size.getIntValue() : 0;
     collectObjects();
-
-    newId_ = NewRevisionId();
 }
 
 void IncrementalUpdate::collectObjects() {

@@ -22,7 +22,8 @@
 class IncrementalUpdate {
 public:
     // `pdf` has been read from an input of `inputSize` bytes without repairs, and its pages numbered.
-    IncrementalUpdate(QPDF& pdf, long long inputSize, const InputReader& readInput);
+    // `revisionId` names the new revision (see RevisionId).
+    IncrementalUpdate(QPDF& pdf, long long inputSize, const InputReader& readInput, std::string revisionId);
 
     // Empty when the update can be written; otherwise why not (the whole file is rewritten then).
     const std::string& unsupported() const { return unsupported_; }

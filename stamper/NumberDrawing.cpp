@@ -1,5 +1,7 @@
 #include "NumberDrawing.h"
 
+#include "NumberText.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -27,7 +29,7 @@ NumberDrawing::NumberDrawing(const StampOptions& options, bool tagged)
     , tagged_(tagged) {
     textState_ = " " + number(options_.fontSize) + " Tf " + number(options_.red / 255.0) + " " +
                  number(options_.green / 255.0) + " " + number(options_.blue / 255.0) + " rg 1 0 0 1 " +
-                 number(options_.left) + " " + number(options_.bottom) + " Tm (";
+                 number(options_.left) + " " + number(options_.bottom) + " Tm ";
 }
 
 std::string NumberDrawing::closing(const ContentScan& scan) {
@@ -40,13 +42,10 @@ std::string NumberDrawing::closing(const ContentScan& scan) {
     return close;
 }
 
-// Whether any of the number's glyphs falls on the visible page: the Helvetica digits are 556/1000
-// of the size wide and reach 0.72 of it above the baseline, a minus sign is 333/1000 wide.
-bool NumberDrawing::visible(const PageGeometry& g, long long value) const {
-    const std::string digits = std::to_string(value);
-    double width = 0;
-    for (char c : digits)
-        width += (c == '-' ? 0.333 : 0.556) * options_.fontSize;
+// Whether any of the text's glyphs falls on the visible page: Helvetica's digits are 556/1000 of the
+// size wide and reach 0.72 of it above the baseline.
+bool NumberDrawing::visible(const PageGeometry& g, const std::string& text) const {
+    const double width = HelveticaWidth(text) * options_.fontSize;
     double shownWidth = (g.urx - g.llx) * g.userUnit, shownHeight = (g.ury - g.lly) * g.userUnit;
     if (g.rotate == 90 || g.rotate == 270)
         std::swap(shownWidth, shownHeight);
@@ -55,7 +54,9 @@ bool NumberDrawing::visible(const PageGeometry& g, long long value) const {
 }
 
 std::string NumberDrawing::draw(const PageGeometry& g, const std::string& fontName, long long value) {
-    if (!visible(g, value))
+    const std::string text =
+        ExpandNumberText(options_.format, options_.digits, value, pageCount_, options_.fileTitle);
+    if (!visible(g, text))
         ++offPage_;
     double m[6];
     g.displayToUser(m);
@@ -72,8 +73,8 @@ std::string NumberDrawing::draw(const PageGeometry& g, const std::string& fontNa
     s += " cm BT ";
     s += fontName;
     s += textState_;
-    s += std::to_string(value);
-    s += tagged_ ? ") Tj ET Q EMC\n" : ") Tj ET Q\n";
+    s += PdfLiteral(text);
+    s += tagged_ ? " Tj ET Q EMC\n" : " Tj ET Q\n";
     return s;
 }
 

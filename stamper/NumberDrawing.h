@@ -17,6 +17,8 @@ public:
 
     // Closes what the page's content left open (as `scan` found it) and the q that opened it.
     static std::string closing(const ContentScan& scan);
+    // The document's page count, for a format that prints it; set before the first draw.
+    void setPageCount(size_t pages) { pageCount_ = pages; }
     // Draws `value` with the font named `fontName` on a page of geometry `g`.
     std::string draw(const PageGeometry& g, const std::string& fontName, long long value);
     // Pages whose number lies wholly outside what a viewer shows of the page.
@@ -28,7 +30,7 @@ public:
         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>";
 
 private:
-    bool visible(const PageGeometry& g, long long value) const;
+    bool visible(const PageGeometry& g, const std::string& text) const;
 
     StampOptions options_;
     bool tagged_ = false;
@@ -36,4 +38,5 @@ private:
     double matrix_[6] = {};
     std::string matrixText_;
     size_t offPage_ = 0;
+    size_t pageCount_ = 0;
 };

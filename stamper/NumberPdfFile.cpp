@@ -3,10 +3,13 @@
 #include "CleanFileUpdate.h"
 #include "IncrementalUpdate.h"
 #include "OutputFile.h"
+#include "PageCount.h"
 #include "PageStamper.h"
 #include "PageTree.h"
 #include "Recovery.h"
+#include "SeededRandom.h"
 #include "StampError.h"
+#include "XrefSection.h"
 
 #include <qpdf/Pipeline.hh>
 #include <qpdf/QPDF.hh>
@@ -108,6 +111,27 @@ RecoveredInput openInput(const std::string& path, std::unique_ptr<std::string> b
     throw StampError(path + " cannot be read as a PDF file (" + failure + ")");
 }
 
+// What qpdf writes as the second /ID element when told to write a fixed one.
+const std::string kStandInId("\x31\x41\x59\x26\x53\x58\x97\x93\x23\x84\x62\x64\x33\x83\x27\x95", 16);
+
+std::string revisionIdOfInput(const StampOptions& options) {
+    const int fd = open(options.input.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw StampError(options.input + ": " + std::strerror(errno));
+    struct stat st {};
+    std::string id;
+    try {
+        if (fstat(fd, &st) != 0)
+            throw StampError(options.input + ": " + std::strerror(errno));
+        id = RevisionIdOfFile(fd, st.st_size, options);
+    } catch (...) {
+        close(fd);
+        throw;
+    }
+    close(fd);
+    return id;
+}
+
 // The committed copy as qpdf reads it, handed to `check`, which throws unless it reads as it should.
 void readBack(OutputFile& out, const std::function<void(QPDF&)>& check) {
     QPDF copy;
@@ -164,12 +188,15 @@ bool appendUpdate(QPDF& pdf, const StampOptions& options, const struct stat& bef
         now.st_mtim.tv_nsec != before.st_mtim.tv_nsec)
         return false;
     try {
-        IncrementalUpdate update(pdf, now.st_size, [fd](long long offset, size_t length) {
-            std::string bytes(length, '\0');
-            ssize_t n = pread(fd, bytes.data(), length, offset);
-            bytes.resize(n > 0 ? size_t(n) : 0);
-            return bytes;
-        });
+        IncrementalUpdate update(
+            pdf, now.st_size,
+            [fd](long long offset, size_t length) {
+                std::string bytes(length, '\0');
+                ssize_t n = pread(fd, bytes.data(), length, offset);
+                bytes.resize(n > 0 ? size_t(n) : 0);
+                return bytes;
+            },
+            RevisionIdOfFile(fd, now.st_size, options));
         if (!update.unsupported().empty())
             return false;
         OutputFile out(options.output);
@@ -269,7 +296,25 @@ NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToE
         writer.setOutputPipeline(&out);
         // Streams are written as they came: what was compressed stays so, nothing is decoded.
         writer.setStreamDataMode(qpdf_s_preserve);
+        // The same input numbered the same way gives the same bytes. qpdf derives the /ID from what it
+        // writes, except when it encrypts with it: it then writes a fixed stand-in, replaced here by one
+        // derived from the input and the options, which also give its cipher blocks their start.
+        const bool encrypted = pdf.isEncrypted();
+        std::string revision;
+        std::optional<SeededRandom> seeded;
+        if (encrypted) {
+            revision = revisionIdOfInput(options);
+            seeded.emplace(revision);
+            writer.setStaticID(true);
+        } else {
+            writer.setDeterministicID(true);
+        }
         writer.write();
+        seeded.reset();
+        // Only the second element: where the input had no /ID, the first is the stand-in too, and the
+        // file's key was computed with it.
+        if (encrypted && !out.replaceNearEnd(HexString(kStandInId) + "]", HexString(revision) + "]", 1 << 16))
+            throw StampError("the numbered copy's /ID could not be written");
         out.commit();
         for (auto& w : pdf.getWarnings())
             result.warnings.push_back(w.what());
@@ -291,4 +336,30 @@ NumberPdfResult NumberPdfFile(const StampOptions& options, bool leaveDocumentToE
         throw StampError(options.input + " could not be numbered (" + e.what() + ")");
     }
     return result;
+}
+
+size_t CountPdfPages(const std::string& path) {
+    const struct stat st = statInput(path);
+    auto bytes = std::make_unique<std::string>();
+    if (S_ISREG(st.st_mode) && st.st_size <= kReadWholeUpTo) {
+        *bytes = readWhole(path, st.st_size);
+        if (std::optional<size_t> pages = CountPagesQuickly(*bytes))
+            return *pages;
+    }
+    // Counted as numbering counts when it goes the qpdf way: the tree mended first.
+    try {
+        bool recovered = false;
+        RecoveredInput document = openInput(path, std::move(bytes), recovered);
+        MendPageTree(*document.pdf);
+        const size_t pages = QPDFPageDocumentHelper(*document.pdf).getAllPages().size();
+        if (pages == 0)
+            throw StampError(path + ": it has no pages to number");
+        return pages;
+    } catch (StampError&) {
+        throw;
+    } catch (QPDFExc& e) {
+        throw StampError(path + " could not be read (" + describe(e) + ")");
+    } catch (std::exception& e) {
+        throw StampError(path + " could not be read (" + e.what() + ")");
+    }
 }

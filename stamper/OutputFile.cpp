@@ -3,9 +3,12 @@
 #include "NumberPdfFile.h"
 #include "StampError.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -20,13 +23,37 @@ std::string folderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// The named temporary file of the run, for RemovePendingOutput (a signal handler may only read it).
-char pendingOutput[4096];
+// The named temporary files of the copies being written, for RemovePendingOutput: one slot per copy,
+// as several may be written side by side. A signal handler only reads them; a slot's path is written
+// before the slot is marked taken and the mark goes before the path is reused.
+struct PendingSlot {
+    std::atomic<bool> taken{false};
+    char path[4096];
+};
+PendingSlot pendingOutputs[kMaxPendingOutputs];
 
-void setPending(const std::string& path) {
-    pendingOutput[0] = '\0';
-    if (path.size() < sizeof pendingOutput)
-        std::memcpy(pendingOutput, path.c_str(), path.size() + 1);
+// A slot for `path`, or -1 when every slot is taken or the path is too long (the copy is then only
+// removed by its own destructor).
+int setPending(const std::string& path) {
+    if (path.size() >= sizeof pendingOutputs[0].path)
+        return -1;
+    static std::mutex choosing;
+    const std::lock_guard<std::mutex> lock(choosing);
+    for (int k = 0; k < kMaxPendingOutputs; ++k) {
+        PendingSlot& slot = pendingOutputs[k];
+        if (!slot.taken.load()) {
+            std::memcpy(slot.path, path.c_str(), path.size() + 1);
+            slot.taken.store(true);
+            return k;
+        }
+    }
+    return -1;
+}
+
+void clearPending(int& slot) {
+    if (slot >= 0)
+        pendingOutputs[slot].taken.store(false);
+    slot = -1;
 }
 
 mode_t fileMode() {
@@ -51,8 +78,9 @@ std::string temporaryName(const std::string& folder) {
 } // namespace
 
 void RemovePendingOutput() {
-    if (pendingOutput[0] != '\0')
-        unlink(pendingOutput);
+    for (PendingSlot& slot : pendingOutputs)
+        if (slot.taken.load())
+            unlink(slot.path);
 }
 
 OutputFile::OutputFile(const std::string& target)
@@ -68,7 +96,7 @@ OutputFile::OutputFile(const std::string& target)
         if (fd_ < 0)
             throw StampError("cannot write in the folder of " + target + ": " + std::strerror(errno));
         path_ = buf.data();
-        setPending(path_);
+        pendingSlot_ = setPending(path_);
         fchmod(fd_, fileMode());
     }
     buffer_.resize(kBufferSize);
@@ -79,10 +107,9 @@ OutputFile::~OutputFile() {
         munmap(map_, mapLength_);
     if (fd_ >= 0)
         close(fd_);
-    if (!committed_ && !path_.empty()) {
+    if (!committed_ && !path_.empty())
         unlink(path_.c_str());
-        setPending("");
-    }
+    clearPending(pendingSlot_);
 }
 
 void OutputFile::write(unsigned char const* data, size_t len) {
@@ -124,6 +151,25 @@ void OutputFile::copyFrom(int fd, off_t length) {
         writeAll(chunk.data(), size_t(n));
         from += n;
     }
+}
+
+bool OutputFile::replaceNearEnd(const std::string& from, const std::string& to, size_t within) {
+    flush();
+    if (failed_ || from.size() != to.size() || from.empty())
+        return false;
+    const off_t start = std::max<off_t>(0, written_ - off_t(within));
+    std::string tail(size_t(written_ - start), '\0');
+    if (pread(fd_, tail.data(), tail.size(), start) != ssize_t(tail.size()))
+        return false;
+    bool found = false;
+    for (size_t at = tail.find(from); at != std::string::npos; at = tail.find(from, at + from.size())) {
+        if (pwrite(fd_, to.data(), to.size(), start + off_t(at)) != ssize_t(to.size())) {
+            fail("cannot write the numbered copy", errno);
+            return false;
+        }
+        found = true;
+    }
+    return found;
 }
 
 void OutputFile::commit() {
@@ -169,7 +215,7 @@ void OutputFile::replace(const std::string& target) {
             std::string name = temporaryName(folder_);
             if (linkAs(name)) {
                 path_ = name;
-                setPending(path_);
+                pendingSlot_ = setPending(path_);
             } else if (errno != EEXIST || attempt > 100)
                 throw StampError("cannot write in the folder of " + target + ": " + std::strerror(errno));
         }
@@ -177,7 +223,7 @@ void OutputFile::replace(const std::string& target) {
     if (std::rename(path_.c_str(), target.c_str()) != 0)
         throw StampError("cannot replace " + target + ": " + std::strerror(errno));
     committed_ = true;
-    setPending("");
+    clearPending(pendingSlot_);
 }
 
 void OutputFile::flush() {

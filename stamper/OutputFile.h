@@ -15,6 +15,9 @@
 #include <sys/types.h>
 #include <vector>
 
+// Copies written side by side whose temporary names a stop signal still removes.
+inline constexpr int kMaxPendingOutputs = 256;
+
 class OutputFile : public Pipeline {
 public:
     explicit OutputFile(const std::string& target);
@@ -32,6 +35,9 @@ public:
     // Bytes written so far.
     off_t size() const { return written_ + off_t(used_); }
 
+    // Overwrites every `from` within the last `within` bytes written with `to`, of the same length;
+    // false when there is none.
+    bool replaceNearEnd(const std::string& from, const std::string& to, size_t within);
     // Puts everything on the disk; nothing may be written after.
     void commit();
     // The committed file mapped into memory, valid while this object lives: qpdf reads objects one
@@ -59,6 +65,7 @@ private:
     bool failed_ = false;
     std::string failure_;
     off_t written_ = 0, syncedFrom_ = 0;
+    int pendingSlot_ = -1; // where RemovePendingOutput finds path_
     void* map_ = nullptr;
     size_t mapLength_ = 0;
 };

@@ -109,7 +109,7 @@ void PageContentScans::decodeAndScan(Job& job, ContentReader& reader) {
         sink.take("\n", 1);
     }
     job.scan = sink.finish();
-    if (!job.scan.strayRestores.empty()) {
+    if (keepsContent(job)) {
         KeepSink keep(job.content, kMaxKeptBytes);
         for (auto& piece : job.pieces) {
             reader.decode(piece, keep);
@@ -122,14 +122,20 @@ void PageContentScans::decodeAndScan(Job& job, ContentReader& reader) {
     job.pieces.shrink_to_fit();
 }
 
+bool PageContentScans::keepsContent(const Job& job) {
+    return job.scan.endsBadly() ? job.streams.size() > 1 : !job.scan.strayRestores.empty();
+}
+
 void PageContentScans::decodeThroughQpdf(Job& job) {
     ScanningSink sink;
+    bool damaged = false;
     for (auto& s : job.streams) {
-        ContentReader::decodeThroughQpdf(s, sink);
+        damaged = !ContentReader::decodeThroughQpdf(s, sink) || damaged;
         sink.take("\n", 1);
     }
     job.scan = sink.finish();
-    if (!job.scan.strayRestores.empty()) {
+    job.scan.damaged = damaged;
+    if (keepsContent(job)) {
         KeepSink keep(job.content, kMaxKeptBytes);
         for (auto& s : job.streams) {
             ContentReader::decodeThroughQpdf(s, keep);
@@ -163,7 +169,7 @@ void PageContentScans::work() {
     }
 }
 
-ContentScan PageContentScans::scanOf(size_t page, std::string* content) {
+ContentScan PageContentScans::scanOf(size_t page, std::string* content, bool* tooLarge) {
     const size_t k = jobOfPage_.at(page);
     {
         std::unique_lock lock(mutex_);
@@ -172,7 +178,9 @@ ContentScan PageContentScans::scanOf(size_t page, std::string* content) {
     Job& job = jobs_[k];
     if (!job.decoded)
         decodeThroughQpdf(job);
-    if (job.tooLarge)
+    if (tooLarge != nullptr)
+        *tooLarge = job.tooLarge;
+    if (job.tooLarge && !job.scan.endsBadly())
         throw std::runtime_error(
             "page " + std::to_string(page + 1) +
             " has content over 64 MB with restores that close nothing, too large to repair");

@@ -25,8 +25,10 @@ public:
     PageContentScans& operator=(const PageContentScans&) = delete;
 
     // Page k's scan, waiting for it if need be. Where a scan found Q operators that close nothing,
-    // `content` receives the decoded content those offsets refer to.
-    ContentScan scanOf(size_t page, std::string* content = nullptr);
+    // or content of several streams that ends badly, `content` receives the decoded content (the
+    // offsets of the restores refer to it). `tooLarge` is set where that content was too large to
+    // keep; it is then left empty.
+    ContentScan scanOf(size_t page, std::string* content = nullptr, bool* tooLarge = nullptr);
 
 private:
     struct Job {
@@ -34,15 +36,16 @@ private:
         std::vector<ContentPiece> pieces;
         ContentScan scan;
         bool decoded = false;  // false: the fast inflate gave up, qpdf decodes it on its thread
-        std::string content;   // kept only when there are stray restores
-        bool tooLarge = false; // stray restores in content too large to keep for rewriting
+        std::string content;   // kept only where `keepsContent`
+        bool tooLarge = false; // content that must be kept and is too large to
         size_t bytes = 0;      // of the pieces
         size_t pages = 0;      // that show this content and haven't asked for its scan yet
     };
     static constexpr size_t kPublishBytes = 1 << 20;
     static constexpr size_t kMaxPendingBytes = 64 << 20;
     // Decoded content is scanned as it comes, never held whole; only a page whose stray restores
-    // must be blanked out of a copy has it decoded again and kept, up to this size.
+    // must be blanked out of a copy, or whose streams must be joined, has it decoded again and kept,
+    // up to this size.
     static constexpr size_t kMaxKeptBytes = 64 << 20;
 
     void fetchAll(const std::vector<QPDFObjectHandle>& pageContents);
@@ -52,6 +55,8 @@ private:
     // on the worker, or, where its fast inflate gave up, through qpdf on qpdf's thread.
     void decodeAndScan(Job& job, ContentReader& reader);
     static void decodeThroughQpdf(Job& job);
+    // Whether the page's content must be kept for a copy of it to be written.
+    static bool keepsContent(const Job& job);
 
     void publish(size_t count, size_t bytes);
 

@@ -29,6 +29,7 @@ size_t PageStamper::stampAll() {
         contents.push_back(page.getKey("/Contents"));
     }
     PageContentScans scans(contents);
+    drawing_.setPageCount(pages.size());
 
     // The first new object makes qpdf read every object of the file; the scans go on meanwhile.
     font_ = pdf_.makeIndirectObject(QPDFObjectHandle::parse(NumberDrawing::kFontDictionary));
@@ -36,8 +37,9 @@ size_t PageStamper::stampAll() {
     long long n = options_.firstNumber;
     std::string content;
     for (size_t k = 0; k < pages.size(); ++k) {
-        ContentScan scan = scans.scanOf(k, &content);
-        stampPage(pages[k], n++, scan, content);
+        bool tooLarge = false;
+        ContentScan scan = scans.scanOf(k, &content, &tooLarge);
+        stampPage(pages[k], n++, scan, content, tooLarge);
     }
     return pages.size();
 }
@@ -57,33 +59,107 @@ std::string PageStamper::addFont(QPDFPageObjectHelper& page) {
     // Another page (or the resources we were copied from) may hold the same font dictionary.
     fonts = fonts.isDictionary() ? fonts.unsafeShallowCopy() : QPDFObjectHandle::newDictionary();
     resources.replaceKey("/Font", fonts);
-    const std::string name = NumberDrawing::freeFontName([&](const std::string& n) { return fonts.hasKey(n); });
+    const std::string name =
+        NumberDrawing::freeFontName([&](const std::string& n) { return fonts.hasKey(n); });
     fonts.replaceKey(name, font_);
     return name;
 }
 
+// Content that ends inside a token (a string, an array, an inline image without its EI...) would
+// swallow a number drawn after it, and content that can't be decoded to its end stops MuPDF: it ends
+// all of a page's content at the first stream it fails to read, so no number appended to the page's
+// content list would show there. Closing what was left open can't be done for every such ending
+// (an inline image's data may go on into whatever follows), and drawing the number first would put
+// it under the page's own content. So the page's content becomes a form XObject, which viewers read
+// as content of its own: what goes wrong inside it ends there, and the page's own content, now
+// just "draw that form, then the number", shows the number on top in both poppler and MuPDF.
+//
+// A single stream is copied as it is stored, filters and all, so that each viewer decodes it (and
+// fails on it) exactly as before. Several streams are joined decoded, since a token or a text object
+// may run from one into the next; the damaged one then ends where qpdf's decoding of it ended.
+std::string PageStamper::addContentForm(QPDFPageObjectHelper& page,
+                                        const std::vector<QPDFObjectHandle>& streams,
+                                        const std::string& content, bool tooLarge) {
+    QPDFObjectHandle form;
+    QPDFObjectHandle dict = QPDFObjectHandle::newDictionary();
+    if (streams.size() == 1) {
+        form = QPDFObjectHandle(streams[0]).copyStream();
+        // Only the keys that say how the data is stored: a content stream's dictionary may hold keys
+        // (a /Matrix, say) that would mean something in a form's.
+        QPDFObjectHandle stored = QPDFObjectHandle(streams[0]).getDict();
+        for (const char* key : {"/Filter", "/DecodeParms"})
+            if (stored.hasKey(key))
+                dict.replaceKey(key, stored.getKey(key));
+    } else if (!tooLarge) {
+        form = pdf_.newStream(content);
+    } else {
+        return {};
+    }
+    // Everything visible on the page, with a margin: a box taken from a damaged page may be off.
+    const PageGeometry g = PageGeometry::of(page);
+    const double w = g.urx - g.llx, h = g.ury - g.lly;
+    QPDFObjectHandle bbox = QPDFObjectHandle::newArray();
+    for (double v : {g.llx - w, g.lly - h, g.urx + w, g.ury + h})
+        bbox.appendItem(QPDFObjectHandle::newReal(v, 2, true));
+    QPDFObjectHandle resources = page.getObjectHandle().getKey("/Resources");
+    if (!resources.isDictionary()) {
+        resources = QPDFObjectHandle::newDictionary();
+        page.getObjectHandle().replaceKey("/Resources", resources);
+    }
+    dict.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
+    dict.replaceKey("/Subtype", QPDFObjectHandle::newName("/Form"));
+    dict.replaceKey("/BBox", bbox);
+    dict.replaceKey("/Resources", resources.isIndirect() ? resources : resources.shallowCopy());
+    form.replaceDict(dict);
+
+    // Named in resources of the page's own: other pages may share its resources object.
+    if (resources.isIndirect()) {
+        resources = resources.unsafeShallowCopy();
+        page.getObjectHandle().replaceKey("/Resources", resources);
+    }
+    QPDFObjectHandle xobjects = resources.getKey("/XObject");
+    xobjects = xobjects.isDictionary() ? xobjects.unsafeShallowCopy() : QPDFObjectHandle::newDictionary();
+    resources.replaceKey("/XObject", xobjects);
+    std::string name = "/NbX";
+    for (int k = 1; xobjects.hasKey(name); ++k)
+        name = "/NbX" + std::to_string(k);
+    xobjects.replaceKey(name, form);
+    return name;
+}
+
 void PageStamper::stampPage(QPDFPageObjectHelper& page, long long value, const ContentScan& scan,
-                            std::string& content) {
+                            std::string& content, bool tooLarge) {
     QPDFObjectHandle page_dict = page.getObjectHandle();
     QPDFObjectHandle contents = page_dict.getKey("/Contents");
+    const std::vector<QPDFObjectHandle> streams = ContentStreams(contents);
 
     std::string fontName = addFont(page);
-    std::string close = NumberDrawing::closing(scan);
-    close += drawing_.draw(PageGeometry::of(page), fontName, value);
+    const std::string number = drawing_.draw(PageGeometry::of(page), fontName, value);
 
     // The page gets a /Contents array of its own; the streams it had stay untouched, so pages that
     // share them keep what they showed.
     QPDFObjectHandle list = QPDFObjectHandle::newArray();
-    if (scan.strayRestores.empty()) {
+    if (scan.endsBadly() && !streams.empty()) {
+        const std::string form = addContentForm(page, streams, content, tooLarge);
+        if (!form.empty()) {
+            list.appendItem(pdf_.newStream("q " + form + " Do Q\n" + number));
+        } else {
+            // Too large to join: the number goes first, and the page's content is drawn after it.
+            list.appendItem(pdf_.newStream(number));
+            for (auto& s : streams)
+                list.appendItem(s);
+        }
+    } else if (scan.strayRestores.empty()) {
         list.appendItem(openSave_);
-        for (auto& s : ContentStreams(contents))
+        for (auto& s : streams)
             list.appendItem(s);
+        list.appendItem(pdf_.newStream(NumberDrawing::closing(scan) + number));
     } else {
         // A Q that closes nothing is ignored by viewers but would close our q; drop it from a copy.
         for (size_t at : scan.strayRestores)
             content[at] = ' ';
         list.appendItem(pdf_.newStream("q\n" + content));
+        list.appendItem(pdf_.newStream(NumberDrawing::closing(scan) + number));
     }
-    list.appendItem(pdf_.newStream(close));
     page_dict.replaceKey("/Contents", list);
 }

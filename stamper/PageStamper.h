@@ -22,10 +22,15 @@ public:
     static bool isTagged(QPDF& pdf);
 
 private:
-    // `content` is the page's decoded content when the scan found stray restores in it.
+    // `content` is the page's decoded content when the scan found stray restores in it, or when
+    // content of several streams ends badly; `tooLarge` when that was too large to keep.
     void stampPage(QPDFPageObjectHelper& page, long long number, const ContentScan& scan,
-                   std::string& content);
+                   std::string& content, bool tooLarge);
     std::string addFont(QPDFPageObjectHelper& page);
+    // The page's content as a form XObject named in its resources; the name, or empty when the
+    // content could not be kept.
+    std::string addContentForm(QPDFPageObjectHelper& page, const std::vector<QPDFObjectHandle>& streams,
+                               const std::string& content, bool tooLarge);
 
     QPDF& pdf_;
     StampOptions options_;

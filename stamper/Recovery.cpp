@@ -1,7 +1,6 @@
 #include "Recovery.h"
 
-#include <qpdf/Buffer.hh>
-#include <qpdf/BufferInputSource.hh>
+#include <qpdf/InputSource.hh>
 #include <qpdf/Pipeline.hh>
 #include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFTokenizer.hh>
@@ -9,9 +8,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <fcntl.h>
 #include <map>
 #include <stdexcept>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -22,6 +24,155 @@ constexpr long long kMaxObjectNumber = 8'000'000;
 constexpr size_t kMaxTrailers = 100;
 // An object stream's list of numbers and offsets is read up to this size.
 constexpr size_t kMaxStreamHeader = 16 << 20;
+
+// The damaged file's bytes, in memory or read from the file a piece at a time: a file of any size is
+// scanned and read with memory bounded by the pieces, never held whole.
+class Bytes {
+public:
+    struct File {
+        std::string path;
+    };
+    explicit Bytes(std::string bytes)
+        : memory_(std::move(bytes))
+        , size_((long long)memory_.size()) {}
+    explicit Bytes(const File& file) {
+        fd_ = ::open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0)
+            throw std::runtime_error(std::strerror(errno));
+        struct stat st {};
+        if (fstat(fd_, &st) != 0) {
+            ::close(fd_);
+            throw std::runtime_error(std::strerror(errno));
+        }
+        size_ = (long long)st.st_size;
+    }
+    ~Bytes() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Bytes(const Bytes&) = delete;
+    Bytes& operator=(const Bytes&) = delete;
+
+    long long size() const { return size_; }
+    // Up to `length` bytes from `offset` into `out`; the count copied.
+    size_t read(long long offset, char* out, size_t length) const {
+        if (offset < 0 || offset >= size_)
+            return 0;
+        length = size_t(std::min<long long>((long long)length, size_ - offset));
+        if (fd_ < 0) {
+            std::memcpy(out, memory_.data() + offset, length);
+            return length;
+        }
+        size_t done = 0;
+        while (done < length) {
+            const ssize_t n = pread(fd_, out + done, length - done, off_t(offset + (long long)done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                throw std::runtime_error("the file cannot be read");
+            done += size_t(n);
+        }
+        return done;
+    }
+    // The bytes from `offset` on, up to `length`: a view of memory, or a copy kept in `buffer`.
+    std::string_view view(long long offset, size_t length, std::string& buffer) const {
+        if (offset < 0 || offset >= size_)
+            return {};
+        length = size_t(std::min<long long>((long long)length, size_ - offset));
+        if (fd_ < 0)
+            return std::string_view(memory_).substr(size_t(offset), length);
+        buffer.resize(length);
+        buffer.resize(read(offset, buffer.data(), length));
+        return buffer;
+    }
+
+private:
+    std::string memory_;
+    int fd_ = -1;
+    long long size_ = 0;
+};
+
+// What qpdf reads: the file's bytes followed by a cross-reference section of our own.
+class JoinedInput : public InputSource {
+public:
+    JoinedInput(std::shared_ptr<const Bytes> bytes, std::string tail, std::string name)
+        : bytes_(std::move(bytes))
+        , tail_(std::move(tail))
+        , name_(std::move(name))
+        , end_(bytes_->size() + (long long)tail_.size()) {}
+
+    qpdf_offset_t findAndSkipNextEOL() override {
+        char c = 0;
+        while (at_ < end_ && (c = byteAt(at_)) != '\r' && c != '\n')
+            ++at_;
+        const qpdf_offset_t result = at_;
+        while (at_ < end_ && ((c = byteAt(at_)) == '\r' || c == '\n'))
+            ++at_;
+        return result;
+    }
+    std::string const& getName() const override { return name_; }
+    qpdf_offset_t tell() override { return at_; }
+    void seek(qpdf_offset_t offset, int whence) override {
+        qpdf_offset_t to = offset;
+        if (whence == SEEK_END)
+            to = end_ + offset;
+        else if (whence == SEEK_CUR)
+            to = at_ + offset;
+        if (to < 0)
+            throw std::runtime_error(name_ + ": seek before the start");
+        at_ = to;
+    }
+    void rewind() override { at_ = 0; }
+    size_t read(char* buffer, size_t length) override {
+        last_offset = std::min(at_, end_);
+        size_t done = 0;
+        while (done < length && at_ < end_) {
+            size_t n = 0;
+            if (at_ < bytes_->size()) {
+                fill(at_);
+                const long long in = at_ - blockStart_;
+                n = std::min(length - done, block_.size() - size_t(in));
+                std::memcpy(buffer + done, block_.data() + in, n);
+            } else {
+                const size_t in = size_t(at_ - bytes_->size());
+                n = std::min(length - done, tail_.size() - in);
+                std::memcpy(buffer + done, tail_.data() + in, n);
+            }
+            done += n;
+            at_ += (long long)n;
+        }
+        return done;
+    }
+    void unreadCh(char) override {
+        if (at_ > 0)
+            --at_;
+    }
+
+private:
+    static constexpr size_t kBlock = 64 * 1024;
+
+    void fill(long long offset) {
+        if (offset >= blockStart_ && offset < blockStart_ + (long long)block_.size())
+            return;
+        blockStart_ = offset / (long long)kBlock * (long long)kBlock;
+        block_.resize(kBlock);
+        block_.resize(bytes_->read(blockStart_, block_.data(), kBlock));
+    }
+    char byteAt(long long offset) {
+        if (offset >= bytes_->size())
+            return tail_[size_t(offset - bytes_->size())];
+        fill(offset);
+        return block_[size_t(offset - blockStart_)];
+    }
+
+    std::shared_ptr<const Bytes> bytes_;
+    std::string tail_;
+    std::string name_;
+    long long end_ = 0;
+    long long at_ = 0;
+    std::string block_;
+    long long blockStart_ = 0;
+};
 
 bool isWhite(char c) {
     return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32;
@@ -51,7 +202,7 @@ struct Scan {
 };
 
 // Reads "n g obj" at `at`; false when something else is there.
-bool readHeader(const std::string& b, size_t at, int& num, int& gen, size_t& end) {
+bool readHeader(std::string_view b, size_t at, int& num, int& gen, size_t& end) {
     const size_t n = b.size();
     size_t p = at;
     long long value = 0;
@@ -77,36 +228,51 @@ bool readHeader(const std::string& b, size_t at, int& num, int& gen, size_t& end
     return true;
 }
 
-Scan scanBytes(const std::string& b) {
+// The file is scanned a piece at a time; a header or keyword that starts in one piece is read on
+// into the next by this much. An "n g obj" longer than that (white space without end) is not one a
+// writer makes.
+constexpr size_t kScanPiece = 16 << 20;
+constexpr size_t kScanOverlap = 4096;
+
+Scan scanBytes(const Bytes& bytes) {
     Scan scan;
-    const size_t n = b.size();
-    for (size_t i = 0; i < n; ++i) {
-        if (i > 0 && !isWhite(b[i - 1]) && !isDelimiter(b[i - 1]))
-            continue;
-        const char c = b[i];
-        if (isDigit(c)) {
-            int num = 0, gen = 0;
-            size_t end = 0;
-            if (readHeader(b, i, num, gen, end)) {
-                scan.objects[num] = Header{static_cast<long long>(i), gen};
-                i = end - 1;
-            } else {
-                while (i + 1 < n && isDigit(b[i + 1]))
-                    ++i;
+    std::string buffer;
+    // Positions before `next` are done: a header read on into the next piece moves it on.
+    long long next = 0;
+    for (long long start = 0; start < bytes.size(); start += (long long)kScanPiece) {
+        // One byte before the piece, to tell whether its first byte starts a word.
+        const long long from = start > 0 ? start - 1 : 0;
+        const std::string_view b = bytes.view(from, kScanPiece + kScanOverlap + 1, buffer);
+        const size_t n = b.size();
+        const size_t stop = std::min<size_t>(n, size_t(start - from) + kScanPiece);
+        for (size_t i = size_t(std::max<long long>(next - from, start - from)); i < stop; ++i) {
+            if (i > 0 && !isWhite(b[i - 1]) && !isDelimiter(b[i - 1]))
+                continue;
+            const char c = b[i];
+            if (isDigit(c)) {
+                int num = 0, gen = 0;
+                size_t end = 0;
+                if (readHeader(b, i, num, gen, end)) {
+                    scan.objects[num] = Header{from + static_cast<long long>(i), gen};
+                    i = end - 1;
+                } else {
+                    while (i + 1 < n && isDigit(b[i + 1]))
+                        ++i;
+                }
+                next = from + (long long)i + 1;
+            } else if (c == 't' && b.compare(i, 7, "trailer") == 0 &&
+                       (i + 7 == n || isWhite(b[i + 7]) || isDelimiter(b[i + 7]))) {
+                scan.trailers.push_back(from + static_cast<long long>(i + 7));
             }
-        } else if (c == 't' && b.compare(i, 7, "trailer") == 0 &&
-                   (i + 7 == n || isWhite(b[i + 7]) || isDelimiter(b[i + 7]))) {
-            scan.trailers.push_back(static_cast<long long>(i + 7));
         }
     }
     return scan;
 }
 
 // Whether `word` occurs in the first bytes of the object at `at`: a cheap test before asking qpdf.
-bool objectMentions(const std::string& b, long long at, const char* word, size_t window) {
-    const size_t from = size_t(at);
-    const size_t len = std::min(window, b.size() - from);
-    return std::string_view(b).substr(from, len).find(word) != std::string_view::npos;
+bool objectMentions(const Bytes& b, long long at, const char* word, size_t window) {
+    std::string buffer;
+    return b.view(at, window, buffer).find(word) != std::string_view::npos;
 }
 
 void putBigEndian(std::string& out, unsigned long long value, int bytes) {
@@ -114,12 +280,13 @@ void putBigEndian(std::string& out, unsigned long long value, int bytes) {
         out += char((value >> (8 * k)) & 0xff);
 }
 
-// Appends a cross-reference stream listing `entries`, with the trailer keys `keys`, and a
-// startxref pointing at it.
-void appendXref(std::string& bytes, const std::map<int, Entry>& entries, const std::string& keys) {
+// A cross-reference stream listing `entries`, with the trailer keys `keys`, and a startxref pointing
+// at it, to follow `size` bytes.
+std::string xrefAfter(long long size, const std::map<int, Entry>& entries, const std::string& keys) {
+    std::string bytes;
     const int self = entries.empty() ? 1 : entries.rbegin()->first + 1;
     std::map<int, Entry> all = entries;
-    const long long selfOffset = static_cast<long long>(bytes.size()) + 1;
+    const long long selfOffset = size + 1;
     all[self] = Entry{1, selfOffset, 0};
     std::string index, data;
     int runStart = -1, runLength = 0;
@@ -144,6 +311,7 @@ void appendXref(std::string& bytes, const std::map<int, Entry>& entries, const s
              " >>\nstream\n";
     bytes += data;
     bytes += "\nendstream\nendobj\nstartxref\n" + std::to_string(selfOffset) + "\n%%EOF\n";
+    return bytes;
 }
 
 // Keeps the first bytes of a stream's decoded data, then stops the decoding.
@@ -197,19 +365,21 @@ std::vector<int> objectsInStream(QPDFObjectHandle stream) {
     return numbers;
 }
 
-std::unique_ptr<QPDF> open(const std::string& bytes, const std::string& description) {
+std::unique_ptr<QPDF> open(const std::shared_ptr<const Bytes>& bytes, const std::map<int, Entry>& entries,
+                           const std::string& keys, const std::string& description) {
     auto pdf = std::make_unique<QPDF>();
     pdf->setSuppressWarnings(true);
-    pdf->processMemoryFile(description.c_str(), bytes.data(), bytes.size());
+    pdf->processInputSource(
+        std::make_shared<JoinedInput>(bytes, xrefAfter(bytes->size(), entries, keys), description));
     return pdf;
 }
 
 // Trailer dictionaries that name a /Root: after a "trailer" keyword or as a cross-reference
 // stream's dictionary. Latest in the file first, as later updates supersede earlier ones.
-std::vector<QPDFObjectHandle> trailerCandidates(QPDF& pdf, const std::string& bytes, const Scan& scan) {
+std::vector<QPDFObjectHandle> trailerCandidates(QPDF& pdf, const std::shared_ptr<const Bytes>& bytes,
+                                                const Scan& scan) {
     std::vector<std::pair<long long, QPDFObjectHandle>> found;
-    Buffer view(reinterpret_cast<unsigned char*>(const_cast<char*>(bytes.data())), bytes.size());
-    auto input = std::make_shared<BufferInputSource>("trailer", &view, false);
+    auto input = std::make_shared<JoinedInput>(bytes, std::string(), "trailer");
     size_t tried = 0;
     for (auto it = scan.trailers.rbegin(); it != scan.trailers.rend() && tried < kMaxTrailers;
          ++it, ++tried) {
@@ -225,7 +395,7 @@ std::vector<QPDFObjectHandle> trailerCandidates(QPDF& pdf, const std::string& by
         }
     }
     for (auto& [num, header] : scan.objects) {
-        if (!objectMentions(bytes, header.offset, "/XRef", 1024))
+        if (!objectMentions(*bytes, header.offset, "/XRef", 1024))
             continue;
         try {
             QPDFObjectHandle object = pdf.getObject(num, header.gen);
@@ -253,7 +423,7 @@ std::string keysText(QPDFObjectHandle trailer, std::initializer_list<const char*
 }
 
 // The catalog among the objects, latest first, one that leads to pages preferred.
-QPDFObjectHandle findCatalog(QPDF& pdf, const std::string& bytes, const std::map<int, Entry>& entries,
+QPDFObjectHandle findCatalog(QPDF& pdf, const Bytes& bytes, const std::map<int, Entry>& entries,
                              const Scan& scan) {
     QPDFObjectHandle any;
     for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
@@ -274,13 +444,12 @@ QPDFObjectHandle findCatalog(QPDF& pdf, const std::string& bytes, const std::map
     return any;
 }
 
-RecoveredInput recover(std::unique_ptr<std::string> bytes, const std::string& description) {
-    std::string& work = *bytes;
-    const size_t original = work.size();
+RecoveredInput recover(std::shared_ptr<const Bytes> bytes, const std::string& description) {
     // Without a header in the first kilobyte no viewer takes the bytes for a PDF file.
-    if (std::string_view(work).substr(0, 1024).find("%PDF-") == std::string_view::npos)
+    std::string buffer;
+    if (bytes->view(0, 1024, buffer).find("%PDF-") == std::string_view::npos)
         throw std::runtime_error("no PDF header");
-    const Scan scan = scanBytes(work);
+    const Scan scan = scanBytes(*bytes);
     if (scan.objects.empty())
         throw std::runtime_error("no objects found");
     std::map<int, Entry> entries;
@@ -291,11 +460,9 @@ RecoveredInput recover(std::unique_ptr<std::string> bytes, const std::string& de
     // file is encrypted, which must be known to read object streams.
     std::string encryption;
     for (int pass = 0; pass < 2; ++pass) {
-        work.resize(original);
-        appendXref(work, entries, encryption);
-        std::unique_ptr<QPDF> first = open(work, description);
+        std::unique_ptr<QPDF> first = open(bytes, entries, encryption, description);
         if (pass == 0) {
-            auto candidates = trailerCandidates(*first, work, scan);
+            auto candidates = trailerCandidates(*first, bytes, scan);
             if (!candidates.empty())
                 encryption = keysText(candidates.front(), {"/ID", "/Encrypt"});
             if (encryption.find("/Encrypt") != std::string::npos)
@@ -304,7 +471,7 @@ RecoveredInput recover(std::unique_ptr<std::string> bytes, const std::string& de
         // Objects inside object streams, unless also stored on their own (the later way to store).
         std::map<int, Entry> compressed;
         for (auto& [num, header] : scan.objects) {
-            if (!objectMentions(work, header.offset, "/ObjStm", 1024))
+            if (!objectMentions(*bytes, header.offset, "/ObjStm", 1024))
                 continue;
             try {
                 QPDFObjectHandle stream = first->getObject(num, header.gen);
@@ -323,12 +490,10 @@ RecoveredInput recover(std::unique_ptr<std::string> bytes, const std::string& de
         break;
     }
 
-    work.resize(original);
-    appendXref(work, entries, encryption);
-    std::unique_ptr<QPDF> pdf = open(work, description);
+    std::unique_ptr<QPDF> pdf = open(bytes, entries, encryption, description);
     QPDFObjectHandle trailer = pdf->getTrailer();
     QPDFObjectHandle root, info;
-    for (auto& candidate : trailerCandidates(*pdf, work, scan)) {
+    for (auto& candidate : trailerCandidates(*pdf, bytes, scan)) {
         if (candidate.getKey("/Root").isDictionary()) {
             root = candidate.getKey("/Root");
             info = candidate.getKey("/Info");
@@ -336,7 +501,7 @@ RecoveredInput recover(std::unique_ptr<std::string> bytes, const std::string& de
         }
     }
     if (!root.isInitialized())
-        root = findCatalog(*pdf, work, entries, scan);
+        root = findCatalog(*pdf, *bytes, entries, scan);
     if (!root.isInitialized())
         throw std::runtime_error("no catalog found");
     trailer.replaceKey("/Root", root);
@@ -344,29 +509,18 @@ RecoveredInput recover(std::unique_ptr<std::string> bytes, const std::string& de
         trailer.replaceKey("/Info", info);
     else
         trailer.removeKey("/Info");
-    return RecoveredInput{std::move(bytes), std::move(pdf)};
+    // qpdf's reading holds on to the bytes for as long as the document lives.
+    return RecoveredInput{std::make_unique<std::string>(), std::move(pdf)};
 }
 
 } // namespace
 
 RecoveredInput RecoverInput(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw std::runtime_error(std::strerror(errno));
-    auto bytes = std::make_unique<std::string>();
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    if (size < 0)
-        throw std::runtime_error("cannot tell the file's size");
-    in.seekg(0, std::ios::beg);
-    bytes->resize(size_t(size));
-    if (!in.read(bytes->data(), size))
-        throw std::runtime_error("cannot read the file");
-    return recover(std::move(bytes), path);
+    return recover(std::make_shared<const Bytes>(Bytes::File{path}), path);
 }
 
 RecoveredInput RecoverInput(std::string bytes, const std::string& description) {
-    return recover(std::make_unique<std::string>(std::move(bytes)), description);
+    return recover(std::make_shared<const Bytes>(std::move(bytes)), description);
 }
 
 bool MendTrailer(QPDF& pdf) {

@@ -51,11 +51,18 @@ std::string UpdateEncryption::encrypt(const std::string& plain, QPDFObjGen og,
         crypto->RC4_finalize();
         return out;
     }
-    // AES in CBC mode: a random first block, then the text padded to whole blocks, always adding
-    // at least one byte of padding.
+    // AES in CBC mode: a first block drawn from the key, the object and its text (so the same file
+    // numbered the same way gives the same bytes, and no two different texts share one), then the
+    // text padded to whole blocks, always adding at least one byte of padding.
     constexpr size_t block = 16;
     unsigned char chain[block];
-    QUtil::initializeWithRandomBytes(chain, block);
+    crypto->MD5_init();
+    crypto->MD5_update(reinterpret_cast<const unsigned char*>(key.data()), key.size());
+    const std::string object = og.unparse(' ');
+    crypto->MD5_update(reinterpret_cast<const unsigned char*>(object.data()), object.size() + 1);
+    crypto->MD5_update(reinterpret_cast<const unsigned char*>(plain.data()), plain.size());
+    crypto->MD5_finalize();
+    crypto->MD5_digest(chain);
     std::string out(reinterpret_cast<const char*>(chain), block);
     const size_t pad = block - plain.size() % block;
     std::string padded = plain + std::string(pad, char(pad));

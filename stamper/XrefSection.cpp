@@ -1,13 +1,17 @@
 #include "XrefSection.h"
 
+#include <qpdf/QPDFCryptoProvider.hh>
 #include <qpdf/QPDFXRefEntry.hh>
 #include <qpdf/QUtil.hh>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <map>
 #include <stdexcept>
+#include <unistd.h>
+#include <vector>
 #include <zlib.h>
 
 namespace {
@@ -146,10 +150,60 @@ std::string HexString(const std::string& bytes) {
     return "<" + QUtil::hex_encode(bytes) + ">";
 }
 
-std::string NewRevisionId() {
-    unsigned char id[16];
-    QUtil::initializeWithRandomBytes(id, sizeof id);
-    return std::string(reinterpret_cast<const char*>(id), sizeof id);
+namespace {
+// Everything that changes what the pages show; not the file names, so a copy's bytes do not depend
+// on where it was made.
+std::string describeOptions(const StampOptions& o) {
+    char numbers[200];
+    std::snprintf(numbers, sizeof numbers, "%lld %.17g %d %d %d %.17g %.17g %d", o.firstNumber, o.fontSize,
+                  o.red, o.green, o.blue, o.left, o.bottom, o.digits);
+    return std::string(numbers) + '\0' + o.format + '\0' + o.fileTitle;
+}
+
+// qpdf's MD5, whichever crypto library it was built with.
+class Md5 {
+public:
+    Md5()
+        : impl_(QPDFCryptoProvider::getImpl()) {
+        impl_->MD5_init();
+    }
+    void add(const void* data, size_t length) {
+        impl_->MD5_update(static_cast<const unsigned char*>(data), length);
+    }
+    std::string finish(const StampOptions& options) {
+        const std::string described = describeOptions(options);
+        add(described.data(), described.size());
+        impl_->MD5_finalize();
+        QPDFCryptoImpl::MD5_Digest digest;
+        impl_->MD5_digest(digest);
+        return std::string(reinterpret_cast<const char*>(digest), sizeof digest);
+    }
+
+private:
+    std::shared_ptr<QPDFCryptoImpl> impl_;
+};
+} // namespace
+
+std::string RevisionId(std::string_view input, const StampOptions& options) {
+    Md5 md5;
+    md5.add(input.data(), input.size());
+    return md5.finish(options);
+}
+
+std::string RevisionIdOfFile(int fd, long long size, const StampOptions& options) {
+    Md5 md5;
+    std::vector<char> chunk(1 << 16);
+    for (long long at = 0; at < size;) {
+        const ssize_t n =
+            pread(fd, chunk.data(), size_t(std::min<long long>(size - at, (long long)chunk.size())), at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw std::runtime_error("cannot read the input again");
+        md5.add(chunk.data(), size_t(n));
+        at += n;
+    }
+    return md5.finish(options);
 }
 
 void CheckWrittenWhere(QPDF& copy, QPDFObjGen root, const std::vector<XrefEntry>& written) {

@@ -2,10 +2,13 @@
 // The pieces of an incremental update that do not depend on how the input was read: finding the
 // input's last cross-reference section, and writing the update's own section after its objects.
 
+#include "StampOptions.h"
+
 #include <qpdf/QPDF.hh>
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Reads `length` bytes of the input from `offset` (fewer at its end).
@@ -39,8 +42,12 @@ void AppendXrefStream(std::string& out, std::vector<XrefEntry>& entries, long lo
 // "<hex>" for a string's bytes.
 std::string HexString(const std::string& bytes);
 
-// 16 random bytes naming a new revision (the second element of /ID).
-std::string NewRevisionId();
+// 16 bytes naming the numbered revision (the second element of /ID), derived from the input's bytes
+// and what is printed, as the PDF reference suggests: the same file numbered the same way gets the
+// same bytes, on any machine, in any part of a batch.
+std::string RevisionId(std::string_view input, const StampOptions& options);
+// The same for the first `size` bytes of the open file `fd`.
+std::string RevisionIdOfFile(int fd, long long size, const StampOptions& options);
 
 // The read-back of a copy with an update, as qpdf reads it: throws std::runtime_error unless the
 // copy's catalog is still `root` and every object in `written` lies where it was written.

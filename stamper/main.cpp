@@ -3,6 +3,7 @@
 
 #include "CommandLine.h"
 #include "NumberPdfFile.h"
+#include "ResultWarnings.h"
 #include "StampError.h"
 
 #include <qpdf/QPDF.hh>
@@ -43,31 +44,8 @@ int main(int argc, char* argv[]) {
             return 0;
         }
         NumberPdfResult result = NumberPdfFile(line.options, true);
-        for (size_t k = 0; k < result.warnings.size() && k < kWarningsShown; ++k)
-            std::fprintf(stderr, "%s: warning: %s\n", kWhoami, result.warnings[k].c_str());
-        if (result.warnings.size() > kWarningsShown)
-            std::fprintf(stderr, "%s: warning: %zu more repairs while reading %s\n", kWhoami,
-                         result.warnings.size() - kWarningsShown, line.options.input.c_str());
-        if (result.pagesWithNumberOffPage == result.pages)
-            std::fprintf(stderr,
-                         "%s: warning: the number lies outside the visible page on every page of %s; "
-                         "no number can be seen (check the left and bottom margins)\n",
-                         kWhoami, line.options.input.c_str());
-        else if (result.pagesWithNumberOffPage > 0)
-            std::fprintf(stderr,
-                         "%s: warning: the number lies outside the visible page on %zu of the %zu pages of "
-                         "%s (check the left and bottom margins)\n",
-                         kWhoami, result.pagesWithNumberOffPage, result.pages, line.options.input.c_str());
-        if (result.signatureKept)
-            std::fprintf(stderr,
-                         "%s: warning: %s is digitally signed; the signature still holds for the signed "
-                         "revision, and the page numbers are a later change that it does not sign\n",
-                         kWhoami, line.options.input.c_str());
-        if (result.signatureBroken)
-            std::fprintf(
-                stderr,
-                "%s: warning: %s was digitally signed; the numbered copy's signature is no longer valid\n",
-                kWhoami, line.options.input.c_str());
+        for (const std::string& warning : ResultWarnings(result, line.options.input, kWarningsShown))
+            std::fprintf(stderr, "%s: warning: %s\n", kWhoami, warning.c_str());
         return 0;
     } catch (StampError& e) {
         std::fprintf(stderr, "%s: %s\n", kWhoami, e.what());

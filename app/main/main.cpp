@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 #include "app/Form1.h"
 #include "app/StartUp.h"
+#include "cli/RunBatch.h"
 #include "core/QtPrompts.h"
 
 #include <QApplication>
@@ -16,6 +17,9 @@ int main(int argc, char* argv[]) {
     CommandLine line;
     {
         const QCoreApplication core(argc, argv);
+        // Numbering without the window: no display, no settings.
+        if (IsBatchCommandLine(QCoreApplication::arguments()))
+            return RunBatch(QCoreApplication::arguments(), QDir::currentPath());
         line = ReadCommandLine(QCoreApplication::arguments(), QDir::currentPath());
     }
     if (line.outcome == CommandLine::Outcome::Answered) {

@@ -281,7 +281,10 @@ void StamperCorpusTest::corpusFile() {
             if (!kept.firstId.isEmpty())
                 QCOMPARE(got.firstId, kept.firstId);
             // A linearized input's warnings about its hint tables go: it is no longer linearized.
-            QVERIFY2(checkOut.exitCode == 0 || checkOut.exitCode == checkIn.exitCode,
+            // A page content stream that fails to decode is an error to qpdf; drawn as a form
+            // XObject in the copy, the same stream is only a warning (exit code 3 after 2).
+            QVERIFY2(checkOut.exitCode == 0 || checkOut.exitCode == checkIn.exitCode ||
+                         (checkOut.exitCode == 3 && checkIn.exitCode == 2),
                      checkOut.out.constData());
         }
     }

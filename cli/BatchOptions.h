@@ -1,0 +1,42 @@
+#pragma once
+// The command line of numbering without the window:
+//   numbrel --batch -o OUTDIR [options] (FILE|FOLDER)...
+// Every value is checked here, before any file is looked at.
+
+#include "StampOptions.h"
+
+#include <QString>
+#include <QStringList>
+
+struct BatchOptions {
+    QString outputFolder; // absolute
+    QStringList inputs;   // absolute, in the order given
+    StampOptions stamp;   // what every page shows; input, output and first number are set per file
+    bool continueNumbers = false;
+    QString manifest; // absolute; empty for none
+    bool overwrite = false;
+    int jobs = 1;
+    int part = 1, parts = 1; // --part K/N
+    QString plan;            // absolute; empty for none
+    bool quiet = false;
+};
+
+struct BatchCommandLine {
+    enum class Outcome { Run, Help, Refused };
+    Outcome outcome = Outcome::Run;
+    QString text; // the help, or the one-line reason for refusing
+    BatchOptions options;
+};
+
+// `arguments`: the program's name first, "--batch" among the rest. Relative paths count from
+// workingFolder.
+BatchCommandLine ReadBatchCommandLine(const QStringList& arguments, const QString& workingFolder);
+
+// The options' part of the program's --help.
+QString BatchUsageText(const QString& program);
+
+// Exit statuses.
+inline constexpr int kBatchAllNumbered = 0;
+inline constexpr int kBatchSomeSkipped = 1;
+inline constexpr int kBatchUsageError = 2;
+inline constexpr int kBatchStopped = 130; // stopped by Ctrl-C (or SIGTERM, SIGHUP)

@@ -1,0 +1,27 @@
+#pragma once
+// The text printed on a page: by default the number alone; with a format, the format with {n} (the
+// number, zero-padded to `digits`), {total} (the file's page count) and {file} (the file's name
+// without its extension) filled in. The font draws single bytes in WinAnsiEncoding (Windows-1252),
+// so printable text is Latin-1 and the few Windows-1252 additions (€ ‘ ’ “ ” – — … • ™ and so on).
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// The Windows-1252 bytes of UTF-8 `text`; nothing when it holds a character the font cannot draw
+// (control characters included) or is not UTF-8.
+std::optional<std::string> ToWinAnsi(std::string_view text);
+
+// What `format` (Windows-1252 bytes; empty means "{n}") prints for number `value` of `total` pages
+// of the file titled `fileTitle`. A negative number keeps its sign before the padded digits.
+std::string ExpandNumberText(const std::string& format, int digits, long long value, size_t total,
+                             const std::string& fileTitle);
+
+// Whether `format` names only the fields above: false for a "{" that opens none of them.
+bool IsKnownNumberFormat(std::string_view format);
+
+// The text as a PDF string literal, "(" to ")", with bytes outside printable ASCII escaped.
+std::string PdfLiteral(const std::string& bytes);
+
+// The text's advance in Helvetica at size 1 (close enough to say whether any of it shows).
+double HelveticaWidth(const std::string& bytes);

@@ -1,0 +1,589 @@
+// numbrel --batch as a user runs it: the real program without a display, its copies read back with
+// pdftotext and mutool, its manifest parsed, its parts run through GNU parallel.
+#include "PdfProbe.h"
+#include "TempTree.h"
+#include "TestHome.h"
+#include "Unprivileged.h"
+
+#include <QDirIterator>
+#include <QProcess>
+#include <QtTest>
+
+#include <csignal>
+#include <unistd.h>
+
+namespace {
+QString numbrel() {
+    return BuiltProgramFolder() + QStringLiteral("/numbrel");
+}
+
+// The environment of a server: no display of any kind.
+QProcessEnvironment headless() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QString::fromLatin1(name));
+    return env;
+}
+
+struct Batch {
+    int exitCode = -1;
+    QString out, err;
+};
+
+// asNobody: as root, run it as the account "nobody", for whom permissions hold.
+Batch runBatch(const QStringList& args, const QString& workingFolder = QString(), bool asNobody = false) {
+    QProcess p;
+    p.setProcessEnvironment(headless());
+    if (!workingFolder.isEmpty())
+        p.setWorkingDirectory(workingFolder);
+    const QStringList arguments = QStringList{QStringLiteral("--batch")} + args;
+    if (asNobody && ::geteuid() == 0)
+        p.start(QStringLiteral("setpriv"),
+                QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", numbrel()} + arguments);
+    else
+        p.start(numbrel(), arguments);
+    Batch b;
+    if (!p.waitForFinished(300000) || p.exitStatus() != QProcess::NormalExit)
+        return b;
+    b.exitCode = p.exitCode();
+    b.out = QString::fromUtf8(p.readAllStandardOutput());
+    b.err = QString::fromUtf8(p.readAllStandardError());
+    return b;
+}
+
+QString sample(const char* name) {
+    return BuiltProgramFolder() + QStringLiteral("/Samples/") + QLatin1String(name);
+}
+
+// A real file of `pages` pages: the first pages of the five-page sample, as qpdf copies them.
+bool makePdf(const QString& path, int pages) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return RunProgram(QStringLiteral("qpdf"),
+                      {QStringLiteral("--empty"), QStringLiteral("--pages"), sample("Sample-Report.pdf"),
+                       QStringLiteral("1-%1").arg(pages), QStringLiteral("--"), path})
+               .exitCode == 0;
+}
+
+QString popplerText(const QString& path, int page) {
+    const QString n = QString::number(page);
+    return QString::fromUtf8(
+               RunProgram(QStringLiteral("pdftotext"),
+                          {QStringLiteral("-f"), n, QStringLiteral("-l"), n, path, QStringLiteral("-")})
+                   .out)
+        .simplified();
+}
+
+QString mupdfText(const QString& path, int page) {
+    return QString::fromUtf8(
+               RunProgram(QStringLiteral("mutool"),
+                          {QStringLiteral("draw"), QStringLiteral("-F"), QStringLiteral("txt"),
+                           QStringLiteral("-o"), QStringLiteral("-"), path, QString::number(page)})
+                   .out)
+        .simplified();
+}
+
+// The numbered page's own text is the sample's words; ours is what the original page lacks.
+bool pageShows(const QString& path, int page, const QString& expected) {
+    const QString poppler = popplerText(path, page), mupdf = mupdfText(path, page);
+    if (poppler.contains(expected) && mupdf.contains(expected))
+        return true;
+    qWarning().noquote() << "page" << page << "of" << path << "poppler:" << poppler.right(80)
+                         << "mupdf:" << mupdf.right(80) << "expected:" << expected;
+    return false;
+}
+
+// Every file below `folder`, relative to it, sorted.
+QStringList filesBelow(const QString& folder) {
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files.append(QDir(folder).relativeFilePath(it.next()));
+    files.sort();
+    return files;
+}
+
+// RFC 4180 rows: fields quoted when they hold a comma, quote or line break, quotes doubled.
+QList<QStringList> parseCsv(const QByteArray& bytes) {
+    QList<QStringList> rows;
+    QStringList row;
+    QString field;
+    bool quoted = false;
+    const QString text = QString::fromUtf8(bytes);
+    for (qsizetype k = 0; k < text.size(); ++k) {
+        const QChar c = text.at(k);
+        if (quoted) {
+            if (c == QLatin1Char('"') && k + 1 < text.size() && text.at(k + 1) == QLatin1Char('"'))
+                field += c, ++k;
+            else if (c == QLatin1Char('"'))
+                quoted = false;
+            else
+                field += c;
+        } else if (c == QLatin1Char('"')) {
+            quoted = true;
+        } else if (c == QLatin1Char(',')) {
+            row.append(field), field.clear();
+        } else if (c == QLatin1Char('\r') && k + 1 < text.size() && text.at(k + 1) == QLatin1Char('\n')) {
+            row.append(field), field.clear();
+            rows.append(row), row.clear();
+            ++k;
+        } else {
+            field += c;
+        }
+    }
+    return rows;
+}
+} // namespace
+
+class TestBatchCli : public QObject {
+    Q_OBJECT
+
+private:
+    TestHome home_;
+
+    // A batch of three files of 2, 5 and 1 pages in `t`.
+    QStringList threeFiles(const TempTree& t) {
+        const QStringList files = t.abs(QStringList{"in/a.pdf", "in/b.pdf", "in/c.pdf"});
+        const int pages[] = {2, 5, 1};
+        for (int k = 0; k < 3; ++k)
+            if (!makePdf(files.at(k), pages[k]))
+                return {};
+        return files;
+    }
+
+private slots:
+    void usageMistakesTouchNothing_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("message");
+        const QString in = QStringLiteral("IN");
+        QTest::newRow("no output folder") << QStringList{in} << "no output folder";
+        QTest::newRow("no inputs") << QStringList{"-o", "OUT"} << "no files or folders";
+        QTest::newRow("unknown option") << QStringList{"-o", "OUT", "--fast", in} << "unknown option --fast";
+        QTest::newRow("value missing") << QStringList{in, "-o"} << "--output needs a value";
+        QTest::newRow("first not a number")
+            << QStringList{"-o", "OUT", "--first", "1e3", in} << "--first \"1e3\" is not a whole number";
+        QTest::newRow("first out of range")
+            << QStringList{"-o", "OUT", "--first=9999999999999", in} << "out of range";
+        QTest::newRow("size zero") << QStringList{"-o", "OUT", "--size", "0", in}
+                                   << "--size \"0\" is out of range";
+        QTest::newRow("left not a number")
+            << QStringList{"-o", "OUT", "--left", "ten", in} << "--left \"ten\" is not a number";
+        QTest::newRow("bottom infinite") << QStringList{"-o", "OUT", "--bottom", "inf", in} << "--bottom";
+        QTest::newRow("colour by name") << QStringList{"-o", "OUT", "--color", "red", in}
+                                        << "--color \"red\" is neither #RRGGBB nor R,G,B";
+        QTest::newRow("colour two parts") << QStringList{"-o", "OUT", "--color", "1,2", in} << "neither";
+        QTest::newRow("colour component")
+            << QStringList{"-o", "OUT", "--color", "0,256,0", in} << "--color green \"256\" is out of range";
+        QTest::newRow("colour short hex") << QStringList{"-o", "OUT", "--color", "#fff", in} << "neither";
+        QTest::newRow("format empty") << QStringList{"-o", "OUT", "--format", "", in} << "--format is empty";
+        QTest::newRow("format Greek") << QStringList{"-o", "OUT", "--format", "Ω {n}", in} << "U+03A9";
+        QTest::newRow("format line break") << QStringList{"-o", "OUT", "--format", "a\n{n}", in} << "U+000A";
+        QTest::newRow("format unknown field")
+            << QStringList{"-o", "OUT", "--format", "{page}", in} << "none of {n}, {total}, {file}";
+        QTest::newRow("digits") << QStringList{"-o", "OUT", "--digits", "21", in}
+                                << "--digits \"21\" is out of range";
+        QTest::newRow("jobs zero") << QStringList{"-o", "OUT", "--jobs", "0", in}
+                                   << "--jobs \"0\" is out of range";
+        QTest::newRow("part beyond") << QStringList{"-o", "OUT", "--part", "4/3", in} << "K must be 1 to N";
+        QTest::newRow("part form") << QStringList{"-o", "OUT", "--part", "2", in} << "is not K/N";
+        QTest::newRow("plan alone") << QStringList{"-o", "OUT", "--plan", "P", in}
+                                    << "--plan goes with --continue";
+        QTest::newRow("twice") << QStringList{"-o", "OUT", "--first", "1", "--first", "2", in}
+                               << "--first is given more than once";
+        QTest::newRow("flag with value")
+            << QStringList{"-o", "OUT", "--quiet=yes", in} << "--quiet takes no value";
+        QTest::newRow("missing input") << QStringList{"-o", "OUT", "IN/none.pdf"} << "no such file or folder";
+        QTest::newRow("same file twice")
+            << QStringList{"-o", "OUT", "IN/a.pdf", "IN/a.pdf"} << "is given twice";
+        QTest::newRow("same name from two folders")
+            << QStringList{"-o", "OUT", "IN/a.pdf", "IN/sub/a.pdf"} << "would both be written to";
+        QTest::newRow("file also in a given folder")
+            << QStringList{"-o", "OUT", "IN", "IN/a.pdf"} << "is given twice";
+        QTest::newRow("output replaces input")
+            << QStringList{"-o", "IN", "IN/a.pdf"} << "would replace an input; give --overwrite";
+        QTest::newRow("output folder is a file")
+            << QStringList{"-o", "IN/a.pdf", "IN/sub"} << "the output folder is a file";
+        QTest::newRow("plan missing")
+            << QStringList{"-o", "OUT", "--continue", "--plan", "none.plan", "--part", "1/2", in}
+            << "cannot be read";
+    }
+    void usageMistakesTouchNothing() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, message);
+        TempTree t;
+        QVERIFY(makePdf(t.abs("IN/a.pdf"), 2));
+        QVERIFY(makePdf(t.abs("IN/sub/a.pdf"), 1));
+        const QByteArray before = ReadAll(t.abs("IN/a.pdf"));
+        const Batch b = runBatch(args, t.root());
+        QCOMPARE(b.exitCode, 2);
+        QVERIFY2(b.err.contains(message), qPrintable(b.err));
+        // One line, naming the program.
+        QCOMPARE(b.err.count(QLatin1Char('\n')), 1);
+        QVERIFY(b.err.startsWith(QLatin1String("numbrel: ")));
+        QVERIFY(!QFileInfo::exists(t.abs("OUT")));
+        QCOMPARE(filesBelow(t.abs("IN")), (QStringList{"a.pdf", "sub/a.pdf"}));
+        QCOMPARE(ReadAll(t.abs("IN/a.pdf")), before);
+    }
+
+    void helpDocumentsBothWays() {
+        for (const QStringList& args : {QStringList{"--help"}, QStringList{"--batch", "--help"}}) {
+            QProcess p;
+            p.setProcessEnvironment(headless());
+            p.start(numbrel(), args);
+            QVERIFY(p.waitForFinished(30000));
+            QCOMPARE(p.exitCode(), 0);
+            const QString help = QString::fromUtf8(p.readAllStandardOutput());
+            QVERIFY(help.contains(QLatin1String("--batch -o OUTDIR [options] (FILE|FOLDER)...")));
+            QVERIFY(help.contains(QLatin1String("--continue")));
+        }
+    }
+
+    // Without --continue every file starts at the first number; with it the numbers run on.
+    void numbersAcrossFiles_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QList<int>>("firsts");
+        QTest::newRow("each file from 1") << QStringList{} << QList<int>{1, 1, 1};
+        QTest::newRow("continue") << QStringList{"--continue"} << QList<int>{1, 3, 8};
+        QTest::newRow("continue from 10, one job")
+            << QStringList{"--continue", "--first", "10", "--jobs", "1"} << QList<int>{10, 12, 17};
+        QTest::newRow("continue, many jobs")
+            << QStringList{"--continue", "--jobs", "8"} << QList<int>{1, 3, 8};
+    }
+    void numbersAcrossFiles() {
+        QFETCH(QStringList, options);
+        QFETCH(QList<int>, firsts);
+        TempTree t;
+        const QStringList files = threeFiles(t);
+        QVERIFY(!files.isEmpty());
+        const Batch b = runBatch(QStringList{"-o", t.abs("out")} + options + files);
+        QVERIFY2(b.exitCode == 0, qPrintable(b.err));
+        const int pages[] = {2, 5, 1};
+        for (int f = 0; f < 3; ++f) {
+            const QString copy = t.abs("out/") + QFileInfo(files.at(f)).fileName();
+            QCOMPARE(PdfProbe::pageCount(copy), pages[f]);
+            for (int p = 1; p <= pages[f]; ++p) {
+                const QStringList words = popplerText(copy, p).split(QLatin1Char(' '));
+                QVERIFY2(words.contains(QString::number(firsts.at(f) + p - 1)), qPrintable(words.join(' ')));
+                QVERIFY(!words.contains(QString::number(firsts.at(f) + p)));
+            }
+        }
+    }
+
+    void formatAsPrintedAndExtracted_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QStringList>("expected"); // pages 1 and 5 of the five-page "Bericht (Q3).pdf"
+        QTest::newRow("Bates") << QStringList{"--format", "ABC-{n}", "--digits", "6"}
+                               << QStringList{"ABC-000001", "ABC-000005"};
+        QTest::newRow("page of total")
+            << QStringList{"--format", "Page {n} of {total}"} << QStringList{"Page 1 of 5", "Page 5 of 5"};
+        QTest::newRow("file name, Latin-1")
+            << QStringList{"--format", "{file} · Seite {n}/{total} – ©"}
+            << QStringList{"Bericht (Q3) · Seite 1/5 – ©", "Bericht (Q3) · Seite 5/5 – ©"};
+        QTest::newRow("accents and euro") << QStringList{"--format", "Überblick Ñ € {n}", "--first", "41"}
+                                          << QStringList{"Überblick Ñ € 41", "Überblick Ñ € 45"};
+        QTest::newRow("brackets and backslash")
+            << QStringList{"--format", "(\\{n})", "--digits", "3", "--first", "-2"}
+            << QStringList{"(\\-002)", "(\\002)"};
+        QTest::newRow("digits alone") << QStringList{"--digits", "4"} << QStringList{"0001", "0005"};
+    }
+    void formatAsPrintedAndExtracted() {
+        QFETCH(QStringList, options);
+        QFETCH(QStringList, expected);
+        TempTree t;
+        const QString input = t.abs("in/Bericht (Q3).pdf");
+        QVERIFY(makePdf(input, 5));
+        const Batch b = runBatch(QStringList{"-o", t.abs("out")} + options + QStringList{input});
+        QVERIFY2(b.exitCode == 0, qPrintable(b.err));
+        const QString copy = t.abs("out/Bericht (Q3).pdf");
+        QVERIFY(pageShows(copy, 1, expected.at(0)));
+        QVERIFY(pageShows(copy, 5, expected.at(1)));
+        QCOMPARE(PdfProbe::check(copy).exitCode, 0);
+    }
+
+    // --left, --bottom, --size and --color as poppler places and paints the number.
+    void placementAndColour_data() {
+        QTest::addColumn<QString>("color");
+        QTest::newRow("hex") << QStringLiteral("#E01020");
+        QTest::newRow("components") << QStringLiteral("224,16,32");
+    }
+    void placementAndColour() {
+        QFETCH(QString, color);
+        TempTree t;
+        QVERIFY(makePdf(t.abs("in/a.pdf"), 1));
+        const Batch b = runBatch({"-o", t.abs("out"), "--left", "100", "--bottom", "200.5", "--size", "30",
+                                  "--color", color, "--first", "77", t.abs("in/a.pdf")});
+        QVERIFY2(b.exitCode == 0, qPrintable(b.err));
+        const QString copy = t.abs("out/a.pdf");
+        const DisplayedPage page = PdfProbe::displayedPages(copy, 1).value(0);
+        PdfWord number;
+        for (const PdfWord& w : PdfProbe::words(copy, 1))
+            if (w.text == QLatin1String("77"))
+                number = w;
+        QCOMPARE(number.text, QStringLiteral("77"));
+        QVERIFY2(qAbs(number.xMin - 100) < 1, qPrintable(QString::number(number.xMin)));
+        // Two digits of 30-point Helvetica: 33.4 points wide; the baseline 200.5 above the bottom edge.
+        QVERIFY(qAbs(number.xMax - number.xMin - 33.36) < 1.5);
+        QVERIFY(number.yMax > page.height - 200.5 && number.yMax < page.height - 190);
+        // The glyphs are painted in the colour asked for (rendered at 72 dpi: a pixel a point).
+        const Raster r = PdfProbe::render(copy, 1, 72);
+        QVERIFY(r.valid());
+        int painted = 0;
+        for (int y = int(number.yMin); y < int(number.yMax); ++y)
+            for (int x = int(number.xMin); x < int(number.xMax); ++x) {
+                const unsigned char* px = r.pixel(x, y);
+                painted += qAbs(px[0] - 224) < 8 && qAbs(px[1] - 16) < 8 && qAbs(px[2] - 32) < 8;
+            }
+        QVERIFY2(painted > 50, qPrintable(QString::number(painted)));
+    }
+
+    void manifestRows() {
+        TempTree t;
+        QVERIFY(makePdf(t.abs("in/one, \"quoted\".pdf"), 2));
+        QVERIFY(WriteAll(t.abs("in/broken.pdf"), "%PDF-1.4\nnot really a PDF\n"));
+        QVERIFY(makePdf(t.abs("in/three.pdf"), 3));
+        const QStringList files =
+            t.abs(QStringList{"in/one, \"quoted\".pdf", "in/broken.pdf", "in/three.pdf"});
+        const QString manifest = t.abs("m.csv");
+        const Batch b = runBatch(QStringList{"-o", t.abs("out"), "--continue", "--digits", "3", "--manifest",
+                                             manifest, "--left", "-30"} +
+                                 files);
+        QCOMPARE(b.exitCode, 1);
+        const QList<QStringList> rows = parseCsv(ReadAll(manifest));
+        QCOMPARE(rows.size(), 4);
+        QCOMPARE(rows.at(0), (QStringList{"input", "output", "pages", "first", "last", "status", "message"}));
+        // A number pushed off the page's left edge by --left -30 is numbered with a warning.
+        QCOMPARE(rows.at(1).mid(0, 6), (QStringList{files.at(0), t.abs("out/one, \"quoted\".pdf"), "2", "001",
+                                                    "002", "numbered with a warning"}));
+        QVERIFY(rows.at(1).at(6).contains(QLatin1String("outside the visible page")));
+        QCOMPARE(rows.at(2).mid(0, 6),
+                 (QStringList{files.at(1), t.abs("out/broken.pdf"), "", "", "", "skipped"}));
+        QVERIFY(!rows.at(2).at(6).isEmpty());
+        QCOMPARE(rows.at(3).mid(0, 6), (QStringList{files.at(2), t.abs("out/three.pdf"), "3", "003", "005",
+                                                    "numbered with a warning"}));
+        // The skipped file left nothing; the summary and the failure line are on stderr.
+        QVERIFY(!QFileInfo::exists(t.abs("out/broken.pdf")));
+        QVERIFY(b.err.contains(QLatin1String("numbrel: skipped ") + files.at(1)));
+        QVERIFY(b.err.contains(QLatin1String("2 of 3 files numbered")));
+    }
+
+    void foldersMirrored() {
+        TempTree t;
+        for (const char* path : {"docs/report.pdf", "docs/2023/report.pdf", "docs/2023/q1/Report.PDF",
+                                 "docs/2024/report.pdf", "docs/~$report.pdf", "docs/.hidden.pdf"})
+            QVERIFY(makePdf(t.abs(path), 1));
+        QVERIFY(WriteAll(t.abs("docs/notes.txt"), "not a pdf"));
+        const QString manifest = t.abs("m.csv");
+        const Batch b = runBatch({"-o", t.abs("out"), "--continue", "--manifest", manifest, t.abs("docs")});
+        QVERIFY2(b.exitCode == 0, qPrintable(b.err));
+        QCOMPARE(filesBelow(t.abs("out")),
+                 (QStringList{"2023/q1/Report.PDF", "2023/report.pdf", "2024/report.pdf", "report.pdf"}));
+        // Breadth first, as the folder add lists them: the folder's own file first, the deepest last.
+        const QList<QStringList> rows = parseCsv(ReadAll(manifest));
+        QCOMPARE(rows.size(), 5);
+        QCOMPARE(rows.at(1).at(0), t.abs("docs/report.pdf"));
+        QCOMPARE(rows.at(4).at(0), t.abs("docs/2023/q1/Report.PDF"));
+        QCOMPARE(rows.at(4).at(3), QStringLiteral("4"));
+
+        // A second run into a folder inside the tree does not number the first run's copies.
+        const Batch again = runBatch({"-o", t.abs("docs/numbered"), t.abs("docs")});
+        QVERIFY2(again.exitCode == 0, qPrintable(again.err));
+        const Batch third = runBatch({"-o", t.abs("docs/numbered"), "--quiet", t.abs("docs")});
+        QCOMPARE(third.exitCode, 0);
+        QCOMPARE(filesBelow(t.abs("docs/numbered")), filesBelow(t.abs("out")));
+    }
+
+    // A folder of the tree that can't be read is not passed over in silence: the manifest and the exit
+    // status say its files were not numbered.
+    void unreadableFolderTold() {
+        TempTree t;
+        QVERIFY(makePdf(t.abs("docs/a.pdf"), 1));
+        QVERIFY(makePdf(t.abs("docs/locked/b.pdf"), 1));
+        QVERIFY(t.folder("out"));
+        QVERIFY(QFile::setPermissions(t.abs("out"), QFileDevice::Permissions(0x7777)));
+        QVERIFY(t.deny("docs/locked"));
+        {
+            const Unprivileged nobody;
+            if (!Unprivileged::listingFails(t.abs("docs/locked")))
+                QSKIP("a folder without permissions can still be listed here");
+        }
+        const Batch b =
+            runBatch({"-o", t.abs("out/copies"), "--manifest", t.abs("out/m.csv"), t.abs("docs")}, {}, true);
+        QCOMPARE(b.exitCode, 1);
+        QVERIFY2(b.err.contains(QLatin1String("numbrel: skipped ") + t.abs("docs/locked")),
+                 qPrintable(b.err));
+        const QList<QStringList> rows = parseCsv(ReadAll(t.abs("out/m.csv")));
+        QCOMPARE(rows.size(), 3);
+        QCOMPARE(rows.at(1).at(5), QStringLiteral("numbered"));
+        QCOMPARE(rows.at(2).at(0), t.abs("docs/locked"));
+        QCOMPARE(rows.at(2).at(5), QStringLiteral("skipped"));
+    }
+
+    void inputsReplacedOnlyWithOverwrite() {
+        TempTree t;
+        QVERIFY(makePdf(t.abs("in/a.pdf"), 2));
+        const QByteArray before = ReadAll(t.abs("in/a.pdf"));
+        // The output folder reached through a link is still the input's folder.
+        QVERIFY(QFile::link(t.abs("in"), t.abs("link")));
+        Batch b = runBatch({"-o", t.abs("link"), t.abs("in/a.pdf")});
+        QCOMPARE(b.exitCode, 2);
+        QCOMPARE(ReadAll(t.abs("in/a.pdf")), before);
+        b = runBatch({"-o", t.abs("in"), "--overwrite", "--format", "N{n}", t.abs("in/a.pdf")});
+        QVERIFY2(b.exitCode == 0, qPrintable(b.err));
+        QVERIFY(pageShows(t.abs("in/a.pdf"), 2, QStringLiteral("N2")));
+        QCOMPARE(filesBelow(t.abs("in")), QStringList{"a.pdf"});
+    }
+
+    // The same batch gives the same bytes whatever the jobs, and parts run through GNU parallel give
+    // exactly what one whole run gives, with the page counts from a plan or counted in each part.
+    void partsThroughGnuParallel() {
+        if (QStandardPaths::findExecutable(QStringLiteral("parallel")).isEmpty())
+            QSKIP("GNU parallel is not installed (Debian package parallel)");
+        TempTree t;
+        int pages = 1;
+        for (const char* path :
+             {"b/1.pdf", "b/2.pdf", "b/x/3.pdf", "b/x/4.pdf", "b/y/5.pdf", "b/y/z/6.pdf", "b/7.pdf"})
+            QVERIFY(makePdf(t.abs(path), pages++ % 5 + 1));
+        // A damaged file that needs repair goes the qpdf way and is rewritten whole.
+        QVERIFY(
+            WriteAll(t.abs("b/damaged.pdf"), ReadAll(sample("Sample-Letter.pdf")).replace("xref", "xxxx")));
+        // An AES-encrypted file: its appended objects are encrypted the same way every time.
+        QVERIFY(QFile::copy(CorpusFolder() + QStringLiteral("/qpdf/qpdf__qtest__qpdf__V4-aes-clearmeta.pdf"),
+                            t.abs("b/x/aes.pdf")));
+        const QStringList options{"--continue", "--format", "Bates {n}", "--digits", "5", "--first", "100"};
+        Batch b =
+            runBatch(QStringList{"-o", t.abs("whole"), "--jobs", "1"} + options + QStringList{t.abs("b")});
+        QVERIFY2(b.exitCode == 0, qPrintable(b.err));
+        b = runBatch(QStringList{"-o", t.abs("jobs"), "--jobs", "4"} + options + QStringList{t.abs("b")});
+        QVERIFY2(b.exitCode == 0, qPrintable(b.err));
+        b = runBatch(QStringList{"-o", t.abs("parts"), "--plan", t.abs("batch.plan")} + options +
+                     QStringList{t.abs("b")});
+        QVERIFY2(b.exitCode == 0, qPrintable(b.err));
+        QVERIFY(!QFileInfo::exists(t.abs("parts")));
+
+        for (const bool withPlan : {true, false}) {
+            const QString target = withPlan ? QStringLiteral("parts") : QStringLiteral("counted");
+            // -q: every argument reaches numbrel as it is, blanks and all.
+            QStringList args{"--will-cite", "-q",          "--halt", "now,fail=1", numbrel(), "--batch",
+                             "-o",          t.abs(target), "--part", "{}/3",       "--quiet"};
+            if (withPlan)
+                args += QStringList{"--plan", t.abs("batch.plan")};
+            args += options + QStringList{t.abs("b"), ":::", "1", "2", "3"};
+            QProcess p;
+            p.setProcessEnvironment(headless());
+            p.start(QStringLiteral("parallel"), args);
+            QVERIFY(p.waitForFinished(300000));
+            QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+        }
+        const QStringList files = filesBelow(t.abs("whole"));
+        QCOMPARE(files.size(), 9);
+        for (const char* other : {"jobs", "parts", "counted"}) {
+            QCOMPARE(filesBelow(t.abs(other)), files);
+            for (const QString& f : files)
+                QVERIFY2(ReadAll(t.abs(QLatin1String(other) + '/' + f)) == ReadAll(t.abs("whole/" + f)),
+                         qPrintable(QLatin1String(other) + '/' + f));
+        }
+        // The numbers run on across the batch: every number from 100 shows exactly once.
+        QList<int> numbers;
+        int pageTotal = 0;
+        static const QRegularExpression bates(QStringLiteral("Bates (\\d{5})"));
+        for (const QString& f : files) {
+            const QString copy = t.abs("whole/" + f);
+            const int count = PdfProbe::pageCount(copy);
+            pageTotal += count;
+            for (int page = 1; page <= count; ++page) {
+                const QRegularExpressionMatch m = bates.match(popplerText(copy, page));
+                QVERIFY2(m.hasMatch(), qPrintable(copy));
+                numbers.append(m.captured(1).toInt());
+            }
+        }
+        std::sort(numbers.begin(), numbers.end());
+        QCOMPARE(numbers.size(), pageTotal);
+        for (int k = 0; k < pageTotal; ++k)
+            QCOMPARE(numbers.at(k), 100 + k);
+        // A plan made for other files is refused.
+        QVERIFY(makePdf(t.abs("b/8.pdf"), 1));
+        b = runBatch(QStringList{"-o", t.abs("late"), "--part", "1/2", "--plan", t.abs("batch.plan")} +
+                     options + QStringList{t.abs("b")});
+        QCOMPARE(b.exitCode, 2);
+        QVERIFY2(b.err.contains(QLatin1String("lists 9 files, the command line gives 10")),
+                 qPrintable(b.err));
+    }
+
+    // Real files from other projects, damaged, encrypted and signed ones among them, numbered side by
+    // side in one process: the same bytes and the same manifest as one at a time.
+    void corpusSideBySide() {
+        TempTree t;
+        const QString corpus = CorpusFolder();
+        const Batch one = runBatch({"-o", t.abs("one"), "--jobs", "1", "--continue", "--manifest", t.abs("one.csv"), corpus});
+        const Batch four = runBatch({"-o", t.abs("four"), "--jobs", "4", "--continue", "--manifest", t.abs("four.csv"), corpus});
+        QCOMPARE(one.exitCode, 1); // some are refused (password, no pages)
+        QCOMPARE(four.exitCode, 1);
+        const QStringList files = filesBelow(t.abs("one"));
+        QVERIFY(files.size() > 100);
+        QCOMPARE(filesBelow(t.abs("four")), files);
+        for (const QString& f : files)
+            QVERIFY2(ReadAll(t.abs("one/" + f)) == ReadAll(t.abs("four/" + f)), qPrintable(f));
+        QCOMPARE(ReadAll(t.abs("four.csv")).replace(t.abs("four").toUtf8(), "OUT"),
+                 ReadAll(t.abs("one.csv")).replace(t.abs("one").toUtf8(), "OUT"));
+    }
+
+    // Ctrl-C in the middle: the copies finished stay whole, nothing half-written is left, and the
+    // manifest lists every file, those not done as such.
+    void stopWithCtrlC() {
+        TempTree t;
+        QVERIFY(makePdf(t.abs("in/f000.pdf"), 5));
+        const QByteArray bytes = ReadAll(t.abs("in/f000.pdf"));
+        const int count = 400;
+        for (int k = 1; k < count; ++k)
+            QVERIFY(WriteAll(t.abs(QStringLiteral("in/f%1.pdf").arg(k, 3, 10, QLatin1Char('0'))), bytes));
+        const QString manifest = t.abs("m.csv");
+        QProcess p;
+        p.setProcessEnvironment(headless());
+        p.start(numbrel(), {"--batch", "-o", t.abs("out"), "--jobs", "2", "--continue", "--manifest",
+                            manifest, t.abs("in")});
+        QVERIFY(p.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QDir(t.abs("out")).entryList(QDir::Files).size() >= 5, 60000);
+        ::kill(pid_t(p.processId()), SIGINT);
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 130);
+
+        const QList<QStringList> rows = parseCsv(ReadAll(manifest));
+        QCOMPARE(rows.size(), count + 1);
+        int numbered = 0, notDone = 0;
+        for (qsizetype k = 1; k < rows.size(); ++k) {
+            const QStringList& row = rows.at(k);
+            const QString output = t.abs("out/") + QFileInfo(row.at(0)).fileName();
+            if (row.at(5) == QLatin1String("numbered")) {
+                ++numbered;
+                QCOMPARE(PdfProbe::pageCount(output), 5);
+                QCOMPARE(row.at(3), QString::number(5 * (k - 1) + 1));
+            } else {
+                QCOMPARE(row.at(5), QStringLiteral("not done"));
+                QVERIFY(!QFileInfo::exists(output));
+                ++notDone;
+            }
+        }
+        QVERIFY(numbered >= 5);
+        QVERIFY(notDone > 0);
+        // Nothing else in the output folder: no temporary names.
+        QCOMPARE(QDir(t.abs("out")).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), numbered);
+    }
+
+    void exitStatusesAndSettings() {
+        TempTree t;
+        QVERIFY(makePdf(t.abs("in/good.pdf"), 1));
+        QVERIFY(WriteAll(t.abs("in/empty.pdf"), ""));
+        QCOMPARE(runBatch({"-o", t.abs("a"), t.abs("in/good.pdf")}).exitCode, 0);
+        const Batch some = runBatch({"-o", t.abs("b"), "--quiet", t.abs("in")});
+        QCOMPARE(some.exitCode, 1);
+        // With --quiet only the failure is told.
+        QCOMPARE(some.err.count(QLatin1Char('\n')), 1);
+        QVERIFY(some.err.startsWith(QLatin1String("numbrel: skipped ") + t.abs("in/empty.pdf")));
+        QCOMPARE(runBatch({"-o", t.abs("c"), "--jobs", "x", t.abs("in")}).exitCode, 2);
+        // The window's settings are neither read nor written.
+        QVERIFY(!QFileInfo::exists(home_.settingsFile()));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBatchCli)
+#include "test_batch_cli.moc"

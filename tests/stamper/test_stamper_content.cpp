@@ -1,0 +1,282 @@
+// Page content that is hard to read past: inline images whose data holds bytes that look like
+// operators, and content that ends inside a token or can't be decoded to its end. Each file is
+// written here byte by byte, numbered both ways (the quick way and qpdf's alone), and judged by
+// poppler and MuPDF: each finds the number at its place, and renders every pixel outside the
+// number as it rendered the input.
+
+#include "NumberCheck.h"
+#include "NumberPdfFile.h"
+#include "PdfProbe.h"
+#include "StampError.h"
+
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+#include <zlib.h>
+
+namespace {
+
+struct Stream {
+    QByteArray data;    // as stored
+    QByteArray entries; // more dictionary entries (a filter)
+};
+
+const QByteArray kText = "BT /F1 24 Tf 60 220 Td (Alpha) Tj ET\n";
+
+// One page 300 x 300 whose content is `streams`, a Helvetica font /F1.
+QByteArray PageFile(const QList<Stream>& streams) {
+    QList<QByteArray> objects = {"<< /Type /Catalog /Pages 2 0 R >>",
+                                 "<< /Type /Pages /Kids [3 0 R] /Count 1 >>", ""};
+    QByteArray list;
+    for (const Stream& s : streams) {
+        list += QByteArray::number(objects.size() + 1) + " 0 R ";
+        objects.append("<< /Length " + QByteArray::number(s.data.size()) + s.entries + " >>\nstream\n" +
+                       s.data + "\nendstream");
+    }
+    const int font = int(objects.size()) + 1;
+    objects.append("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    objects[2] = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents [" + list +
+                 "] /Resources << /Font << /F1 " + QByteArray::number(font) + " 0 R >> >> >>";
+    QByteArray pdf = "%PDF-1.4\n%\xe2\xe3\xcf\xd3\n";
+    QList<qsizetype> offsets;
+    for (int k = 0; k < objects.size(); ++k) {
+        offsets.append(pdf.size());
+        pdf += QByteArray::number(k + 1) + " 0 obj\n" + objects.at(k) + "\nendobj\n";
+    }
+    const qsizetype xref = pdf.size();
+    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (qsizetype off : offsets)
+        pdf += QByteArray::number(off).rightJustified(10, '0') + " 00000 n \n";
+    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+           QByteArray::number(xref) + "\n%%EOF\n";
+    return pdf;
+}
+
+QList<Stream> One(const QByteArray& content) {
+    return {{content, {}}};
+}
+
+// LZW data that decodes to `text` and then meets a code no decoder knows: each byte is sent as its
+// own 9-bit code, which is valid LZW, and 511 names no entry yet.
+Stream BadLzw(const QByteArray& text) {
+    QByteArray out;
+    unsigned long long bits = 0;
+    int count = 0;
+    auto put = [&](unsigned code) {
+        bits = (bits << 9) | code;
+        count += 9;
+        while (count >= 8) {
+            out += char((bits >> (count - 8)) & 0xff);
+            count -= 8;
+        }
+    };
+    put(256);
+    for (char c : text)
+        put(static_cast<unsigned char>(c));
+    put(511);
+    put(257);
+    if (count > 0)
+        out += char((bits << (8 - count)) & 0xff);
+    return {out, " /Filter /LZWDecode /DecodeParms << /EarlyChange 0 >>"};
+}
+
+// A Flate stream of `text` whose compressed bytes are cut off after `keep` of them.
+Stream CutFlate(const QByteArray& text, int keep) {
+    QByteArray out(int(compressBound(uLong(text.size()))), '\0');
+    uLongf length = uLongf(out.size());
+    compress2(reinterpret_cast<Bytef*>(out.data()), &length, reinterpret_cast<const Bytef*>(text.constData()),
+              uLong(text.size()), 9);
+    out.truncate(std::min<qsizetype>(qsizetype(length), keep));
+    return {out, " /Filter /FlateDecode"};
+}
+
+// A zlib stream that keeps `data` as it is (a stored block), so its bytes hold whatever `data` holds.
+QByteArray Stored(const QByteArray& data) {
+    QByteArray out(int(compressBound(uLong(data.size()))), '\0');
+    uLongf length = uLongf(out.size());
+    compress2(reinterpret_cast<Bytef*>(out.data()), &length, reinterpret_cast<const Bytef*>(data.constData()),
+              uLong(data.size()), 0);
+    out.truncate(qsizetype(length));
+    return out;
+}
+
+struct Word {
+    QString text;
+    double x = 0, y = 0; // MuPDF's origin of the first character, y down from the top
+};
+
+// The lines of text MuPDF finds on page 1.
+QList<Word> MupdfLines(const QString& path) {
+    ProcessResult r = RunProgram("mutool", {"draw", "-q", "-F", "stext", "-o", "-", path, "1"});
+    QList<Word> lines;
+    static const QRegularExpression item(
+        QStringLiteral("<line |<char [^>]*x=\"([-0-9.]+)\" y=\"([-0-9.]+)\"[^>]*c=\"([^\"]*)\""));
+    auto it = item.globalMatch(QString::fromUtf8(r.out));
+    while (it.hasNext()) {
+        auto m = it.next();
+        if (m.captured(0).startsWith("<line")) {
+            lines.append(Word());
+            continue;
+        }
+        if (lines.isEmpty())
+            continue;
+        if (lines.last().text.isEmpty()) {
+            lines.last().x = m.captured(1).toDouble();
+            lines.last().y = m.captured(2).toDouble();
+        }
+        lines.last().text += m.captured(3);
+    }
+    return lines;
+}
+
+Raster MupdfRender(const QString& path, int dpi) {
+    Raster image;
+    QTemporaryDir dir;
+    const QString out = dir.path() + "/page.ppm";
+    RunProgram("mutool", {"draw", "-q", "-c", "rgb", "-r", QString::number(dpi), "-o", out, path, "1"});
+    QFile file(out);
+    if (!file.open(QIODevice::ReadOnly))
+        return image;
+    const QByteArray data = file.readAll();
+    static const QRegularExpression header(QStringLiteral("^P6\\s+(\\d+)\\s+(\\d+)\\s+255\\s"));
+    auto m = header.match(QString::fromLatin1(data.left(64)));
+    if (!m.hasMatch())
+        return image;
+    image.width = m.captured(1).toInt();
+    image.height = m.captured(2).toInt();
+    image.rgb = data.mid(m.capturedLength(0));
+    return image;
+}
+
+// MuPDF's view: the number at its place, and the page as before outside the number's box.
+QString CheckWithMupdf(const QString& original, const QString& numbered, const NumberPlacement& place,
+                       double height) {
+    bool found = false;
+    QString seen;
+    for (const Word& w : MupdfLines(numbered)) {
+        seen += " [" + w.text + QString("] at %1,%2").arg(w.x).arg(w.y);
+        if (w.text == place.text && std::abs(w.x - place.left) < 0.5 &&
+            std::abs(w.y - (height - place.bottom)) < 0.5)
+            found = true;
+    }
+    if (!found)
+        return "MuPDF finds no " + place.text + " at its place; it finds" + seen;
+    const int dpi = 72;
+    const Raster a = MupdfRender(original, dpi), b = MupdfRender(numbered, dpi);
+    if (!a.valid() || !b.valid() || a.width != b.width || a.height != b.height)
+        return "MuPDF does not render both files alike in size";
+    const double x0 = place.left - 2, x1 = place.left + 0.556 * place.size * place.text.size() + 2;
+    const double y0 = height - place.bottom - place.size, y1 = height - place.bottom + 0.3 * place.size;
+    int changed = 0, inside = 0;
+    for (int y = 0; y < a.height; ++y)
+        for (int x = 0; x < a.width; ++x) {
+            if (std::equal(a.pixel(x, y), a.pixel(x, y) + 3, b.pixel(x, y)))
+                continue;
+            if (x >= x0 && x <= x1 && y >= y0 && y <= y1)
+                ++inside;
+            else
+                ++changed;
+        }
+    if (changed > 0)
+        return QString("MuPDF renders %1 pixels differently outside the number").arg(changed);
+    if (inside == 0)
+        return "MuPDF shows no number";
+    return {};
+}
+
+} // namespace
+
+class StamperContentTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void content_data();
+    void content();
+};
+
+void StamperContentTest::content_data() {
+    QTest::addColumn<QByteArray>("file");
+
+    // Inline images whose data would be taken for operators by a scan that ends the data at the
+    // first EI after white space: the number then comes out inside the page's own scaling, or the
+    // qpdf way blanks a "stray" Q that is a pixel.
+    QTest::newRow("gray pixels holding ' EI Q ' after a scaling left in force")
+        << PageFile(One(kText + "200 0 0 20 50 50 cm BI /W 6 /H 1 /BPC 8 /CS /G ID \x20"
+                                "EI Q\x20\nEI"));
+    QTest::newRow("pixels holding ' EI Q Q ' inside two saves left open")
+        << PageFile(One("q 2 0 0 2 0 0 cm q 1 0 0 1 5 5 cm " + kText +
+                        "q 100 0 0 10 10 10 cm BI /W 8 /H 1 /BPC 8 /CS /G ID \x20"
+                        "EI Q Q \nEI Q"));
+    QTest::newRow("RGB pixels by abbreviations, two saves left open")
+        << PageFile(One("q 2 0 0 2 0 0 cm q " + kText +
+                        "q 100 0 0 10 10 10 cm BI /W 3 /H 1 /BPC 8 /CS /RGB ID  EI Q Q Q \nEI Q"));
+    QTest::newRow("EI right after the data, then three saves left open")
+        << PageFile(One("q 100 0 0 10 50 150 cm BI /W 2 /H 1 /BPC 8 /CS /G ID \x30\xa0"
+                        "EI Q q 2 0 0 2 0 0 cm q q " +
+                        kText));
+    QTest::newRow("Flate data holding ' EI Q Q '") << PageFile(
+        One("q 2 0 0 2 0 0 cm q " + kText + "q 100 0 0 10 10 10 cm BI /W 8 /H 1 /BPC 8 /CS /G /F /Fl ID " +
+            Stored(" EI Q Q ") + "\nEI Q"));
+    QTest::newRow("ASCII85 data holding ' EI Q Q '")
+        << PageFile(One("q 2 0 0 2 0 0 cm q " + kText +
+                        "q 100 0 0 10 10 10 cm BI /W 4 /H 1 /BPC 8 /CS /G /F /A85 ID  EI Q Q Q~>\nEI Q"));
+
+    // Content that ends inside a token would swallow a number drawn after it.
+    QTest::newRow("unterminated string") << PageFile(One(kText + "BT /F1 24 Tf 60 100 Td (Beta"));
+    QTest::newRow("unterminated hex string") << PageFile(One(kText + "BT /F1 24 Tf 60 100 Td <426574"));
+    QTest::newRow("unterminated array") << PageFile(One(kText + "BT /F1 24 Tf 60 100 Td [(Be) 5 (ta)"));
+    QTest::newRow("unterminated dictionary") << PageFile(One(kText + "/Span << /ActualText (x) /Lang [(en)"));
+    QTest::newRow("inline image without EI")
+        << PageFile(One(kText + "q 100 0 0 20 50 50 cm BI /W 4 /H 1 /BPC 8 /CS /G ID \x10\x50\x90\xd0"));
+    QTest::newRow("inline image cut short")
+        << PageFile(One(kText + "q 100 0 0 20 50 50 cm BI /W 40 /H 1 /BPC 8 /CS /G ID \x10\x50"));
+    QTest::newRow("second stream ends inside a string")
+        << PageFile({{kText, {}}, {"BT /F1 24 Tf 60 100 Td (Beta) Tj ET BT (x", {}}});
+    // Content that can't be decoded to its end: MuPDF stops the page's content at the bad code.
+    QTest::newRow("LZW stream with a bad code") << PageFile({BadLzw(kText + "0 0 1 rg 50 50 40 40 re f\n")});
+    QTest::newRow("corpus: LZW stream with a bad code") << ReadAll(
+        QStringLiteral(NUMBREL_CORPUS_DIR "/qpdf/qpdf__qtest__qpdf__split-content-stream-errors.pdf"));
+    QTest::newRow("Flate stream cut short") << PageFile(
+        {CutFlate(kText + QByteArray("BT /F1 10 Tf 20 180 Td (") + QByteArray(300, 'w') + ") Tj ET", 60)});
+}
+
+void StamperContentTest::content() {
+    QFETCH(QByteArray, file);
+    QTemporaryDir dir;
+    const QString input = dir.path() + "/in.pdf";
+    QVERIFY(WriteAll(input, file));
+    const QList<DisplayedPage> shown = PdfProbe::displayedPages(input, 1);
+    QVERIFY(!shown.isEmpty());
+
+    NumberPlacement place;
+    place.text = "57";
+    place.left = 20;
+    place.bottom = 20;
+    place.size = 12;
+    for (NumberingWay way : {NumberingWay::Quickest, NumberingWay::QpdfOnly}) {
+        const QString wayName = way == NumberingWay::Quickest ? "quick way" : "qpdf way";
+        const QString output = dir.path() + "/out.pdf";
+        QFile::remove(output);
+        StampOptions options;
+        options.input = input.toStdString();
+        options.output = output.toStdString();
+        options.firstNumber = 57;
+        options.fontSize = place.size;
+        options.left = place.left;
+        options.bottom = place.bottom;
+        try {
+            NumberPdfFile(options, false, way);
+        } catch (std::exception& e) {
+            QFAIL(qPrintable(wayName + ": " + e.what()));
+        }
+        const QString poppler = CheckPageNumber(input, output, 1, shown.first(), place);
+        QVERIFY2(poppler.isEmpty(), qPrintable(wayName + ", poppler: " + poppler));
+        const QString mupdf = CheckWithMupdf(input, output, place, shown.first().height);
+        QVERIFY2(mupdf.isEmpty(), qPrintable(wayName + ": " + mupdf));
+    }
+}
+
+QTEST_GUILESS_MAIN(StamperContentTest)
+#include "test_stamper_content.moc"
