@@ -243,22 +243,17 @@ void Form1::Form_Load() {
         g.step(108, [&] { handPointer_ = loadCursorFile(cursorFile); });
     g.step(128, [&] { ListView1->setHeaderLabels({QStringLiteral("PDF File(s)")}); });
     g.step(130, [&] { ListView1->header()->resizeSection(0, 7200 / 15); });
-    // A store that can't be read is reported at the first step that reads it; the steps after it
-    // take their defaults without a box of their own.
-    bool storeRefused = false;
-    auto stored = [&](Setting key) {
+    // A store that can't be read is reported once, at the first step that reads it; every read then
+    // gives the key's default.
+    auto stored = [](Setting key) {
         // The default is worked out first, even when a value is stored (the desktop folder).
         const QString defaultValue = SettingDefault(key);
-        if (storeRefused)
-            return defaultValue;
-        try {
-            return ReadSetting(key, defaultValue);
-        } catch (const SettingsError&) {
-            storeRefused = true;
-            throw;
-        }
+        return ReadSetting(key, defaultValue);
     };
-    g.step(132, [&] { Text1->setText(stored(Setting::FirstNumber)); });
+    g.step(132, [&] {
+        CheckSettingsStore();
+        Text1->setText(stored(Setting::FirstNumber));
+    });
     g.step(134, [&] { Text2->setText(stored(Setting::LeftMargin)); });
     g.step(136, [&] { Text3->setText(stored(Setting::BottomMargin)); });
     g.step(138, [&] { Text4->setText(stored(Setting::FontSize)); });

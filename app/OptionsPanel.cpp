@@ -39,11 +39,12 @@ void ChangeColor(Services& s) {
 
 void ChooseOutputFolder(Services& s) {
     StepGuard g(s.prompts, kFolderTag);
-    QString folder;
+    QString folder, start;
+    // Two steps: the picker opens even when its start folder can't be read.
+    // The output folder keeps its own memory once it has one; until then it starts where the folder
+    // add last looked.
+    g.step(100, [&] { start = ReadSetting(Setting::LastFolderDot); });
     g.step(100, [&] {
-        // The output folder keeps its own memory once it has one; until then it starts where the
-        // folder add last looked.
-        const QString start = ReadSetting(Setting::LastFolderDot);
         folder = BrowseForFolder(s.prompts, s.window, QStringLiteral("Please select folder:"), start);
     });
     if (g.actionIf(102, [&] { return folder.isEmpty(); }))

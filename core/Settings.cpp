@@ -5,6 +5,10 @@
 
 #include <QFile>
 #include <QSettings>
+#include <QStandardPaths>
+
+#include <optional>
+#include <string>
 
 #include <cerrno>
 #include <cstring>
@@ -40,6 +44,15 @@ const SettingEntry& entry(Setting key) {
     throw std::out_of_range("unknown setting");
 }
 
+// Where QSettings keeps the store, worked out without it: QSettings opens the file as soon as it is
+// made, and a FIFO put in the file's place would then stop the program for good. Fixed at the first
+// call, as QSettings fixes it for the rest of the program.
+const QString& storePath() {
+    static const QString path = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                                QStringLiteral("/Quillane/Numbrel.conf");
+    return path;
+}
+
 // The store's section is the file name "Numbrel" under the organisation folder "Quillane". A fresh
 // QSettings for each call keeps no cache of our own: another copy of the program writing the same
 // key is seen at the next read.
@@ -47,26 +60,39 @@ QSettings store() {
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, "Quillane", "Numbrel");
 }
 
-// QSettings takes a file it may not read for an empty store: every read would quietly give the
-// default, and the next write would replace everything stored with that one key. A store that is
-// there but can't be read is refused instead, for reads and writes alike. A missing one is a store
-// without keys.
-void requireReadableStore(const QString& fileName) {
-    const QByteArray path = QFile::encodeName(fileName);
-    const FileDescriptor fd(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (!fd.isOpen() && (errno == ENOENT || errno == ENOTDIR))
-        return;
-    std::string problem;
-    if (!fd.isOpen()) {
-        problem = std::strerror(errno);
-    } else {
-        struct stat st {};
-        if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
-            problem = "it is not a file";
+// Whether the store's refusal has been told since it was last found sound: it is told once.
+bool refusalTold = false;
+
+// What keeps the store from being read, looked at before anything opens it; nothing for a store that
+// can be read or isn't there yet (a store without keys). QSettings would take a file it may not read
+// for an empty store: every read would quietly give the default, and the next write would replace
+// everything stored with that one key. A FIFO, a device or a folder in its place is no store either.
+std::optional<std::string> storeProblem() {
+    const QByteArray path = QFile::encodeName(storePath());
+    struct stat st {};
+    if (::stat(path.constData(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+            refusalTold = false;
+            return std::nullopt;
+        }
+        return std::string(std::strerror(errno));
     }
-    if (!problem.empty())
-        throw SettingsError("The settings file " + path.toStdString() + " cannot be read (" + problem +
-                            "): the options start from their defaults, and changes are not saved.");
+    if (!S_ISREG(st.st_mode))
+        return std::string("it is not a file");
+    // Only a plain file gets this far, so opening it can't block.
+    const FileDescriptor fd(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!fd.isOpen())
+        return std::string(std::strerror(errno));
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::string("it is not a file");
+    refusalTold = false;
+    return std::nullopt;
+}
+
+SettingsError refusal(const std::string& problem) {
+    return SettingsError("The settings file " + QFile::encodeName(storePath()).toStdString() +
+                         " cannot be read (" + problem +
+                         "): the options start from their defaults, and changes are not saved.");
 }
 } // namespace
 
@@ -85,17 +111,32 @@ QString ReadSetting(Setting key) {
 
 QString ReadSetting(Setting key, const QString& defaultValue) {
     const QString name = SettingName(key);
+    // As the start-up box says: the options start from their defaults.
+    if (storeProblem())
+        return defaultValue;
     const QSettings s = store();
-    requireReadableStore(s.fileName());
     if (!s.contains(name))
         return defaultValue;
     return s.value(name).toString();
 }
 
+void CheckSettingsStore() {
+    if (const std::optional<std::string> problem = storeProblem()) {
+        refusalTold = true;
+        throw refusal(*problem);
+    }
+}
+
 void WriteSetting(Setting key, const QString& value) {
     const QString name = SettingName(key);
+    if (const std::optional<std::string> problem = storeProblem()) {
+        // Told once; after that the user knows that changes are not saved.
+        if (refusalTold)
+            return;
+        refusalTold = true;
+        throw refusal(*problem);
+    }
     QSettings s = store();
-    requireReadableStore(s.fileName());
     s.setValue(name, value);
     s.sync();
     if (s.status() != QSettings::NoError)
@@ -104,5 +145,5 @@ void WriteSetting(Setting key, const QString& value) {
 }
 
 QString SettingsFilePath() {
-    return store().fileName();
+    return storePath();
 }

@@ -32,13 +32,18 @@ QString SettingName(Setting key);
 QString SettingDefault(Setting key);
 
 // The stored value, else the key's default; the default is worked out first, even when a value is
-// stored, so a default that can't be worked out is reported either way. Throws SettingsError when
-// the store is there but can't be read.
+// stored, so a default that can't be worked out is reported either way. A store that is there but
+// can't be read (see CheckSettingsStore) gives the default.
 QString ReadSetting(Setting key);
 // The same with the caller's default.
 QString ReadSetting(Setting key, const QString& defaultValue);
-// Throws SettingsError when the store refuses the write, or can't be read (a write would then replace
-// everything stored with this one key).
+// Throws SettingsError when the store is there but can't be read (no permission, or not a plain file:
+// a FIFO, a device, a folder), which start-up reports. The store's file is looked at, never opened
+// unless it is a plain file.
+void CheckSettingsStore();
+// Throws SettingsError when the store refuses the write. A store that can't be read is never written
+// (the write would replace everything stored with this one key); that is told once (by
+// CheckSettingsStore or the first such write), and later writes are quietly not saved.
 void WriteSetting(Setting key, const QString& value);
 // Where the store lives (for messages and tests).
 QString SettingsFilePath();

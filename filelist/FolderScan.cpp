@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -99,9 +100,19 @@ bool passesFolderTest(const QString& folder) {
     return (attributes != 22 && attributes != 1046) || isRootFolder(folder);
 }
 
+// "?" and "*" are ordinary characters in names here: a folder named "drafts?" is scanned like any
+// other. What the test still keeps out is a name that holds control characters or that can't be
+// carried to a path and back. No name reaches PATH_MAX.
 bool passesNameTest(const QString& name) {
-    return name.size() < 260 && !HasUnusualCharacters(name) && !name.contains(QLatin1Char('?')) &&
-           name != QLatin1String(".") && name != QLatin1String("..");
+    QString rest = name;
+    rest.remove(QLatin1Char('?'));
+    return !HasUnusualCharacters(rest) && name != QLatin1String(".") && name != QLatin1String("..");
+}
+
+// A path the system can still open: shorter than PATH_MAX bytes. Deeper folders are not listed (a
+// loop of links would otherwise grow paths without end; the scan also never enters a folder twice).
+bool isTooLong(const QString& path) {
+    return QFile::encodeName(path).size() >= PATH_MAX;
 }
 
 // IsFolder, keeping what stat said.
@@ -151,7 +162,6 @@ Listing listFolder(ScanState& state, const QString& folder, FolderId id, QString
         files = &state.seen->byFolder[folder];
         files->clear();
     }
-    const bool folderUsable = !HasWildcard(folder);
     for (;;) {
         errno = 0;
         const dirent* entry = ::readdir(dir.get());
@@ -172,8 +182,8 @@ Listing listFolder(ScanState& state, const QString& folder, FolderId id, QString
                 collected.append(folder + name + QLatin1Char('/')); // 132-134
         } else if (files) {
             const QString name = decodedName(entry->d_name);
-            if (!name.isEmpty() && WildcardMatches(state.seen->pattern, name) && folderUsable &&
-                !HasWildcard(name) && openableEntry(folderFd, entry->d_name, entry->d_type))
+            if (!name.isEmpty() && WildcardMatches(state.seen->pattern, name) &&
+                openableEntry(folderFd, entry->d_name, entry->d_type))
                 files->append(name);
         }
     }
@@ -215,7 +225,7 @@ void walkLevel(ScanState& state, QStringList& folders, QStringList& collected, b
             struct stat st {};
             if (!attempt(108, [&] { return statFolder(folder, st); }))
                 continue;
-            if (folder.size() >= 260) // 110: stays in the list, unlisted
+            if (isTooLong(folder)) // 110: stays in the list, unlisted
                 continue;
             const FolderId id{st.st_dev, st.st_ino}; // 112
             processPendingEvents();                  // 114
@@ -252,8 +262,6 @@ QStringList ListFilesInFolder(const QString& folder, const QString& pattern) {
         throw ErrnoError(errno, base);
     }
     const int folderFd = ::dirfd(dir.get());
-    // A wildcard in the folder part makes every path built on it unopenable, as IsOpenableFile says.
-    const bool folderUsable = !HasWildcard(base);
 
     QStringList names;
     for (;;) {
@@ -269,7 +277,7 @@ QStringList ListFilesInFolder(const QString& folder, const QString& pattern) {
         const QString name = decodedName(entry->d_name);
         if (name.isEmpty() || !WildcardMatches(pattern, name))
             continue;
-        if (folderUsable && !HasWildcard(name) && openableEntry(folderFd, entry->d_name, entry->d_type))
+        if (openableEntry(folderFd, entry->d_name, entry->d_type))
             names.append(name);
     }
     return names;

@@ -15,6 +15,7 @@
 #include "numbering/TemporaryFolderLock.h"
 #include "numbering/WorkingCopy.h"
 #include "sys/FileUtils.h"
+#include "sys/PendingNames.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -23,8 +24,11 @@
 #include <QThread>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <optional>
 #include <stdexcept>
+#include <unistd.h>
 
 namespace {
 const QString kTag = QStringLiteral("Numbrel2021/08/31.Form1.PushButton2_Click");
@@ -50,6 +54,8 @@ struct Failure {
 struct RunOutcome {
     QList<Failure> failures;
     QList<Failure> warnings;
+    // Said once: the temporary folder that could not be used, and where the work went instead.
+    QString temporaryFolderNotice;
 };
 
 void showMessage(Prompts& prompts, const QString& text) {
@@ -134,12 +140,21 @@ void listFiles(QString& text, const QList<Failure>& files, const QString& one, c
         text += QStringLiteral("\r\n...and %1 more.").arg(files.size() - kListedFailures);
 }
 
+// Why the numbered copy could not be saved in the output folder, as the user would put it.
+QString savingProblem(int error, const QString& outputFolder) {
+    if (!IsFolder(outputFolder))
+        return QStringLiteral("the output folder is gone");
+    return error == 0 ? QStringLiteral("the copy failed") : QString::fromLocal8Bit(std::strerror(error));
+}
+
 QString doneText(const RunOutcome& outcome) {
     QString text = QStringLiteral("Done.");
     listFiles(text, outcome.failures, QStringLiteral("No numbered copy was made of this file:"),
               QStringLiteral("No numbered copy was made of these files:"));
     listFiles(text, outcome.warnings, QStringLiteral("This file was numbered with a warning:"),
               QStringLiteral("These files were numbered with a warning:"));
+    if (!outcome.temporaryFolderNotice.isEmpty())
+        text += QStringLiteral("\r\n\r\n") + outcome.temporaryFolderNotice;
     return text;
 }
 
@@ -214,12 +229,18 @@ private:
     // script, run the tool, deliver its numbered copy. Whatever stops it names why the file got no
     // numbered copy.
     void numberFile() {
-        if (const std::optional<QString> reason = chooseWorkingFiles())
-            return skip(*reason);
+        const std::optional<QString> refusal = chooseWorkingFiles();
+        // A folder made for this file alone goes when the file is done (declared first, so it goes last).
+        const FolderMadeForThisFile madeFolder(choice_);
+        if (refusal)
+            return skip(*refusal);
         // From here to the removal of the working files, another Numbrel would use the same files.
         const TemporaryFolderLock lock(folder_);
-        // What a run killed half-way left behind goes first.
-        RemoveLeftovers(folder_);
+        // What a run killed half-way left behind goes first: in a folder of Numbrel's own, the tool's
+        // hidden copies too. The user's own TEMP is never cleaned by a kind of name: the user's files
+        // there may look alike.
+        if (choice_.numbrelsOwn)
+            RemoveLeftovers(folder_);
         // Declared after the lock, so the working files go while the folder is still ours.
         WorkingFilesCleanup cleanup(*this);
         std::optional<QString> reason = prepare(cleanup);
@@ -231,6 +252,21 @@ private:
         if (reason)
             skip(*reason);
     }
+
+    class FolderMadeForThisFile {
+    public:
+        explicit FolderMadeForThisFile(const TemporaryFolderChoice& choice)
+            : choice_(choice) {}
+        ~FolderMadeForThisFile() {
+            if (choice_.madeForThisFile)
+                ::rmdir(QFile::encodeName(choice_.path).constData());
+        }
+        FolderMadeForThisFile(const FolderMadeForThisFile&) = delete;
+        FolderMadeForThisFile& operator=(const FolderMadeForThisFile&) = delete;
+
+    private:
+        const TemporaryFolderChoice& choice_;
+    };
 
     // Removes the working files when the file's numbering ends, however it ends. Nothing is removed
     // until the run has made its working copy; once the script could not be written, whatever is at
@@ -260,9 +296,12 @@ private:
     // Steps 128 and 130: the temporary folder and the working files' names.
     std::optional<QString> chooseWorkingFiles() {
         const std::optional<QString> folderProblem = g_.step(128, [&] {
-            folder_ = TemporaryFolder();
+            choice_ = ChooseTemporaryFolder();
+            folder_ = choice_.path;
             working_ = folder_ + QStringLiteral("/temp1.pdf");
         });
+        if (outcome_.temporaryFolderNotice.isEmpty())
+            outcome_.temporaryFolderNotice = choice_.notice;
         g_.step(130, [&] { numbered_ = folder_ + QStringLiteral("/temp2.pdf"); });
         if (folderProblem)
             return folderProblem;
@@ -358,9 +397,11 @@ private:
         if (!IsFolder(s_.options.outputFolder()))
             return QStringLiteral("the output folder \"%1\" does not exist").arg(s_.options.outputFolder());
         bool copied = false;
-        g_.step(164, [&] { copied = CopyFileChecked(numbered_, output); });
+        int error = 0;
+        g_.step(164, [&] { copied = CopyFileChecked(numbered_, output, &error); });
         if (!copied)
-            return QStringLiteral("the numbered copy cannot be saved as ") + output;
+            return QStringLiteral("the numbered copy cannot be saved as %1 (%2)")
+                .arg(output, savingProblem(error, s_.options.outputFolder()));
         const QString warnings = toolWarnings(report, input_, output);
         if (!warnings.isEmpty())
             outcome_.warnings.append({input_, warnings});
@@ -378,6 +419,7 @@ private:
     Services& s_;
     StepGuard& g_;
     RunOutcome& outcome_;
+    TemporaryFolderChoice choice_;
     QString input_;
     QString folder_;
     QString working_;
@@ -407,6 +449,8 @@ void RunNumbering(Services& s) {
     }
     int n = 0;
     g.step(104, [&] { n = s.files.EntryCount(); });
+    // A copy that a killed run left under a short name in an output folder goes first.
+    RemoveRecordedLeftovers();
     RunOutcome outcome;
     for (int i = 1; i <= n; ++i) // 174
         FileNumbering(s, g, outcome).run(i);

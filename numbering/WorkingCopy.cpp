@@ -1,5 +1,6 @@
 #include "numbering/WorkingCopy.h"
 
+#include "sys/DataCopy.h"
 #include "sys/FileDescriptor.h"
 
 #include <QDir>
@@ -58,32 +59,16 @@ MadeFile MakeWorkingCopy(const QString& source, const QString& target) {
         ::unlink(to.constData());
         return WorkingCopyError(reason.toStdString());
     };
-    char buffer[64 * 1024];
-    for (;;) {
-        ssize_t n = ::read(in.get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            throw fail(QStringLiteral("the file cannot be read: %1").arg(errorText(errno)));
-        if (n == 0)
-            break;
-        const char* data = buffer;
-        while (n > 0) {
-            const ssize_t written = ::write(out.get(), data, static_cast<size_t>(n));
-            if (written < 0 && errno == EINTR)
-                continue;
-            if (written <= 0) {
-                const int error = written < 0 ? errno : ENOSPC;
-                if (isNoRoom(error))
-                    throw fail(QStringLiteral("there is no room in the temporary folder %1 (%2)")
-                                   .arg(folder, errorText(error)));
-                throw fail(
-                    QStringLiteral("its working copy cannot be written in the temporary folder %1 (%2)")
-                        .arg(folder, errorText(error)));
-            }
-            data += written;
-            n -= written;
-        }
+    // Holes stay holes: a sparse input of gigabytes takes no more room in the temporary folder than
+    // it takes where it is.
+    if (const int error = CopyFileData(in.get(), out.get())) {
+        if (error == EIO || error == EBADF || error == EISDIR)
+            throw fail(QStringLiteral("the file cannot be read: %1").arg(errorText(error)));
+        if (isNoRoom(error))
+            throw fail(QStringLiteral("there is no room in the temporary folder %1 (%2)")
+                           .arg(folder, errorText(error)));
+        throw fail(QStringLiteral("its working copy cannot be written in the temporary folder %1 (%2)")
+                       .arg(folder, errorText(error)));
     }
     struct stat made {};
     if (::fstat(out.get(), &made) != 0)
@@ -119,6 +104,10 @@ void RemoveLeftovers(const QString& folder) {
     const QDir dir(folder);
     for (const QString& name : dir.entryList({QStringLiteral(".nb??????"), QStringLiteral(".nb????????"),
                                               QStringLiteral(".temp2.pdf.??????")},
-                                             QDir::Files | QDir::Hidden | QDir::System))
-        ::unlink(QFile::encodeName(dir.filePath(name)).constData());
+                                             QDir::Files | QDir::Hidden | QDir::System)) {
+        const QByteArray path = QFile::encodeName(dir.filePath(name));
+        struct stat st {};
+        if (::lstat(path.constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid())
+            ::unlink(path.constData());
+    }
 }

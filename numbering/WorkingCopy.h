@@ -31,8 +31,9 @@ bool IsStillMadeFile(const QString& path, const MadeFile& made);
 // only through the run's own folder.
 bool IsPlainOwnFile(const QString& path);
 
-// Removes what an interrupted run may have left in the temporary folder: the numbering tool's
-// hidden copies under a short temporary name (".nb" and six or eight characters; ".temp2.pdf.XXXXXX"
-// from older builds). The folder is the user's alone, so nothing else has such a name there. The
-// working files themselves are removed by name at the start of every file.
+// Removes what an interrupted run may have left in a private working folder of Numbrel's own (never
+// the user's own TEMP, where such names may be the user's files): the numbering tool's hidden copies
+// under a short temporary name (".nb" and six or eight characters; ".temp2.pdf.XXXXXX" from older
+// builds), plain files of ours. Nothing but Numbrel puts files there. The working files themselves are
+// removed by name at the start of every file.
 void RemoveLeftovers(const QString& folder);

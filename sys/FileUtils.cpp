@@ -1,5 +1,6 @@
 #include "sys/FileUtils.h"
 
+#include "sys/DataCopy.h"
 #include "sys/FileDescriptor.h"
 #include "sys/PendingCopy.h"
 
@@ -28,36 +29,6 @@ QString& programFolderOverride() {
     return folder;
 }
 
-// Writes all of data to fd, retrying short writes.
-bool writeAll(int fd, const char* data, ssize_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, static_cast<size_t>(size));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= n;
-    }
-    return true;
-}
-
-bool copyContents(int from, int to) {
-    char buffer[1 << 16];
-    for (;;) {
-        const ssize_t n = ::read(from, buffer, sizeof buffer);
-        if (n == 0)
-            return true;
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (!writeAll(to, buffer, n))
-            return false;
-    }
-}
 } // namespace
 
 int FileAttributes(const QString& path) {
@@ -120,7 +91,8 @@ bool HasWildcard(const QString& text) {
 }
 
 bool IsOpenableFile(const QString& path) {
-    if (path.isEmpty() || HasWildcard(path))
+    // "*" and "?" are ordinary characters in names here: a path that names a file opens whatever it holds.
+    if (path.isEmpty())
         return false;
     // Look before opening: opening a device or a FIFO could block or have side effects.
     struct stat st {};
@@ -134,40 +106,47 @@ void DeleteFileQuietly(const QString& path) {
     QCoreApplication::processEvents();
     // On Linux a file's own mode never stands in the way of its removal; only the folder's does. So
     // there is nothing to retry, and no mode is ever changed (a chmod would follow a link to its target).
-    auto removeOne = [](const QString& file) { ::unlink(native(file)); };
-    const QString name = GetFileNamePart(path);
-    if (!HasWildcard(name)) {
-        if (!path.isEmpty())
-            removeOne(path);
-        return;
-    }
-    const QString folder = GetFolderPart(path);
-    const QDir dir(folder.isEmpty() ? QStringLiteral(".") : folder);
-    const QStringList entries =
-        dir.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QString& entry : entries)
-        if (WildcardMatches(name, entry))
-            removeOne(folder + entry);
+    // The name is taken as it is: a "*" in it is part of the name, never a pattern.
+    if (!path.isEmpty())
+        ::unlink(native(path));
 }
 
-bool CopyFileChecked(const QString& source, const QString& destination) {
-    if (source.trimmed().isEmpty() || destination.trimmed().isEmpty())
+bool CopyFileChecked(const QString& source, const QString& destination, int* error) {
+    auto fail = [error](int why) {
+        if (error)
+            *error = why;
         return false;
+    };
+    if (source.trimmed().isEmpty() || destination.trimmed().isEmpty())
+        return fail(EINVAL);
     const QString from = CollapseBackslashes(source);
     const QString to = CollapseBackslashes(destination);
-    return IsOpenableFile(from) && IsFolder(GetFolderPart(to)) && CopyFileOverwrite(from, to);
+    if (!IsOpenableFile(from))
+        return fail(ENOENT);
+    if (!IsFolder(GetFolderPart(to))) {
+        QString folder = GetFolderPart(to);
+        if (folder.size() > 1)
+            folder.chop(1);
+        return fail(PathExists(folder) ? ENOTDIR : ENOENT);
+    }
+    return CopyFileOverwrite(from, to, error);
 }
 
-bool CopyFileOverwrite(const QString& source, const QString& destination) {
+bool CopyFileOverwrite(const QString& source, const QString& destination, int* error) {
+    auto fail = [error](int why) {
+        if (error)
+            *error = why;
+        return false;
+    };
     QString target = destination;
     if (target.endsWith(QLatin1Char('/')))
         target += GetFileNamePart(source);
     if (target.isEmpty() || !IsOpenableFile(source))
-        return false;
+        return fail(ENOENT);
 
     const FileDescriptor from(::open(native(source), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!from.isOpen())
-        return false;
+        return fail(errno);
     struct stat sourceStat {};
     ::fstat(from.get(), &sourceStat);
 
@@ -185,8 +164,13 @@ bool CopyFileOverwrite(const QString& source, const QString& destination) {
         mode &= ~mask;
     }
     PendingCopy copy(native(folder));
-    const bool written = copy.isOpen() && copyContents(from.get(), copy.fd()) && copy.complete(mode);
-    return written && copy.publishAs(native(target));
+    if (!copy.isOpen())
+        return fail(errno);
+    if (const int copyError = CopyFileData(from.get(), copy.fd()))
+        return fail(copyError);
+    if (!copy.complete(mode) || !copy.publishAs(native(target)))
+        return fail(errno);
+    return true;
 }
 
 QString CollapseBackslashes(const QString& path) {

@@ -32,18 +32,21 @@ bool IsFolder(const QString& path);
 bool IsVisibleFile(const QString& path);
 // True when the text holds "*" or "?".
 bool HasWildcard(const QString& text);
-// True for an existing regular file (links followed) that opens for reading; never blocks.
+// True for an existing regular file (links followed) that opens for reading; never blocks. "*" and "?"
+// are ordinary characters in its name.
 bool IsOpenableFile(const QString& path);
-// Deletes a file (a wildcard is allowed in the last part): a plain unlink, which removes a link and
-// never touches its target. Lets pending window events run first.
+// Deletes the file of that exact name: a plain unlink, which removes a link and never touches its
+// target. Lets pending window events run first.
 void DeleteFileQuietly(const QString& path);
 // Copies when both names are given, the source opens and the destination's folder exists (see
-// CopyFileOverwrite); whether the copy was made.
-bool CopyFileChecked(const QString& source, const QString& destination);
+// CopyFileOverwrite); whether the copy was made. When it wasn't, error (if given) gets the reason as
+// an errno value (ENOENT for a source or folder that isn't there).
+bool CopyFileChecked(const QString& source, const QString& destination, int* error = nullptr);
 // Copies through a file in the destination folder that gets a name only when complete (then renamed
 // over an existing destination), so the destination is either the old file or the complete new one,
 // and an interrupted copy leaves no partial file. A destination ending in "/" means "into that folder".
-bool CopyFileOverwrite(const QString& source, const QString& destination);
+// The source's holes stay holes. error as for CopyFileChecked.
+bool CopyFileOverwrite(const QString& source, const QString& destination, int* error = nullptr);
 // One left-to-right pass that halves each "//"; a leading run of "/" becomes exactly one "/".
 QString CollapseBackslashes(const QString& path);
 // True for control characters, 127 to 159, "?" and characters the locale can't encode.

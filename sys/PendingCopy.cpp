@@ -9,6 +9,17 @@
 #include <unistd.h>
 #include <utility>
 
+namespace {
+// A short name of ours in folder: ".numbrel-" and six random letters.
+QByteArray shortName(const QByteArray& folder) {
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    QByteArray name = folder + ".numbrel-";
+    for (int k = 0; k < 6; ++k)
+        name += letters[QRandomGenerator::global()->bounded(int(sizeof letters - 1))];
+    return name;
+}
+} // namespace
+
 PendingCopy::PendingCopy(QByteArray folder)
     : folder_(std::move(folder)) {
     if (!folder_.endsWith('/'))
@@ -16,10 +27,21 @@ PendingCopy::PendingCopy(QByteArray folder)
     fd_.reset(::open(folder_.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
     if (fd_.isOpen())
         return;
-    QByteArray pattern = folder_ + ".numbrel-XXXXXX";
-    fd_.reset(::mkostemp(pattern.data(), O_CLOEXEC));
-    if (fd_.isOpen())
-        name_ = pattern;
+    // No unnamed files here (vfat, many network mounts): the copy has a short name from the start. It
+    // is recorded before it is made, so that a run killed before the rename leaves it to the next run.
+    for (int attempt = 0; attempt < 100 && !fd_.isOpen(); ++attempt) {
+        const QByteArray name = shortName(folder_);
+        pending_.record(name, -1);
+        fd_.reset(::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (fd_.isOpen()) {
+            name_ = name;
+            pending_.record(name_, fd_.get());
+        } else if (errno != EEXIST) {
+            break;
+        }
+    }
+    if (!fd_.isOpen())
+        pending_.clear();
 }
 
 PendingCopy::~PendingCopy() {
@@ -44,6 +66,7 @@ bool PendingCopy::publishAs(const QByteArray& target) {
     if (!fd_.close() || ::rename(name_.constData(), target.constData()) != 0)
         return false;
     name_.clear();
+    pending_.clear();
     return true;
 }
 
@@ -57,17 +80,19 @@ bool PendingCopy::linkUnnamed(const QByteArray& name) const {
 }
 
 bool PendingCopy::linkUnnamedUnderShortName() {
-    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     for (int attempt = 0; attempt < 100; ++attempt) {
-        QByteArray name = folder_ + ".numbrel-";
-        for (int k = 0; k < 6; ++k)
-            name += letters[QRandomGenerator::global()->bounded(int(sizeof letters - 1))];
+        const QByteArray name = shortName(folder_);
+        // Recorded first: the name is ours from the moment it exists.
+        pending_.record(name, fd_.get());
         if (linkUnnamed(name)) {
             name_ = name;
             return true;
         }
         if (errno != EEXIST)
-            return false;
+            break;
     }
+    const int error = errno;
+    pending_.clear();
+    errno = error;
     return false;
 }

@@ -3,9 +3,11 @@
 // it is complete (O_TMPFILE), so a copy cut short by anything, kill -9 included, leaves nothing behind.
 // Elsewhere it is written under a short temporary name of its own, removed unless the copy was put in
 // place. The temporary names never grow with the destination's name: every name the file system
-// accepts can be a destination.
+// accepts can be a destination. A short name is recorded before it is made (PendingName), so that one
+// left by a program killed before its rename is removed by the next run.
 
 #include "sys/FileDescriptor.h"
+#include "sys/PendingNames.h"
 
 #include <QByteArray>
 #include <sys/types.h>
@@ -33,5 +35,6 @@ private:
 
     QByteArray folder_;
     QByteArray name_; // the file's temporary name while it has one
+    PendingName pending_;
     FileDescriptor fd_;
 };

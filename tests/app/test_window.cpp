@@ -468,14 +468,29 @@ private slots:
                                     << "Permission denied";
         QTest::newRow("a folder in its place") << "folder"
                                                << "it is not a file";
+        // Opening a FIFO would wait for a writer that never comes: the store is looked at first.
+        QTest::newRow("a FIFO in its place") << "fifo"
+                                             << "it is not a file";
+        QTest::newRow("a link to a FIFO") << "link to fifo"
+                                          << "it is not a file";
     }
     void unreadableStoreIsReportedOnce() {
         QFETCH(QString, kind);
         QFETCH(QString, reason);
         const QByteArray file = QFile::encodeName(home_.settingsFile());
         const QByteArray contents = "[General]\nFirst Number=7\nFont Size=22\nText5=/stored/out/\n";
+        const bool special = kind == "folder" || kind.contains("fifo");
         if (kind == "folder") {
             QVERIFY(QDir().mkpath(home_.settingsFile()));
+        } else if (kind == "fifo") {
+            QVERIFY(QDir().mkpath(home_.path() + "/.config/Quillane"));
+            QCOMPARE(::mkfifo(file.constData(), 0666), 0);
+        } else if (kind == "link to fifo") {
+            QVERIFY(QDir().mkpath(home_.path() + "/.config/Quillane"));
+            const QString fifo = home_.path() + "/store.fifo";
+            QFile::remove(fifo);
+            QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0666), 0);
+            QVERIFY(QFile::link(fifo, home_.settingsFile()));
         } else {
             QVERIFY(QDir().mkpath(home_.path() + "/.config/Quillane"));
             QFile f(home_.settingsFile());
@@ -488,7 +503,7 @@ private slots:
              {home_.path(), home_.path() + "/.config", home_.path() + "/.config/Quillane"})
             ::chmod(QFile::encodeName(folder).constData(), asRoot ? 0755 : 0700);
         const uid_t owner = asRoot && kind != "other owner" ? Unprivileged::kNobody : ::geteuid();
-        if (kind != "folder") {
+        if (!special) {
             QCOMPARE(::chown(file.constData(), owner, -1), 0);
             ::chmod(file.constData(), kind == "mode 000" ? 0 : kind == "write-only" ? 0200 : 0600);
         }
@@ -498,8 +513,11 @@ private slots:
         std::unique_ptr<Form1> w;
         {
             const Unprivileged nobody;
+            // A hang here ends the test program instead of waiting for ctest's limit.
+            ::alarm(60);
             w = start(prompts);
             QTest::keyClicks(w->findChild<QLineEdit*>("Text1"), "5"); // a later edit
+            ::alarm(0);
         }
         const QString description = "The settings file " + home_.settingsFile() + " cannot be read (" +
                                     reason +
@@ -512,12 +530,64 @@ private slots:
         if (kind == "folder") {
             QVERIFY(IsFolder(home_.settingsFile()));
             QVERIFY(QDir().rmdir(home_.settingsFile()));
+        } else if (special) {
+            QVERIFY(QFile::remove(home_.settingsFile()));
         } else {
             ::chmod(file.constData(), 0600);
             QFile f(home_.settingsFile());
             QVERIFY(f.open(QIODevice::ReadOnly));
             QCOMPARE(f.readAll(), contents); // nothing written over what the store holds
         }
+    }
+
+    // With a store that can't be read, the commands that read a setting first still do their work: the
+    // read gives the key's default, and the refusal was told once, at start-up.
+    void unreadableStoreLeavesCommandsWorking() {
+        if (::geteuid() != 0)
+            QSKIP("a store only root can read needs root to set up");
+        QVERIFY(QDir().mkpath(home_.path() + "/.config/Quillane"));
+        {
+            QFile f(home_.settingsFile());
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("[General]\nExtension=txt\nLastFolder=/stored\n");
+        }
+        for (const QString& folder :
+             {home_.path(), home_.path() + "/.config", home_.path() + "/.config/Quillane"})
+            ::chmod(QFile::encodeName(folder).constData(), 0755);
+        ::chmod(QFile::encodeName(home_.settingsFile()).constData(), 0);
+        QTemporaryDir tree;
+        QFile::setPermissions(tree.path(), QFileDevice::Permissions(0x7755));
+        QFile pdf(tree.path() + "/one.pdf");
+        QVERIFY(pdf.open(QIODevice::WriteOnly));
+        pdf.write("%PDF-1.4\n");
+        pdf.close();
+        QFile::setPermissions(pdf.fileName(), QFileDevice::Permissions(0x6644));
+        ScriptedPrompts prompts;
+        std::unique_ptr<Form1> w;
+        {
+            const Unprivileged nobody;
+            w = start(prompts);
+            // "...": the picker opens at the default start folder, and the choice is the output folder.
+            prompts.folders.enqueue(tree.path());
+            QTest::mouseClick(w->findChild<QPushButton*>("PushButton7"), Qt::LeftButton);
+            // "Add All PDF File(s) In Folder": the default extension, the default start folder.
+            prompts.inputAnswers.enqueue("pdf");
+            prompts.folders.enqueue(tree.path());
+            QTest::mouseClick(w->findChild<QPushButton*>("PushButton3"), Qt::LeftButton);
+        }
+        QCOMPARE(prompts.messages().size(), 1); // the start-up box, step 132
+        QVERIFY(prompts.messages().at(0).contains(" at line 132"));
+        const QList<ShownPrompt> pickers = prompts.ofKind("folder");
+        QCOMPARE(pickers.size(), 2);
+        QCOMPARE(pickers.at(0).preset, QString());
+        QCOMPARE(pickers.at(1).preset, QString());
+        QCOMPARE(prompts.ofKind("input").value(0).preset, QString("pdf"));
+        QCOMPARE(w->findChild<QLineEdit*>("Text5")->text(), tree.path() + "/");
+        QCOMPARE(w->findChild<QTreeWidget*>("ListView1")->topLevelItemCount(), 1);
+        ::chmod(QFile::encodeName(home_.settingsFile()).constData(), 0600);
+        QFile f(home_.settingsFile());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("[General]\nExtension=txt\nLastFolder=/stored\n"));
     }
 
     // Texts shown in the real boxes are plain text: a path holding markup shows as typed.

@@ -65,8 +65,13 @@ QMimeData* filesData(const QStringList& paths) {
 
 // A tree with a bit of everything the folder add and drops must tell apart.
 void fill(const TempTree& t) {
-    for (const char* folder : {"F/sub/deeper", "F/dir.pdf", "G"})
+    for (const char* folder : {"F/sub/deeper", "F/dir.pdf", "G", "W*?/why?"})
         QVERIFY(t.folder(folder));
+    const QString deep = "W*?/" + QString(3, '/').replace("/", QString(90, 'd') + "/");
+    QVERIFY(t.folder(deep));
+    QVERIFY(t.file(deep + "deep.pdf"));
+    for (const char* file : {"W*?/what?.pdf", "W*?/*.pdf", "W*?/[a]*.pdf", "W*?/why?/in.pdf"})
+        QVERIFY(t.file(file));
     for (const char* file :
          {"F/a.pdf", "F/B.PDF", "F/~$lock.pdf", "F/x~y.pdf", "F/.hidden.pdf", "F/notes.txt", "F/noext",
           "F/dir.pdf/in.pdf", "F/sub/c.pdf", "F/sub/deeper/d.txt", "G/g.pdf", "G/pic.png", "G/~tmp.png"})
@@ -176,6 +181,13 @@ void TestAddFolder::addFolder_data() {
                                                    << "F" << QStringList{};
     QTest::newRow("doubled slashes are cleaned") << "pdf"
                                                  << "//G" << QStringList{"G/g.pdf"};
+    // "*" and "?" are ordinary characters in names: such files and folders are listed like any other,
+    // and so is a whole tree deeper than 260 characters.
+    QTest::newRow("star and question mark in names, and a deep tree")
+        << "pdf"
+        << "W*?"
+        << QStringList{"W*?/what?.pdf", "W*?/*.pdf", "W*?/[a]*.pdf", "W*?/why?/in.pdf",
+                       "W*?/" + QString(3, '/').replace("/", QString(90, 'd') + "/") + "deep.pdf"};
 }
 
 void TestAddFolder::addFolder() {

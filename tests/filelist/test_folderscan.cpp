@@ -129,8 +129,10 @@ void TestFolderScan::scan_data() {
         << QStringList{"A/", "X/", "A/B/", "A/D/", "X/Y/", "A/B/C/", "X/Y/Z/"};
     QTest::newRow("tab in a name") << QStringList{"A/ok", "A/a\tb/inner"} << QStringList{}
                                    << QStringList{"A/"} << true << QStringList{"A/", "A/ok/"};
-    QTest::newRow("question mark in a name") << QStringList{"A/ok", "A/wh?t/inner"} << QStringList{}
-                                             << QStringList{"A/"} << true << QStringList{"A/", "A/ok/"};
+    // "?" and "*" are ordinary characters in names here.
+    QTest::newRow("question mark and star in names")
+        << QStringList{"A/ok", "A/wh?t/inner", "A/*/in*"} << QStringList{} << QStringList{"A/"} << true
+        << QStringList{"A/", "A/ok/", "A/wh?t/", "A/*/", "A/wh?t/inner/", "A/*/in*/"};
     QTest::newRow("DEL and C1 controls in names")
         << QStringList{"A/ok", QString("A/x") + QChar(127) + "/in", QString("A/y") + QChar(0x85) + "/in"}
         << QStringList{} << QStringList{"A/"} << true << QStringList{"A/", "A/ok/"};
@@ -179,28 +181,26 @@ void TestFolderScan::scan() {
 }
 
 void TestFolderScan::longPaths() {
-    // Two folders whose paths (with the final "/") have 259 and 260 characters, each holding Q/R.
+    // A tree far deeper than 260 characters: every level is listed, with its files.
     TempTree t;
-    QVERIFY(t.folder("A"));
-    const qsizetype base = t.abs("A/").size();
-    const QString p259 = QStringLiteral("A/") + QString(259 - base - 1, QLatin1Char('p')) + QLatin1Char('/');
-    const QString p260 = QStringLiteral("A/") + QString(260 - base - 1, QLatin1Char('q')) + QLatin1Char('/');
-    QCOMPARE(t.abs(p259).size(), 259);
-    QCOMPARE(t.abs(p260).size(), 260);
-    QVERIFY(t.folder(p259 + "Q/R"));
-    QVERIFY(t.folder(p260 + "Q/R"));
+    QString deep = QStringLiteral("A/");
+    QStringList expected{deep};
+    for (int level = 0; level < 12; ++level) {
+        deep += QString(100, QChar('a' + level)) + QLatin1Char('/');
+        expected.append(deep);
+    }
+    QVERIFY(t.folder(deep));
+    QVERIFY(t.file(deep + "bottom.pdf"));
+    QVERIFY(t.abs(deep).size() > 1200);
 
     ScriptedPrompts prompts;
     QStringList list{t.abs("A/")};
-    GetSubDirectories2016(prompts, list, true);
-    // The 259-character folder is listed; its subfolder is kept although its path is longer, but isn't
-    // listed. The 260-character folder is kept and not listed.
-    QCOMPARE(sorted(t.rel(list)), sorted(QStringList{"A/", p259, p260, p259 + "Q/"}));
-
-    // A starting folder of 260 characters stays in the list alone.
-    QStringList alone{t.abs(p260)};
-    GetSubDirectories2016(prompts, alone, true);
-    QCOMPARE(alone, QStringList{t.abs(p260)});
+    ScannedFiles seen{QStringLiteral("*.pdf"), {}};
+    GetSubDirectories2016(prompts, list, true, &seen);
+    QCOMPARE(t.rel(list), expected);
+    QCOMPARE(ListFilesInFolder(seen, t.abs(deep).chopped(1), QStringLiteral("*.pdf")),
+             QStringList{"bottom.pdf"});
+    QCOMPARE(ListFilesInFolder(t.abs(deep), QStringLiteral("*.pdf")), QStringList{"bottom.pdf"});
     QCOMPARE(prompts.shown.size(), 0);
 }
 

@@ -2,7 +2,11 @@
 // prints the last box's text and ends. Killed from outside at any point of its run.
 //
 //   numbrel_run_helper OUTPUT_FOLDER INPUT...
+//
+// With NUMBREL_KILL_AT_RENAME set, the kernel kills it at the run's first rename(): the moment a
+// numbered copy that replaces an existing output is delivered.
 
+#include "KilledAtRename.h"
 #include "ScriptedPrompts.h"
 #include "TestHome.h"
 #include "app/Form1.h"
@@ -25,6 +29,8 @@ int main(int argc, char* argv[]) {
     window.findChild<QLineEdit*>(QStringLiteral("Text5"))->setText(args.at(1));
     for (qsizetype k = 2; k < args.size(); ++k)
         window.services().files.AppendPath(args.at(k));
+    if (qEnvironmentVariableIsSet("NUMBREL_KILL_AT_RENAME") && !KillAtRename())
+        return 3;
     window.PushButton2_Click();
     for (const QString& message : prompts.messages())
         std::printf("%s\n", qPrintable(message));

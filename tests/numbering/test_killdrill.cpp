@@ -27,14 +27,15 @@ QByteArray digest(const QString& path) {
     return QCryptographicHash::hash(ReadBytes(path), QCryptographicHash::Sha256);
 }
 
-// The numbering tools at work in folder, by process id.
-QList<pid_t> toolsIn(const QString& folder) {
+// The numbering tools at work in folder, by process id; only processes started after floor are looked
+// at (the tool lives a few tens of milliseconds, so the look must be quick).
+QList<pid_t> toolsIn(const QString& folder, pid_t floor) {
     QList<pid_t> found;
     const QString wanted = QFileInfo(folder).canonicalFilePath();
     for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
         bool number = false;
         const pid_t pid = entry.toInt(&number);
-        if (!number)
+        if (!number || pid <= floor)
             continue;
         const QByteArray command = ReadBytes(QStringLiteral("/proc/%1/cmdline").arg(pid));
         if (!command.split('\0').value(0).endsWith("mbtPdfAsm.exe"))
@@ -62,10 +63,11 @@ class TestKillDrill : public QObject {
 private slots:
     void initTestCase();
     void killedAtRandomPoints();
+    void killedAtTheMomentOfDelivery();
 
 private:
     // Starts a run of every input into output; the run's process is returned running.
-    void startRun(QProcess& run, const QString& output);
+    void startRun(QProcess& run, const QString& output, bool killAtRename = false);
     // Waits until no script or tool of an earlier run holds the temporary folder.
     void waitForFolder();
     // Every file in folder is an input's name, and either as it was (original) or a complete copy.
@@ -103,7 +105,7 @@ void TestKillDrill::initTestCase() {
     }
 }
 
-void TestKillDrill::startRun(QProcess& run, const QString& output) {
+void TestKillDrill::startRun(QProcess& run, const QString& output, bool killAtRename) {
     const QString folder = output == inPlace_.path() ? inPlace_.path() : inputs_.path();
     QStringList arguments{output};
     for (const QString& name : names_)
@@ -111,6 +113,8 @@ void TestKillDrill::startRun(QProcess& run, const QString& output) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("TEMP"), temp_.path());
+    if (killAtRename)
+        env.insert(QStringLiteral("NUMBREL_KILL_AT_RENAME"), QStringLiteral("1"));
     run.setProcessEnvironment(env);
     run.start(QStringLiteral(NUMBREL_RUN_HELPER), arguments);
     QVERIFY(run.waitForStarted());
@@ -160,34 +164,30 @@ void TestKillDrill::killedAtRandomPoints() {
         for (const QString& name : names_)
             QCOMPARE(digest(inputs_.filePath(name)), originals_.value(name));
     }
-    // Round 4: the tool killed on five random files; the run goes on and says which.
+    // Round 4: the tool killed, at a random moment of its work, on up to five files (each tool caught
+    // at work is a victim, every other one, until five are killed); the run goes on and says which.
     for (int round = 4; round <= 4; ++round) {
         QProcess run;
         startRun(run, output_.path());
-        QList<int> victims;
-        while (victims.size() < 5) {
-            const int k = int(random_.bounded(1, kFiles + 1));
-            if (!victims.contains(k))
-                victims.append(k);
-        }
         QList<pid_t> seen;
         int killed = 0;
         while (run.state() == QProcess::Running) {
-            for (pid_t pid : toolsIn(temp_.path())) {
+            for (pid_t pid : toolsIn(temp_.path(), pid_t(run.processId()))) {
                 if (seen.contains(pid))
                     continue;
                 seen.append(pid);
-                if (victims.contains(int(seen.size()))) {
-                    QThread::usleep(random_.bounded(0, 60000));
+                if (killed < 5 && seen.size() % 2 == 1) {
+                    QThread::usleep(random_.bounded(0, 8000));
                     if (::kill(pid, SIGKILL) == 0)
                         ++killed;
                 }
             }
-            run.waitForFinished(2);
+            run.waitForFinished(1);
         }
         QCOMPARE(run.exitCode(), 0);
         const QString said = QString::fromLocal8Bit(run.readAllStandardOutput());
-        qInfo("round %d: %d tools killed; the run said: %s", round, killed, qPrintable(said.simplified()));
+        qInfo("round %d: %d tools caught at work, %d killed; the run said: %s", round, int(seen.size()),
+              killed, qPrintable(said.simplified()));
         QVERIFY(said.startsWith(QLatin1String("Done.")));
         checkFolder(output_.path(), none);
         checkFolder(inputs_.path(), originals_);
@@ -205,6 +205,45 @@ void TestKillDrill::killedAtRandomPoints() {
              qPrintable(QStringLiteral("stray files: ") + strays_.join(QStringLiteral(", "))));
     QCOMPARE(entries(output_.path()), names_);
     QCOMPARE(entries(temp_.path()), QStringList());
+}
+
+// Killed at the moment of delivery: the numbered copy that replaces an existing output (every second
+// run; always when the output folder is the input folder) has its short name and the old file is still
+// in place. The next run removes exactly that copy; a file of the user's that looks like one stays.
+void TestKillDrill::killedAtTheMomentOfDelivery() {
+    QTemporaryDir output;
+    WriteBytes(output.filePath(QStringLiteral(".numbrel-Mine01")), "the user's own");
+    QProcess first;
+    startRun(first, output.path());
+    QVERIFY(first.waitForFinished(120000));
+    QCOMPARE(QString::fromLocal8Bit(first.readAllStandardOutput()), QStringLiteral("Done.\n"));
+    const QByteArray firstCopy = digest(output.filePath(names_.first()));
+
+    QProcess killed;
+    startRun(killed, output.path(), true);
+    QVERIFY(killed.waitForFinished(120000));
+    QCOMPARE(killed.exitStatus(), QProcess::CrashExit);
+    QStringList strays;
+    for (const QString& name : entries(output.path()))
+        if (!names_.contains(name) && name != QLatin1String(".numbrel-Mine01"))
+            strays.append(name);
+    qInfo("killed at the first delivery; left in the output folder: %s", qPrintable(strays.join(", ")));
+    QCOMPARE(strays.size(), 1);
+    QVERIFY(strays.first().startsWith(QLatin1String(".numbrel-")));
+    QCOMPARE(digest(output.filePath(names_.first())), firstCopy);
+
+    waitForFolder();
+    QProcess next;
+    startRun(next, output.path());
+    QVERIFY(next.waitForFinished(120000));
+    QCOMPARE(QString::fromLocal8Bit(next.readAllStandardOutput()), QStringLiteral("Done.\n"));
+    QStringList expected = names_;
+    expected.append(QStringLiteral(".numbrel-Mine01"));
+    expected.sort();
+    QStringList found = entries(output.path());
+    found.sort();
+    QCOMPARE(found, expected);
+    QCOMPARE(ReadBytes(output.filePath(QStringLiteral(".numbrel-Mine01"))), QByteArray("the user's own"));
 }
 
 QTEST_GUILESS_MAIN(TestKillDrill)

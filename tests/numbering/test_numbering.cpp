@@ -12,6 +12,7 @@
 #include "numbering/NumberingRun.h"
 #include "numbering/RunScript.h"
 #include "numbering/TemporaryFolder.h"
+#include "sys/FileUtils.h"
 
 #include <QDir>
 #include <QFile>
@@ -48,6 +49,7 @@ private slots:
     void outputFolderEmptiedDuringRun();
     void temporaryFolder();
     void unusableTemporaryFolderSkipsFiles();
+    void lastResortFolderGoesAfterUse();
     void takesTurnsWithAnotherWindow();
     void scriptThatCannotBeWrittenIsNotRun();
 };
@@ -427,7 +429,7 @@ void TestNumbering::outputThatCannotBeSaved() {
     QCOMPARE(w.prompts().messages(),
              QStringList{QStringLiteral("Done.\r\n\r\nNo numbered copy was made of this file:\r\n") + input +
                          QStringLiteral(" (the numbered copy cannot be saved as ") + w.output() +
-                         QStringLiteral("/a.pdf)")});
+                         QStringLiteral("/a.pdf (Is a directory))")});
     QCOMPARE(QDir(w.output()).entryList(QDir::Files | QDir::Hidden), QStringList());
     QCOMPARE(folders.leftInTemp(), QStringList());
 }
@@ -472,15 +474,36 @@ void TestNumbering::temporaryFolder() {
     QCOMPARE(st.st_mode & 0777, 0700u);
     qunsetenv("TEMP");
     QCOMPARE(TemporaryFolder(), own);
-    // A link planted at that name would put the working files wherever it points.
+    // A relative TEMP is taken from the current folder, once.
+    const QString cwd = QDir::currentPath();
+    QVERIFY(QDir(named.path()).mkdir(QStringLiteral("relative")));
+    QDir::setCurrent(named.path());
+    qputenv("TEMP", "relative");
+    const QString relative = TemporaryFolder();
+    QDir::setCurrent(cwd);
+    QCOMPARE(relative, named.filePath(QStringLiteral("relative")));
+    qunsetenv("TEMP");
+    // A link planted at that name would put the working files wherever it points: it is refused, and
+    // the work goes to a private folder in the user's cache folder, which nobody else can name first.
     QVERIFY(QDir(own).removeRecursively());
     QVERIFY(QFile::link(named.path(), own));
-    QVERIFY_THROWS_EXCEPTION(std::runtime_error, TemporaryFolder());
+    const TemporaryFolderChoice choice = ChooseTemporaryFolder();
+    const QString cache =
+        QDir::homePath() + QStringLiteral("/.cache/Quillane/numbrel-") + QString::number(::getuid());
+    QCOMPARE(choice.path, cache);
+    QCOMPARE(choice.notice,
+             QStringLiteral("The temporary folder ") + own +
+                 QStringLiteral(" cannot be used (it is a symbolic link), so the working files "
+                                "were kept in ") +
+                 cache + QStringLiteral(" instead."));
+    QVERIFY(choice.numbrelsOwn);
 
     qputenv("TEMP", oldTemp);
     qputenv("TMPDIR", oldTmpdir);
 }
 
+// A private folder that can't be used is no dead end: the files are numbered in another private
+// folder, and the last box says once what was found and where the work went.
 void TestNumbering::unusableTemporaryFolderSkipsFiles() {
     StandInFolders folders;
     WindowUnderTest w(&folders);
@@ -491,20 +514,60 @@ void TestNumbering::unusableTemporaryFolderSkipsFiles() {
     const QString own = base.path() + QStringLiteral("/numbrel-") + QString::number(::getuid());
     QVERIFY(QFile::link(elsewhere.path(), own));
     QTemporaryDir inputs;
-    const QString input = w.appendBlankPdf(inputs.filePath(QStringLiteral("a.pdf")));
+    for (const char* name : {"a.pdf", "b.pdf"})
+        w.appendBlankPdf(inputs.filePath(QLatin1String(name)));
     w.clickStart();
     qputenv("TMPDIR", oldTmpdir);
-    const QString problem = QStringLiteral("The temporary folder ") + own +
-                            QStringLiteral(" cannot be used: it is a symbolic link");
-    const QStringList messages = w.prompts().messages();
-    QCOMPARE(messages.size(), 2);
-    QCOMPARE(w.prompts().shown.first().caption, QStringLiteral("Application Error"));
-    QVERIFY(messages.first().startsWith(problem +
-                                        QStringLiteral("\r\nin Numbrel2021/08/31.Form1.PushButton2_Click "
-                                                       "at line 128")));
-    QCOMPARE(messages.last(), QStringLiteral("Done.\r\n\r\nNo numbered copy was made of this file:\r\n") +
-                                  input + QStringLiteral(" (") + problem + QLatin1Char(')'));
+    const QString cache =
+        QDir::homePath() + QStringLiteral("/.cache/Quillane/numbrel-") + QString::number(::getuid());
+    QCOMPARE(w.prompts().messages(),
+             QStringList{QStringLiteral("Done.\r\n\r\nThe temporary folder ") + own +
+                         QStringLiteral(" cannot be used (it is a symbolic link), so the working files were "
+                                        "kept in ") +
+                         cache + QStringLiteral(" instead.")});
+    QCOMPARE(w.outputFiles(), (QStringList{"a.pdf", "b.pdf"}));
     QCOMPARE(QDir(elsewhere.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    QCOMPARE(QDir(cache).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+}
+
+// With neither XDG_RUNTIME_DIR nor a usable cache folder, each file's work goes to a fresh folder with a
+// random name (mode 0700) beside the refused one, removed when the file is done.
+void TestNumbering::lastResortFolderGoesAfterUse() {
+    StandInFolders folders;
+    WindowUnderTest w(&folders);
+    QTemporaryDir base, elsewhere, cacheParent, inputs;
+    const QByteArray oldTmpdir = qgetenv("TMPDIR"), oldCache = qgetenv("XDG_CACHE_HOME");
+    qputenv("TMPDIR", QFile::encodeName(base.path()));
+    qunsetenv("TEMP");
+    // The cache folder's "Quillane" is a file: no folder can be made there.
+    WriteBytes(cacheParent.filePath(QStringLiteral("Quillane")), "not a folder");
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cacheParent.path()));
+    const QString own = base.path() + QStringLiteral("/numbrel-") + QString::number(::getuid());
+    QVERIFY(QFile::link(elsewhere.path(), own));
+
+    const TemporaryFolderChoice choice = ChooseTemporaryFolder();
+    QVERIFY2(choice.path.startsWith(own + QLatin1Char('-')), qPrintable(choice.path));
+    QVERIFY(choice.madeForThisFile);
+    struct stat st {};
+    QCOMPARE(::lstat(QFile::encodeName(choice.path).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 07777, 0700u);
+    QVERIFY(QDir().rmdir(choice.path));
+
+    for (const char* name : {"a.pdf", "b.pdf"})
+        w.appendBlankPdf(inputs.filePath(QLatin1String(name)));
+    w.clickStart();
+    qputenv("TMPDIR", oldTmpdir);
+    qputenv("XDG_CACHE_HOME", oldCache);
+    QCOMPARE(w.prompts().messages(),
+             QStringList{QStringLiteral("Done.\r\n\r\nThe temporary folder ") + own +
+                         QStringLiteral(" cannot be used (it is a symbolic link), so the working files were "
+                                        "kept in new private folders in ") +
+                         base.path() + QStringLiteral(" instead.")});
+    QCOMPARE(w.outputFiles(), (QStringList{"a.pdf", "b.pdf"}));
+    // Only the refused link is left in the parent: each file's folder went with it.
+    QCOMPARE(
+        QDir(base.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+        QStringList{GetFileNamePart(own)});
 }
 
 void TestNumbering::takesTurnsWithAnotherWindow() {

@@ -92,6 +92,14 @@ private slots:
     void noRoomInTemporaryFolder();
     void failedEntryAndHeaderStepsAreListed();
     void leftoversOfAKilledRunAreRemoved();
+    void usersOwnTempKeepsFilesThatLookLikeLeftovers();
+    void plantedPrivateFolderIsNoDeadEnd_data();
+    void plantedPrivateFolderIsNoDeadEnd();
+    void sparseInputTakesNoRoomInTemp();
+    void wildcardCharactersInFolders_data();
+    void wildcardCharactersInFolders();
+    void outputFailuresSayWhy_data();
+    void outputFailuresSayWhy();
     void programFolderWithALineBreak();
 };
 
@@ -179,7 +187,9 @@ void TestNumberingGuards::lineBreaksNeverBecomeCommands() {
 
 void TestNumberingGuards::temporaryFolderIsTheUsersAlone_data() {
     QTest::addColumn<QString>("setup");
-    QTest::addColumn<QString>("expected"); // TEMP, PRIVATE (in TEMP), FALLBACK (in TMPDIR) or REFUSED
+    // TEMP, PRIVATE (in TEMP), FALLBACK (in TMPDIR) or ELSEWHERE (the private folder was refused: one
+    // in the user's cache folder instead)
+    QTest::addColumn<QString>("expected");
     QTest::newRow("own, 0700") << "own 0700"
                                << "TEMP";
     QTest::newRow("own, 0755") << "own 0755"
@@ -195,11 +205,15 @@ void TestNumberingGuards::temporaryFolderIsTheUsersAlone_data() {
     QTest::newRow("missing") << "missing"
                              << "FALLBACK";
     QTest::newRow("private folder writable by others") << "own 1777, private 0777"
-                                                       << "REFUSED";
+                                                       << "ELSEWHERE";
     QTest::newRow("private folder of another user") << "own 1777, private nobody"
-                                                    << "REFUSED";
+                                                    << "ELSEWHERE";
     QTest::newRow("private folder is a link") << "own 1777, private link"
-                                              << "REFUSED";
+                                              << "ELSEWHERE";
+    QTest::newRow("a FIFO at the private folder's name") << "own 1777, private fifo"
+                                                         << "ELSEWHERE";
+    QTest::newRow("a file at the private folder's name") << "own 1777, private file"
+                                                         << "ELSEWHERE";
 }
 
 void TestNumberingGuards::temporaryFolderIsTheUsersAlone() {
@@ -236,26 +250,21 @@ void TestNumberingGuards::temporaryFolderIsTheUsersAlone() {
             QCOMPARE(::chown(privateName.constData(), kNobody, kNobody), 0);
         } else if (setup.endsWith(QLatin1String("private link"))) {
             QVERIFY(QFile::link(holder.path(), inside));
+        } else if (setup.endsWith(QLatin1String("private fifo"))) {
+            QCOMPARE(::mkfifo(privateName.constData(), 0600), 0);
+        } else if (setup.endsWith(QLatin1String("private file"))) {
+            WriteBytes(inside, "planted");
         }
     }
 
-    QString folder;
-    bool refused = false;
-    try {
-        folder = TemporaryFolder();
-    } catch (const std::runtime_error&) {
-        refused = true;
-    }
+    const QString folder = TemporaryFolder();
     qputenv("TEMP", oldTemp);
     qputenv("TMPDIR", oldTmpdir);
-    if (expected == QLatin1String("REFUSED")) {
-        QVERIFY2(refused, qPrintable(folder));
-        return;
-    }
-    QVERIFY(!refused);
     const QString wanted = expected == QLatin1String("TEMP")      ? temp
                            : expected == QLatin1String("PRIVATE") ? inside
-                                                                  : privateFolderIn(base.path());
+                           : expected == QLatin1String("FALLBACK")
+                               ? privateFolderIn(base.path())
+                               : privateFolderIn(QDir::homePath() + QStringLiteral("/.cache/Quillane"));
     QCOMPARE(folder, wanted);
     if (expected != QLatin1String("TEMP")) {
         QCOMPARE(modeOf(folder) & 07777, mode_t(0700));
@@ -446,12 +455,17 @@ void TestNumberingGuards::failedEntryAndHeaderStepsAreListed() {
     QCOMPARE(w.outputFiles(), QStringList{GetFileNamePart(first)});
 }
 
+// In a private folder of Numbrel's own, what a killed run left goes before the folder is used: the
+// working files and the tool's hidden copies.
 void TestNumberingGuards::leftoversOfAKilledRunAreRemoved() {
     StandInFolders folders;
-    // What a run killed half-way leaves: the working files and the tool's hidden copies under short temporary
-    // names.
+    // TEMP is shared (like /tmp), so the working files live in numbrel-<uid> inside it.
+    QCOMPARE(::chmod(QFile::encodeName(folders.temp()).constData(), 01777), 0);
+    const QString own = privateFolderIn(folders.temp());
+    QVERIFY(QDir().mkdir(own));
+    QCOMPARE(::chmod(QFile::encodeName(own).constData(), 0700), 0);
     for (const char* name : {"temp1.pdf", "temp2.pdf", "temp.bat", ".nbA1b2C3d4", ".nbx7Y2k9"})
-        WriteBytes(folders.temp() + QLatin1Char('/') + QLatin1String(name), "%PDF-1.4\nleft over\n");
+        WriteBytes(own + QLatin1Char('/') + QLatin1String(name), "%PDF-1.4\nleft over\n");
     WindowUnderTest w(&folders);
     QTemporaryDir inputs;
     const QString input = w.appendBlankPdf(inputs.filePath(QStringLiteral("a.pdf")));
@@ -459,7 +473,207 @@ void TestNumberingGuards::leftoversOfAKilledRunAreRemoved() {
     w.clickStart();
     QCOMPARE(w.prompts().messages(), QStringList{QStringLiteral("Done.")});
     QCOMPARE(ReadBytes(w.output() + QStringLiteral("/a.pdf")), original + "%numbered\n");
-    QCOMPARE(folders.leftInTemp(), QStringList());
+    QCOMPARE(QDir(own).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+}
+
+// The user's own TEMP is used as it is, and the user's files there are the user's, whatever their
+// names: nothing is removed by a kind of name.
+void TestNumberingGuards::usersOwnTempKeepsFilesThatLookLikeLeftovers() {
+    StandInFolders folders;
+    const QStringList mine{".nbconfig", ".nbsettings", ".nbA1b2C3d4", ".temp2.pdf.abcdef", "notes.txt"};
+    for (const QString& name : mine)
+        WriteBytes(folders.temp() + QLatin1Char('/') + name, "the user's own " + name.toUtf8());
+    WindowUnderTest w(&folders);
+    QTemporaryDir inputs;
+    for (const char* name : {"a.pdf", "b.pdf"})
+        w.appendBlankPdf(inputs.filePath(QLatin1String(name)));
+    w.clickStart();
+    QCOMPARE(w.prompts().messages(), QStringList{QStringLiteral("Done.")});
+    QCOMPARE(w.outputFiles(), (QStringList{"a.pdf", "b.pdf"}));
+    QStringList expected = mine;
+    expected.sort();
+    QCOMPARE(folders.leftInTemp(), expected);
+    for (const QString& name : mine)
+        QCOMPARE(ReadBytes(folders.temp() + QLatin1Char('/') + name), "the user's own " + name.toUtf8());
+}
+
+// Another account takes the private folder's name in a shared TEMP first, with anything at all: every
+// file is still numbered, in a private folder nobody could name in advance, and the last box says so
+// once.
+void TestNumberingGuards::plantedPrivateFolderIsNoDeadEnd_data() {
+    QTest::addColumn<QString>("planted");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("a folder") << "mkdir -m 0777 '%1'"
+                              << "it belongs to another user";
+    QTest::newRow("a link to the user's files") << "ln -s '%2' '%1'"
+                                                << "it is a symbolic link";
+    QTest::newRow("a FIFO") << "mkfifo '%1'"
+                            << "it is not a folder";
+    QTest::newRow("a file") << "echo x > '%1'"
+                            << "it is not a folder";
+}
+void TestNumberingGuards::plantedPrivateFolderIsNoDeadEnd() {
+    QFETCH(QString, planted);
+    QFETCH(QString, reason);
+    if (::getuid() != 0)
+        QSKIP("planting names as another user needs root");
+    StandInFolders folders;
+    QTemporaryDir shared, inputs;
+    QCOMPARE(::chmod(QFile::encodeName(shared.path()).constData(), 01777), 0);
+    const QString own = privateFolderIn(shared.path());
+    QVERIFY(runAsNobody(planted.arg(own, inputs.path())));
+    QCOMPARE(ownerOf(own), kNobody);
+    qputenv("TEMP", QFile::encodeName(shared.path()));
+    WindowUnderTest w(&folders);
+    QStringList inputsListed;
+    for (const char* name : {"a.pdf", "b.pdf", "c.pdf"})
+        inputsListed.append(w.appendBlankPdf(inputs.filePath(QLatin1String(name))));
+    w.clickStart();
+    qputenv("TEMP", QFile::encodeName(folders.temp()));
+    const QString cache = privateFolderIn(QDir::homePath() + QStringLiteral("/.cache/Quillane"));
+    QCOMPARE(w.prompts().messages(), QStringList{QStringLiteral("Done.\r\n\r\nThe temporary folder ") + own +
+                                                 QStringLiteral(" cannot be used (") + reason +
+                                                 QStringLiteral("), so the working files were kept in ") +
+                                                 cache + QStringLiteral(" instead.")});
+    QCOMPARE(w.outputFiles(), (QStringList{"a.pdf", "b.pdf", "c.pdf"}));
+    for (const QString& input : inputsListed)
+        QCOMPARE(ReadBytes(w.output() + QLatin1Char('/') + GetFileNamePart(input)),
+                 ReadBytes(input) + "%numbered\n");
+    QCOMPARE(ownerOf(own), kNobody); // left as it was found
+    QCOMPARE(modeOf(cache) & 07777, mode_t(0700));
+    QCOMPARE(QDir(cache).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+}
+
+// A 2 GB input that is a header and holes: its working copy takes the room the input takes, not 2 GB,
+// so even a small temporary folder holds it and the tool gets to judge the file.
+void TestNumberingGuards::sparseInputTakesNoRoomInTemp() {
+    QTemporaryDir small, inputs;
+    const QByteArray where = QFile::encodeName(small.path());
+    const bool mounted =
+        ::getuid() == 0 && ::mount("tmpfs", where.constData(), "tmpfs", 0, "size=64m,mode=0700") == 0;
+    {
+        StandInFolders folders;
+        if (mounted)
+            qputenv("TEMP", where);
+        const QString temp = mounted ? small.path() : folders.temp();
+        WindowUnderTest w(&folders);
+        const QString sparse = inputs.filePath(QStringLiteral("sparse.pdf"));
+        {
+            QFile f(sparse);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("%PDF-1.4\n");
+            QVERIFY(f.resize(qint64(2) << 30));
+        }
+        struct stat input {};
+        QCOMPARE(::stat(QFile::encodeName(sparse).constData(), &input), 0);
+        w.append(sparse);
+        qputenv("STANDIN_SLEEP_MS", "300");
+        qputenv("STANDIN_EXIT", "1");
+        blkcnt_t largest = -1;
+        QTimer look;
+        QObject::connect(&look, &QTimer::timeout, [&] {
+            struct stat st {};
+            if (::stat(QFile::encodeName(temp + QStringLiteral("/temp1.pdf")).constData(), &st) == 0)
+                largest = std::max(largest, st.st_blocks);
+        });
+        look.start(20);
+        w.clickStart();
+        look.stop();
+        qputenv("TEMP", QFile::encodeName(folders.temp()));
+        qInfo("input: %lld bytes in %lld blocks; its working copy: at most %lld blocks",
+              qlonglong(input.st_size), qlonglong(input.st_blocks), qlonglong(largest));
+        // The tool judged the file (here: refused it); the temporary folder had room for the copy.
+        QCOMPARE(w.prompts().messages(),
+                 QStringList{QStringLiteral("Done.\r\n\r\nNo numbered copy was made of this file:\r\n") +
+                             sparse + QStringLiteral(" (the numbering tool made no numbered copy)")});
+        QVERIFY(largest >= 0);
+        QVERIFY(largest <= input.st_blocks + 64);
+        QCOMPARE(QDir(temp).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    }
+    if (mounted)
+        QCOMPARE(::umount(where.constData()), 0);
+}
+
+// "*" and "?" in the temporary folder's or the program folder's path are ordinary characters, and a
+// relative TEMP is taken from the current folder: every file is numbered.
+void TestNumberingGuards::wildcardCharactersInFolders_data() {
+    QTest::addColumn<QString>("temp");
+    QTest::addColumn<QString>("program");
+    QTest::newRow("TEMP with * and ?") << "te*mp?" << QString();
+    QTest::newRow("program folder with * and ?") << QString() << "pro*gram?";
+    QTest::newRow("relative TEMP") << "./relative" << QString();
+}
+void TestNumberingGuards::wildcardCharactersInFolders() {
+    QFETCH(QString, temp);
+    QFETCH(QString, program);
+    StandInFolders folders;
+    QTemporaryDir base, inputs;
+    const QString cwd = QDir::currentPath();
+    if (!temp.isEmpty()) {
+        QVERIFY(QDir(base.path()).mkdir(temp));
+        QDir::setCurrent(base.path());
+        qputenv("TEMP", QFile::encodeName(temp.startsWith(QLatin1Char('.')) ? temp : base.filePath(temp)));
+    }
+    WindowUnderTest w(&folders);
+    if (!program.isEmpty()) {
+        const QString folder = base.filePath(program);
+        QVERIFY(QDir().mkdir(folder));
+        for (const char* name : {"mbtPdfAsm.exe", "numbrel-batch"})
+            QVERIFY(QFile::copy(folders.programFolder() + QLatin1Char('/') + QLatin1String(name),
+                                folder + QLatin1Char('/') + QLatin1String(name)));
+        OverrideProgramFolder(folder);
+    }
+    QStringList listed;
+    for (const char* name : {"a.pdf", "b.pdf"})
+        listed.append(w.appendBlankPdf(inputs.filePath(QLatin1String(name))));
+    w.clickStart();
+    QDir::setCurrent(cwd);
+    OverrideProgramFolder(folders.programFolder());
+    qputenv("TEMP", QFile::encodeName(folders.temp()));
+    QCOMPARE(w.prompts().messages(), QStringList{QStringLiteral("Done.")});
+    QCOMPARE(w.outputFiles(), (QStringList{"a.pdf", "b.pdf"}));
+    for (const QString& input : listed)
+        QCOMPARE(ReadBytes(w.output() + QLatin1Char('/') + GetFileNamePart(input)),
+                 ReadBytes(input) + "%numbered\n");
+    if (!temp.isEmpty())
+        QCOMPARE(QDir(base.filePath(temp)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList());
+}
+
+// The last box says why a numbered copy could not be saved: the system's reason.
+void TestNumberingGuards::outputFailuresSayWhy_data() {
+    QTest::addColumn<QString>("options");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("read-only") << "ro,size=1m"
+                               << "Read-only file system";
+    QTest::newRow("no space") << "size=64k"
+                              << "No space left on device";
+}
+void TestNumberingGuards::outputFailuresSayWhy() {
+    QFETCH(QString, options);
+    QFETCH(QString, reason);
+    QTemporaryDir mountPoint, inputs;
+    const QByteArray where = QFile::encodeName(mountPoint.path());
+    if (::getuid() != 0 ||
+        ::mount("tmpfs", where.constData(), "tmpfs", 0, options.toLatin1().constData()) != 0)
+        QSKIP("needs root to mount a tmpfs");
+    {
+        StandInFolders folders;
+        WindowUnderTest w(&folders);
+        w.type("Text5", mountPoint.path());
+        const QString large = inputs.filePath(QStringLiteral("large.pdf"));
+        WriteBytes(large, "%PDF-1.4\n" + QByteArray(256 * 1024, 'x'));
+        w.append(large);
+        w.clickStart();
+        QCOMPARE(w.prompts().messages(),
+                 QStringList{QStringLiteral("Done.\r\n\r\nNo numbered copy was made of this file:\r\n") +
+                             large + QStringLiteral(" (the numbered copy cannot be saved as ") +
+                             mountPoint.path() + QStringLiteral("/large.pdf (") + reason +
+                             QStringLiteral("))")});
+        QCOMPARE(QDir(mountPoint.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList());
+    }
+    QCOMPARE(::umount(where.constData()), 0);
 }
 
 void TestNumberingGuards::programFolderWithALineBreak() {

@@ -1,8 +1,10 @@
 // File and path utilities, on real files.
 
+#include "KilledAtRename.h"
 #include "TestHome.h"
 #include "Unprivileged.h"
 #include "sys/FileUtils.h"
+#include "sys/PendingNames.h"
 
 #include <QtTest>
 #include <csignal>
@@ -173,12 +175,15 @@ private slots:
         writeFile(d + "B.TMP", "2");
         writeFile(d + "keep.pdf", "3");
         writeFile(d + "ro.pdf", "4");
+        writeFile(d + "*.tmp", "5");
         QFile::setPermissions(d + "ro.pdf", QFile::ReadOwner);
 
         DeleteFileQuietly(d + "missing.pdf"); // nothing to delete, nothing shown
         DeleteFileQuietly(d + "ro.pdf");
+        // "*" is part of a name, never a pattern: only the file of that very name goes.
         DeleteFileQuietly(d + "*.tmp");
-        QCOMPARE(entries(d), QStringList{"keep.pdf"});
+        DeleteFileQuietly(d + "?.tmp");
+        QCOMPARE(entries(d), (QStringList{"B.TMP", "a.tmp", "keep.pdf"}));
         DeleteFileQuietly(at("del")); // a folder is not a file
         QVERIFY(IsFolder(at("del")));
     }
@@ -197,6 +202,11 @@ private slots:
                                          << "out/w.pdf" << false;
         QTest::newRow("question mark source") << "sr?.pdf"
                                               << "out/q.pdf" << false;
+        // Ordinary characters in names that exist: copied like any other.
+        QTest::newRow("star in an existing name") << "s*.pdf"
+                                                  << "out/s*.pdf" << true;
+        QTest::newRow("question mark in an existing name") << "s?.pdf"
+                                                           << "o?t/s?.pdf" << true;
         QTest::newRow("blank source") << " "
                                       << "out/b.pdf" << false;
         QTest::newRow("blank destination") << "src.pdf"
@@ -209,7 +219,9 @@ private slots:
         QFETCH(QString, destination);
         QFETCH(bool, copied);
         QDir(dir_.path()).mkpath("out");
-        writeFile(at("src.pdf"), "%PDF-1.4 source");
+        QDir(dir_.path()).mkpath("o?t");
+        for (const char* name : {"src.pdf", "s*.pdf", "s?.pdf"})
+            writeFile(at(name), "%PDF-1.4 source");
         const QString from = source.trimmed().isEmpty() ? source : at(source);
         const QString to = destination.trimmed().isEmpty() ? destination : at(destination);
         const QStringList before = entries(at("out"));
@@ -275,6 +287,95 @@ private slots:
         QCOMPARE(entries(folder.path()), QStringList{name});
     }
 
+    // Why a copy was not made, in the system's words.
+    void copyFailureSaysWhy() {
+        writeFile(at("why.pdf"), "%PDF-1.4 x");
+        QDir(dir_.path()).mkpath("why/taken.pdf");
+        int error = 0;
+        QVERIFY(!CopyFileChecked(at("why.pdf"), at("gone/x.pdf"), &error));
+        QCOMPARE(error, ENOENT);
+        QVERIFY(!CopyFileChecked(at("why.pdf"), at("why/taken.pdf"), &error));
+        QCOMPARE(error, EISDIR);
+        QVERIFY(!CopyFileChecked(at("why.pdf"), at("why.pdf/x.pdf"), &error));
+        QCOMPARE(error, ENOTDIR);
+    }
+
+    // A sparse file (a header and 2 GB of holes) is copied with its holes: the copy takes no more room
+    // than the file itself, and reads back the same.
+    void sparseCopyKeepsHoles() {
+        QTemporaryDir source, folder;
+        const QString sparse = source.filePath("sparse.pdf");
+        {
+            QFile f(sparse);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("%PDF-1.4\n");
+            QVERIFY(f.resize(qint64(2) << 30));
+            QVERIFY(f.seek(qint64(1) << 30));
+            f.write("in the middle");
+        }
+        struct stat in {
+        }, out{};
+        QCOMPARE(::stat(QFile::encodeName(sparse).constData(), &in), 0);
+        const QString target = folder.filePath("copy.pdf");
+        QVERIFY(CopyFileOverwrite(sparse, target));
+        QCOMPARE(::stat(QFile::encodeName(target).constData(), &out), 0);
+        QCOMPARE(out.st_size, in.st_size);
+        QVERIFY2(out.st_blocks <= in.st_blocks + 64,
+                 qPrintable(QStringLiteral("%1 blocks for %2").arg(out.st_blocks).arg(in.st_blocks)));
+        QFile copy(target);
+        QVERIFY(copy.open(QIODevice::ReadOnly));
+        QCOMPARE(copy.read(9), QByteArray("%PDF-1.4\n"));
+        QVERIFY(copy.seek((qint64(1) << 30) - 4));
+        QCOMPARE(copy.read(17), QByteArray(4, '\0') + "in the middle");
+        QVERIFY(copy.seek((qint64(2) << 30) - 1));
+        QCOMPARE(copy.read(4), QByteArray(1, '\0'));
+    }
+
+    // Killed at the moment of delivery: the finished copy has its short name, the old file is still in
+    // place. The next run removes exactly that copy, and not a file of the user's that looks alike.
+    void killedAtDeliveryLeavesNothingForGood() {
+        QTemporaryDir folder;
+        const QString target = folder.filePath("out.pdf");
+        writeFile(target, "old contents");
+        writeFile(at("new.pdf"), "new contents");
+        writeFile(folder.filePath(".numbrel-keepme"), "the user's own");
+        const int status = RunKilledAtRename([&] { CopyFileOverwrite(at("new.pdf"), target); });
+        QVERIFY2(WIFSIGNALED(status), qPrintable(QString::number(status)));
+        QCOMPARE(WTERMSIG(status), SIGSYS);
+        QStringList left = entries(folder.path());
+        QCOMPARE(left.size(), 3); // out.pdf, .numbrel-keepme and the copy's short name
+        QCOMPARE(readFile(target), QByteArray("old contents"));
+        QCOMPARE(QDir(PendingNamesFolder()).entryList(QDir::Files).size(), 1);
+
+        QCOMPARE(RemoveRecordedLeftovers(), 1);
+        QCOMPARE(entries(folder.path()), (QStringList{".numbrel-keepme", "out.pdf"}));
+        QCOMPARE(readFile(folder.filePath(".numbrel-keepme")), QByteArray("the user's own"));
+        QCOMPARE(readFile(target), QByteArray("old contents"));
+        QCOMPARE(QDir(PendingNamesFolder()).entryList(QDir::Files), QStringList());
+        // A copy that went through leaves no record behind.
+        QVERIFY(CopyFileOverwrite(at("new.pdf"), target));
+        QCOMPARE(readFile(target), QByteArray("new contents"));
+        QCOMPARE(QDir(PendingNamesFolder()).entryList(QDir::Files), QStringList());
+    }
+
+    // A record whose file was replaced since (another file now has that name) removes nothing.
+    void recordedNameTakenByAnotherFileStays() {
+        QTemporaryDir folder;
+        const QString target = folder.filePath("out.pdf");
+        writeFile(target, "old contents");
+        writeFile(at("new2.pdf"), "new contents");
+        RunKilledAtRename([&] { CopyFileOverwrite(at("new2.pdf"), target); });
+        QString shortName;
+        for (const QString& name : entries(folder.path()))
+            if (name != "out.pdf")
+                shortName = folder.filePath(name);
+        QVERIFY(!shortName.isEmpty());
+        QVERIFY(QFile::remove(shortName));
+        writeFile(shortName, "a new file of the user's at that name");
+        QCOMPARE(RemoveRecordedLeftovers(), 0);
+        QCOMPARE(readFile(shortName), QByteArray("a new file of the user's at that name"));
+    }
+
     // A copy killed while it is being written leaves the old file (or none) and nothing else.
     void killedCopyLeavesNoPartialFile_data() {
         QTest::addColumn<bool>("existing");
@@ -282,14 +383,18 @@ private slots:
         QTest::newRow("replacing a file") << true;
     }
     void killedCopyLeavesNoPartialFile() {
+        RemoveRecordedLeftovers();
         QFETCH(bool, existing);
         QTemporaryDir source, folder;
         const QString big = source.filePath("big.pdf");
         {
-            // Sparse: reading it costs nothing, writing the copy takes long enough to be caught.
+            // Real bytes (holes would be copied as holes, at once): writing the copy takes long enough
+            // to be caught.
             QFile f(big);
             QVERIFY(f.open(QIODevice::WriteOnly));
-            QVERIFY(f.resize(qint64(2) << 30));
+            const QByteArray chunk(1 << 20, '\x5a');
+            for (int k = 0; k < 768; ++k)
+                QCOMPARE(f.write(chunk), chunk.size());
         }
         const QString target = folder.filePath("out.pdf");
         if (existing)

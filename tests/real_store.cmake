@@ -1,0 +1,37 @@
+# The invoking user's own settings store, before and after a whole test run: the "after" test fails
+# when any test changed it (tests run with homes of their own, see numbrel_private_home).
+#   cmake -DMODE=before|after -DHOMES=<folder of the test homes> -P real_store.cmake
+if(DEFINED ENV{XDG_CONFIG_HOME} AND NOT "$ENV{XDG_CONFIG_HOME}" STREQUAL "")
+    set(config "$ENV{XDG_CONFIG_HOME}")
+else()
+    set(config "$ENV{HOME}/.config")
+endif()
+set(store "${config}/Quillane/Numbrel.conf")
+set(record "${HOMES}.real-store")
+
+function(describe out)
+    if(EXISTS "${store}" AND NOT IS_DIRECTORY "${store}")
+        file(SHA256 "${store}" sum)
+        file(TIMESTAMP "${store}" stamp "%Y-%m-%dT%H:%M:%S" UTC)
+        set(${out} "${store} sha256 ${sum} changed ${stamp}" PARENT_SCOPE)
+    elseif(EXISTS "${store}")
+        set(${out} "${store} is a folder" PARENT_SCOPE)
+    else()
+        set(${out} "${store} absent" PARENT_SCOPE)
+    endif()
+endfunction()
+
+describe(now)
+if(MODE STREQUAL "before")
+    # Fresh homes for every test program.
+    file(REMOVE_RECURSE "${HOMES}")
+    file(MAKE_DIRECTORY "${HOMES}")
+    file(WRITE "${record}" "${now}")
+    message(STATUS "real settings store: ${now}")
+else()
+    file(READ "${record}" before)
+    if(NOT before STREQUAL now)
+        message(FATAL_ERROR "The test run changed the user's own settings store:\n  before: ${before}\n  after:  ${now}")
+    endif()
+    message(STATUS "real settings store untouched: ${now}")
+endif()
