@@ -7,6 +7,7 @@
 #include "CleanFileUpdate.h"
 #include "NumberCheck.h"
 #include "NumberPdfFile.h"
+#include "StampError.h"
 #include "PdfProbe.h"
 
 #include <QDir>
@@ -174,6 +175,7 @@ private slots:
     void craftedFile_data();
     void craftedFile();
     void corpusSameAsThroughQpdf();
+    void fuzzFindingsReadBack();
 };
 
 void QuickWayTest::craftedFile_data() {
@@ -237,6 +239,28 @@ void QuickWayTest::craftedFile() {
         options.output = dir.filePath("again.pdf").toStdString();
         const NumberPdfResult again = NumberPdfFile(options, false, way);
         QVERIFY2(again.readBackFailure.empty(), again.readBackFailure.c_str());
+    }
+}
+
+// What the fuzzer found and keeps as seeds: whichever way takes the file, no update is written that
+// does not read back as written.
+void QuickWayTest::fuzzFindingsReadBack() {
+    QTemporaryDir dir;
+    const QDir seeds(QStringLiteral(NUMBREL_FUZZ_SEEDS_DIR));
+    const QStringList found = seeds.entryList({"found-*"}, QDir::Files);
+    QVERIFY(!found.isEmpty());
+    for (const QString& name : found) {
+        for (NumberingWay way : {NumberingWay::Quickest, NumberingWay::QpdfOnly}) {
+            StampOptions options;
+            options.input = seeds.filePath(name).toStdString();
+            options.output = dir.filePath("out.pdf").toStdString();
+            try {
+                const NumberPdfResult r = NumberPdfFile(options, false, way);
+                QVERIFY2(r.readBackFailure.empty(), qPrintable(name + ": " + QString::fromStdString(r.readBackFailure)));
+            } catch (const StampError&) {
+                // Refused with a reason: nothing written, nothing to read back.
+            }
+        }
     }
 }
 
