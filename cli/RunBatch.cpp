@@ -8,6 +8,7 @@
 #include "NumberText.h"
 #include "ResultWarnings.h"
 #include "StampError.h"
+#include "sys/PendingNames.h"
 
 #include <QDir>
 #include <QFile>
@@ -36,6 +37,19 @@ void onStopSignal(int sig) {
     }
     stopRequested = 1;
 }
+
+// Each short name a copy takes in the output folder is recorded as the window records its own, so a
+// batch killed before the rename leaves that exact file to the next run (batch or window) to remove.
+class RecordedShortName : public ShortNameWatch {
+public:
+    void naming(const std::string& path, int fd) override {
+        record_.record(QByteArray::fromStdString(path), fd);
+    }
+    void gone() override { record_.clear(); }
+
+private:
+    PendingName record_;
+};
 
 struct Outcome {
     enum class Status { NotDone, Numbered, Warned, Skipped } status = Status::NotDone;
@@ -208,6 +222,7 @@ private:
             return o;
         }
         StampOptions stamp = options_.stamp;
+        stamp.watchShortNames = [] { return std::make_unique<RecordedShortName>(); };
         stamp.input = QFile::encodeName(f.input).toStdString();
         stamp.output = QFile::encodeName(f.output).toStdString();
         stamp.firstNumber = f.first;
@@ -277,6 +292,8 @@ int RunBatch(const QStringList& arguments, const QString& workingFolder) {
         return kBatchUsageError;
     }
     const BatchOptions& options = line.options;
+    // What a killed run left under a short name in an output folder goes first.
+    RemoveRecordedLeftovers();
     for (int sig : {SIGINT, SIGTERM, SIGHUP})
         std::signal(sig, onStopSignal);
     // Past a file size limit a write fails with a message instead of ending the program.

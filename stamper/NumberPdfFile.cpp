@@ -437,7 +437,7 @@ NumberPdfResult number(Job& job, NumberingWay way, bool leaveDocumentToExit) {
 class FileCopy : public Copy {
 public:
     FileCopy(const StampOptions& options, const std::string* bytes, const std::function<bool(OutputFile&)>& copyInput)
-        : out_(options.output)
+        : out_(options.output, options.watchShortNames ? options.watchShortNames() : nullptr)
         , target_(options.output)
         , bytes_(bytes)
         , copyInput_(copyInput) {}

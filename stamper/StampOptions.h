@@ -1,7 +1,21 @@
 #pragma once
 // What one run of the numbering tool is asked to do, as read from its command line.
 
+#include <functional>
+#include <memory>
 #include <string>
+
+// Told of the short name that a copy takes in OUT's folder for a moment (on its way over an existing
+// OUT, or from the start where the file system has no unnamed files), so that a program that keeps
+// records can have a name left by a run killed before its rename removed later. One per copy.
+class ShortNameWatch {
+public:
+    virtual ~ShortNameWatch() = default;
+    // `path` is about to name the open file `fd`; fd -1: a new empty file is about to be made there.
+    virtual void naming(const std::string& path, int fd) = 0;
+    // The short name is gone: renamed into place, removed, or never made.
+    virtual void gone() = 0;
+};
 
 struct StampOptions {
     std::string input;  // -m
@@ -16,4 +30,6 @@ struct StampOptions {
     std::string format;
     int digits = 0;
     std::string fileTitle; // what {file} prints
+    // Makes the watch of each copy's short name; empty: nobody is told (the tool itself).
+    std::function<std::unique_ptr<ShortNameWatch>()> watchShortNames;
 };

@@ -83,19 +83,30 @@ void RemovePendingOutput() {
             unlink(slot.path);
 }
 
-OutputFile::OutputFile(const std::string& target)
+OutputFile::OutputFile(const std::string& target, std::unique_ptr<ShortNameWatch> watch)
     : Pipeline("numbered copy", nullptr)
-    , folder_(folderOf(target)) {
+    , folder_(folderOf(target))
+    , watch_(std::move(watch)) {
     fd_ = open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, fileMode());
     if (fd_ < 0) {
-        // No unnamed files here (an older kernel, some network or FUSE file systems).
-        std::string pattern = folder_ + "/.nbXXXXXX";
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back('\0');
-        fd_ = mkostemp(buf.data(), O_CLOEXEC);
-        if (fd_ < 0)
-            throw StampError("cannot write in the folder of " + target + ": " + std::strerror(errno));
-        path_ = buf.data();
+        // No unnamed files here (an older kernel, some network or FUSE file systems). The name is
+        // chosen here, not by mkstemp, so that the watch hears of it before it exists.
+        for (int attempt = 0; fd_ < 0 && attempt < 100; ++attempt) {
+            const std::string name = temporaryName(folder_);
+            naming(name, -1);
+            fd_ = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (fd_ >= 0) {
+                path_ = name;
+                naming(path_, fd_);
+            } else if (errno != EEXIST) {
+                break;
+            }
+        }
+        if (fd_ < 0) {
+            const int error = errno;
+            nameGone();
+            throw StampError("cannot write in the folder of " + target + ": " + std::strerror(error));
+        }
         pendingSlot_ = setPending(path_);
         fchmod(fd_, fileMode());
     }
@@ -110,6 +121,17 @@ OutputFile::~OutputFile() {
     if (!committed_ && !path_.empty())
         unlink(path_.c_str());
     clearPending(pendingSlot_);
+    nameGone();
+}
+
+void OutputFile::naming(const std::string& path, int fd) const {
+    if (watch_)
+        watch_->naming(path, fd);
+}
+
+void OutputFile::nameGone() const {
+    if (watch_)
+        watch_->gone();
 }
 
 void OutputFile::write(unsigned char const* data, size_t len) {
@@ -213,6 +235,7 @@ void OutputFile::replace(const std::string& target) {
             throw StampError("cannot write " + target + ": " + std::strerror(errno));
         for (int attempt = 0; path_.empty(); ++attempt) {
             std::string name = temporaryName(folder_);
+            naming(name, fd_);
             if (linkAs(name)) {
                 path_ = name;
                 pendingSlot_ = setPending(path_);
@@ -224,6 +247,7 @@ void OutputFile::replace(const std::string& target) {
         throw StampError("cannot replace " + target + ": " + std::strerror(errno));
     committed_ = true;
     clearPending(pendingSlot_);
+    nameGone();
 }
 
 void OutputFile::flush() {

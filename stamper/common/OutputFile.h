@@ -3,12 +3,18 @@
 // (an unnamed O_TMPFILE file, linked in at the end), so a run stopped in any way, even by SIGKILL,
 // leaves nothing half-written behind. Where the file system can't make unnamed files, a short
 // temporary name is used instead and removed unless the copy was moved into place. Temporary names
-// never derive from OUT's name: a 255-byte OUT name must still work.
+// never derive from OUT's name: a 255-byte OUT name must still work. A kill -9 between a short name and
+// its rename leaves that file; a ShortNameWatch, when given, hears of each short name before it is
+// made and once it is gone, so that its program can have such a file removed by a later run.
 //
 // It is also where the writer's bytes go: gathered into large writes, with the disk set to work on
 // each few megabytes as they are done, so the sync before the rename finds little left to wait for.
 
+#include "StampOptions.h"
+
 #include <qpdf/Pipeline.hh>
+
+#include <memory>
 
 #include <string>
 #include <string_view>
@@ -20,7 +26,8 @@ inline constexpr int kMaxPendingOutputs = 256;
 
 class OutputFile : public Pipeline {
 public:
-    explicit OutputFile(const std::string& target);
+    // watch: told of the short name before it is made and once it is gone (may be null).
+    explicit OutputFile(const std::string& target, std::unique_ptr<ShortNameWatch> watch = nullptr);
     ~OutputFile() override;
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -55,6 +62,8 @@ private:
     void startWriteback();
     void fail(const std::string& what, int error);
     bool linkAs(const std::string& name) const;
+    void naming(const std::string& path, int fd) const;
+    void nameGone() const;
 
     std::string folder_;
     std::string path_; // empty while the file has no name
@@ -66,6 +75,7 @@ private:
     std::string failure_;
     off_t written_ = 0, syncedFrom_ = 0;
     int pendingSlot_ = -1; // where RemovePendingOutput finds path_
+    std::unique_ptr<ShortNameWatch> watch_;
     void* map_ = nullptr;
     size_t mapLength_ = 0;
 };

@@ -1,9 +1,11 @@
 // numbrel --batch as a user runs it: the real program without a display, its copies read back with
 // pdftotext and mutool, its manifest parsed, its parts run through GNU parallel.
+#include "KilledAtRename.h"
 #include "PdfProbe.h"
 #include "TempTree.h"
 #include "TestHome.h"
 #include "Unprivileged.h"
+#include "sys/PendingNames.h"
 
 #include <QDirIterator>
 #include <QProcess>
@@ -573,6 +575,53 @@ private slots:
         QVERIFY(notDone > 0);
         // Nothing else in the output folder: no temporary names.
         QCOMPARE(QDir(t.abs("out")).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), numbered);
+    }
+
+    // kill -9 at the moment of delivery, over an existing copy: the finished copy is left under its
+    // short name in the output folder, and the next run removes exactly that file, nothing that only
+    // looks like one. Where the file system has no unnamed files the copy has that name from the start.
+    void killedAtDeliveryLeavesNothingForGood_data() {
+        QTest::addColumn<bool>("unnamedFiles");
+        QTest::newRow("unnamed files") << true;
+        QTest::newRow("no unnamed files (vfat)") << false;
+    }
+    void killedAtDeliveryLeavesNothingForGood() {
+        QFETCH(bool, unnamedFiles);
+        TempTree t;
+        QVERIFY(makePdf(t.abs("in/a.pdf"), 2));
+        QVERIFY(QDir().mkpath(t.abs("out")));
+        QVERIFY(WriteAll(t.abs("out/a.pdf"), "the copy of last week"));
+        const QStringList mine = {".nbMine01", ".nbKeepThis", ".nb", ".nbconfig"};
+        for (const QString& name : mine)
+            QVERIFY(WriteAll(t.abs("out/" + name), "mine"));
+        QStringList before = filesBelow(t.abs("out"));
+
+        QProcess p;
+        p.setProcessEnvironment(headless());
+        p.setChildProcessModifier([unnamedFiles] {
+            if ((!unnamedFiles && !RefuseUnnamedFiles()) || !KillAtRename())
+                ::_exit(3);
+        });
+        p.start(numbrel(), {"--batch", "-o", t.abs("out"), "--quiet", t.abs("in/a.pdf")});
+        QVERIFY(p.waitForFinished(120000));
+        QCOMPARE(p.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(ReadAll(t.abs("out/a.pdf")), QByteArray("the copy of last week"));
+        QStringList left = filesBelow(t.abs("out"));
+        for (const QString& name : std::as_const(before))
+            left.removeOne(name);
+        QCOMPARE(left.size(), 1);
+        const QString leftover = t.abs("out/" + left.first());
+        QVERIFY2(left.first().startsWith(QLatin1String(".nb")), qPrintable(left.first()));
+        QCOMPARE(PdfProbe::pageCount(leftover), 2); // the complete copy
+
+        const Batch again = runBatch({"-o", t.abs("elsewhere"), "--quiet", t.abs("in/a.pdf")});
+        QCOMPARE(again.exitCode, 0);
+        QVERIFY2(!QFileInfo::exists(leftover), qPrintable(leftover));
+        QCOMPARE(filesBelow(t.abs("out")), before);
+        for (const QString& name : mine)
+            QCOMPARE(ReadAll(t.abs("out/" + name)), QByteArray("mine"));
+        // Delivered copies leave no records behind either.
+        QCOMPARE(QDir(PendingNamesFolder()).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
 
     void exitStatusesAndSettings() {
