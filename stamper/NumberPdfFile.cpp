@@ -221,6 +221,18 @@ void readBack(Copy& out, const std::function<void(QPDF&)>& check) {
     check(copy);
 }
 
+// An appended update read back; what did not read back as written is kept in the job's result
+// before the failure goes on to the caller, which then makes the copy another way.
+template <class Update>
+void readBackUpdate(Copy& out, const Update& update, Job& job) {
+    try {
+        readBack(out, [&](QPDF& copy) { update.checkReadBack(copy); });
+    } catch (std::exception& e) {
+        job.readBackFailure = e.what();
+        throw;
+    }
+}
+
 void checkPages(QPDF& check, size_t pages) {
     std::vector<QPDFPageObjectHelper> found = QPDFPageDocumentHelper(check).getAllPages();
     bool sound = found.size() == pages;
@@ -280,12 +292,7 @@ bool appendUpdate(QPDF& pdf, Job& job) {
             return false;
         update.write(*out);
         out->commit();
-        try {
-            readBack(*out, [&](QPDF& copy) { update.checkReadBack(copy); });
-        } catch (std::exception& e) {
-            job.readBackFailure = e.what();
-            throw;
-        }
+        readBackUpdate(*out, update, job);
         out->place();
     } catch (std::exception&) {
         // Whatever went wrong here, the whole rewrite still may not; it reports its own failure.
@@ -305,12 +312,7 @@ std::optional<NumberPdfResult> numberQuickly(Job& job) {
             return std::nullopt;
         out->write(reinterpret_cast<const unsigned char*>(update.text().data()), update.text().size());
         out->commit();
-        try {
-            readBack(*out, [&](QPDF& copy) { update.checkReadBack(copy); });
-        } catch (std::exception& e) {
-            job.readBackFailure = e.what();
-            throw;
-        }
+        readBackUpdate(*out, update, job);
         out->place();
         NumberPdfResult result;
         result.quickWay = true;

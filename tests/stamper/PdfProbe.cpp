@@ -121,14 +121,18 @@ QList<PdfWord> mupdfWords(const QString& path, int page) {
 }
 
 Raster render(const QString& path, int page, int dpi, QString* errors) {
-    Raster image;
     QTemporaryDir dir;
     const QString p = QString::number(page);
     ProcessResult r = RunProgram("pdftoppm", {"-f", p, "-l", p, "-r", QString::number(dpi), "-cropbox",
                                               "-singlefile", path, dir.path() + "/page"});
     if (errors != nullptr)
         *errors = QString::fromLocal8Bit(r.err);
-    QFile file(dir.path() + "/page.ppm");
+    return readPpm(dir.path() + "/page.ppm");
+}
+
+Raster readPpm(const QString& path) {
+    Raster image;
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return image;
     QByteArray data = file.readAll();

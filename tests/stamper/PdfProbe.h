@@ -49,6 +49,8 @@ QList<DisplayedPage> displayedPages(const QString& path, int pages);
 QList<PdfWord> words(const QString& path, int page);
 // Renders the crop box of one page.
 Raster render(const QString& path, int page, int dpi, QString* errors = nullptr);
+// A binary PPM (P6, 8 bits) as pdftoppm and mutool write it; empty when it is none.
+Raster readPpm(const QString& path);
 // Words of one page (1-based) as MuPDF finds them (mutool draw -F stext): each word's first
 // character's origin, in displayed coordinates (y growing downwards, `yMax` the baseline; `xMax`
 // the end of its last character).

@@ -138,3 +138,19 @@ QByteArray PdfFile(const QList<PdfRevision>& revisions, const QByteArray& header
     }
     return pdf;
 }
+
+QByteArray ClassicFile(const QList<QByteArray>& objects, const QByteArray& keys) {
+    QByteArray pdf = "%PDF-1.4\n%\xe2\xe3\xcf\xd3\n";
+    QList<qsizetype> offsets;
+    for (int k = 0; k < objects.size(); ++k) {
+        offsets.append(pdf.size());
+        pdf += QByteArray::number(k + 1) + " 0 obj\n" + objects.at(k) + "\nendobj\n";
+    }
+    const qsizetype xref = pdf.size();
+    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (qsizetype off : offsets)
+        pdf += QByteArray::number(off).rightJustified(10, '0') + " 00000 n \n";
+    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " " + keys + " >>\nstartxref\n" +
+           QByteArray::number(xref) + "\n%%EOF\n";
+    return pdf;
+}

@@ -32,3 +32,6 @@ QByteArray PdfStream(const QByteArray& data, const QByteArray& entries = {});
 
 // The file: `revisions` in order, each an update of those before it.
 QByteArray PdfFile(const QList<PdfRevision>& revisions, const QByteArray& header = "%PDF-1.5\n%\xe2\xe3\xcf\xd3\n");
+
+// Objects numbered from 1 in the order given, one cross-reference table and a trailer with `keys`.
+QByteArray ClassicFile(const QList<QByteArray>& objects, const QByteArray& keys);

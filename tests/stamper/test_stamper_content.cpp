@@ -7,6 +7,7 @@
 #include "NumberCheck.h"
 #include "NumberPdfFile.h"
 #include "PdfProbe.h"
+#include "PdfWriter.h"
 #include "StampError.h"
 
 #include <QRegularExpression>
@@ -39,19 +40,7 @@ QByteArray PageFile(const QList<Stream>& streams) {
     objects.append("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
     objects[2] = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents [" + list +
                  "] /Resources << /Font << /F1 " + QByteArray::number(font) + " 0 R >> >> >>";
-    QByteArray pdf = "%PDF-1.4\n%\xe2\xe3\xcf\xd3\n";
-    QList<qsizetype> offsets;
-    for (int k = 0; k < objects.size(); ++k) {
-        offsets.append(pdf.size());
-        pdf += QByteArray::number(k + 1) + " 0 obj\n" + objects.at(k) + "\nendobj\n";
-    }
-    const qsizetype xref = pdf.size();
-    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (qsizetype off : offsets)
-        pdf += QByteArray::number(off).rightJustified(10, '0') + " 00000 n \n";
-    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-           QByteArray::number(xref) + "\n%%EOF\n";
-    return pdf;
+    return ClassicFile(objects, "/Root 1 0 R");
 }
 
 QList<Stream> One(const QByteArray& content) {
@@ -132,22 +121,10 @@ QList<Word> MupdfLines(const QString& path) {
 }
 
 Raster MupdfRender(const QString& path, int dpi) {
-    Raster image;
     QTemporaryDir dir;
     const QString out = dir.path() + "/page.ppm";
     RunProgram("mutool", {"draw", "-q", "-c", "rgb", "-r", QString::number(dpi), "-o", out, path, "1"});
-    QFile file(out);
-    if (!file.open(QIODevice::ReadOnly))
-        return image;
-    const QByteArray data = file.readAll();
-    static const QRegularExpression header(QStringLiteral("^P6\\s+(\\d+)\\s+(\\d+)\\s+255\\s"));
-    auto m = header.match(QString::fromLatin1(data.left(64)));
-    if (!m.hasMatch())
-        return image;
-    image.width = m.captured(1).toInt();
-    image.height = m.captured(2).toInt();
-    image.rgb = data.mid(m.capturedLength(0));
-    return image;
+    return PdfProbe::readPpm(out);
 }
 
 // MuPDF's view: the number at its place, and the page as before outside the number's box.

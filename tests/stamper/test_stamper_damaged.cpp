@@ -5,6 +5,7 @@
 #include "CopyWithoutNumber.h"
 #include "NumberCheck.h"
 #include "PdfProbe.h"
+#include "PdfWriter.h"
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
@@ -36,23 +37,6 @@ QByteArray TextStream(const QByteArray& word) {
 }
 
 const QByteArray kFont = "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>";
-
-// Objects numbered from 1 in the order given, a cross-reference table and a trailer with `keys`.
-QByteArray ClassicFile(const QList<QByteArray>& objects, const QByteArray& keys) {
-    QByteArray pdf = "%PDF-1.4\n%\xe2\xe3\xcf\xd3\n";
-    QList<qsizetype> offsets;
-    for (int k = 0; k < objects.size(); ++k) {
-        offsets.append(pdf.size());
-        pdf += QByteArray::number(k + 1) + " 0 obj\n" + objects.at(k) + "\nendobj\n";
-    }
-    const qsizetype xref = pdf.size();
-    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (qsizetype off : offsets)
-        pdf += QByteArray::number(off).rightJustified(10, '0') + " 00000 n \n";
-    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " " + keys + " >>\nstartxref\n" +
-           QByteArray::number(xref) + "\n%%EOF\n";
-    return pdf;
-}
 
 // Catalog 1, page tree root 2, font 3, then for each word a page and its content stream.
 QList<QByteArray> SimpleObjects(const QByteArray& kids, int count, const QList<QByteArray>& words) {
