@@ -49,9 +49,9 @@ void AppendXrefStream(std::string& out, std::vector<XrefEntry>& entries, long lo
 // "<hex>" for a string's bytes.
 std::string HexString(const std::string& bytes);
 
-// 16 bytes naming the numbered revision (the second element of /ID), derived from the input's bytes
-// and what is printed, as the PDF reference suggests: the same file numbered the same way gets the
-// same bytes, on any machine, in any part of a batch.
+// 16 bytes naming the numbered revision (the second element of /ID), derived from the input (its
+// size, its first and last 64 KB) and what is printed, as the PDF reference suggests: the same file
+// numbered the same way gets the same bytes, on any machine, in any part of a batch.
 std::string RevisionId(std::string_view input, const StampOptions& options);
 // The same for the first `size` bytes of the open file `fd`.
 std::string RevisionIdOfFile(int fd, long long size, const StampOptions& options);
