@@ -246,6 +246,21 @@ void checkPages(QPDF& check, size_t pages) {
         throw StampError("the file is too damaged: its numbered copy does not read back cleanly");
 }
 
+// Whether qpdf repaired anything while reading. A /Size above the highest object number is no
+// damage: the PDF reference lets free numbers lie above, and an update numbers its objects from it.
+bool anyRepairs(QPDF& pdf) {
+    for (auto& w : pdf.getWarnings()) {
+        long long reported = 0, highest = 0;
+        if (std::sscanf(w.getMessageDetail().c_str(),
+                        "reported number of objects (%lld) is not one plus the highest object number (%lld)",
+                        &reported, &highest) == 2 &&
+            reported > highest)
+            continue;
+        return true;
+    }
+    return false;
+}
+
 // A signed field or a document-level signature flag. Appended after the signed revision, the numbers
 // leave its signature valid for that revision; a rewritten file no longer carries a valid one.
 bool isSigned(QPDF& pdf) {
@@ -360,13 +375,14 @@ NumberPdfResult number(Job& job, NumberingWay way, bool leaveDocumentToExit) {
         const bool trailerMended = MendTrailer(pdf);
         // Known before anything is written: what qpdf repaired while reading counts too.
         result.neededRepair =
-            recovered || job.encryptionIgnored || catalogMended || tree.mended || trailerMended || EncryptionLengthRounded(pdf) || pdf.anyWarnings();
+            recovered || job.encryptionIgnored || catalogMended || tree.mended || trailerMended || EncryptionLengthRounded(pdf) || anyRepairs(pdf);
         const bool signedInput = isSigned(pdf);
         result.certification = certification(pdf);
+        NumberNewObjectsFromSize(pdf);
         PageStamper stamper(pdf, options);
         result.pages = stamper.stampAll();
         // qpdf reads objects as they are asked for: a content stream it had to repair counts too.
-        result.neededRepair = result.neededRepair || pdf.anyWarnings();
+        result.neededRepair = result.neededRepair || anyRepairs(pdf);
         result.pagesWithNumberOffPage = stamper.pagesWithNumberOffPage();
         if (result.pages == 0)
             throw StampError("it has no pages to number");

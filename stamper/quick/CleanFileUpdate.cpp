@@ -170,10 +170,12 @@ CleanFileUpdate::CleanFileUpdate(std::string_view input, const StampOptions& opt
                 }
         }
 
-    // New objects are numbered right after the highest number the input's sections define: the
-    // font, the shared "q", then one stream per page. Not after its /Size, which may be far above
-    // (readers take that, but refuse object numbers above kMaxObjectNumber).
-    font_ = pdf.highestNumber() + 1;
+    // New objects are numbered from the input's /Size, as an update's are (the font, the shared
+    // "q", then one stream per page), or above every number the file references, should a reference
+    // name an object it lacks: numbered so, a new object would come to stand for it.
+    const PdfValue* size = trailer.find("/Size");
+    font_ = int(std::max({(long long)pdf.highestNumber() + 1, pdf.highestReferenceAnywhere() + 1,
+                          size && size->is(Kind::Integer) ? std::min(size->integer, kMaxObjectNumber + 1) : 0}));
     if (last_.needsNewline)
         text_ += '\n';
     // The page dictionaries are written as the tree is walked; the number streams once the content
