@@ -53,6 +53,29 @@ PdfRevision DanglingAppearance(int appearance) {
     return r;
 }
 
+// Pages A (4) and B (6) under a tree whose root lists `kids` with /Count `count`; node 8, when
+// listed, holds `inner` with /Count `innerCount`.
+PdfRevision Tree(const QByteArray& kids, int count, const QByteArray& inner = {}, int innerCount = 0) {
+    PdfRevision r;
+    auto page = [](int parent, int contents) {
+        return "<< /Type /Page /Parent " + QByteArray::number(parent) +
+               " 0 R /MediaBox [0 0 300 300] /Contents " + QByteArray::number(contents) +
+               " 0 R /Resources << /Font << /F1 3 0 R >> >> >>";
+    };
+    r.objects = {{1, "<< /Type /Catalog /Pages 2 0 R >>"},
+                 {2, "<< /Type /Pages /Kids [" + kids + "] /Count " + QByteArray::number(count) + " >>"},
+                 {3, kFont},
+                 {4, page(inner.isEmpty() ? 2 : 8, 5)},
+                 {5, Text("A")},
+                 {6, page(2, 7)},
+                 {7, Text("B", 150, 60)}};
+    if (!inner.isEmpty())
+        r.objects[8] = "<< /Type /Pages /Parent 2 0 R /Kids [" + inner + "] /Count " +
+                       QByteArray::number(innerCount) + " >>";
+    r.trailer = "/Root 1 0 R";
+    return r;
+}
+
 struct Row {
     QByteArray bytes;
     int pages = 1;           // as poppler and MuPDF show the input (and must show the copy)
@@ -149,6 +172,13 @@ void StructureTest::bothWays_data() {
     }
     add("a dangling reference just below the highest number readers take",
         {PdfFile({DanglingAppearance(8388606)})});
+
+    // Page trees whose counts and kids disagree: viewers show the root's /Count of pages.
+    add("a page listed several times, limited by the root's /Count",
+        {PdfFile({Tree("4 0 R 4 0 R 6 0 R 4 0 R 6 0 R 6 0 R", 4)}), 4});
+    // An inner node counts fewer than it lists: MuPDF skips by the counts, poppler walks the kids.
+    add("an inner node's /Count below its kids",
+        {PdfFile({Tree("8 0 R 6 0 R 6 0 R", 4, "4 0 R 4 0 R", 1)}), 4, "MuPDF follows the counts", false});
 }
 
 void StructureTest::bothWays() {
