@@ -102,6 +102,7 @@ struct Job {
     InputReader readInput;           // the input's bytes by range, the ones qpdf read
     std::function<std::unique_ptr<Copy>()> newCopy;
     std::string readBackFailure; // see NumberPdfResult
+    std::string quickRefusal;    // see NumberPdfResult
     bool encryptionIgnored = false; // a trailer's /Encrypt that is no dictionary was set aside
     // The second /ID element of a copy, from the input's bytes and the options (made once, when
     // first asked for).
@@ -309,6 +310,8 @@ bool appendUpdate(QPDF& pdf, Job& job) {
         out->commit();
         readBackUpdate(*out, update, job);
         out->place();
+    } catch (StampError&) {
+        throw; // a copy that can't be written (a full disk) is not retried another way
     } catch (std::exception&) {
         // Whatever went wrong here, the whole rewrite still may not; it reports its own failure.
         return false;
@@ -336,8 +339,13 @@ std::optional<NumberPdfResult> numberQuickly(Job& job) {
         result.appended = true;
         result.signatureKept = update.isSigned();
         result.certification = update.certification();
+        result.warnings = update.warnings();
         return result;
-    } catch (std::exception&) {
+    } catch (StampError& e) {
+        // A copy that can't be written (a full disk) is reported, not retried the qpdf way.
+        throw StampError(job.name + ": " + e.what());
+    } catch (std::exception& e) {
+        job.quickRefusal = e.what();
         return std::nullopt;
     }
 }
@@ -384,6 +392,7 @@ NumberPdfResult number(Job& job, NumberingWay way, bool leaveDocumentToExit) {
         // qpdf reads objects as they are asked for: a content stream it had to repair counts too.
         result.neededRepair = result.neededRepair || anyRepairs(pdf);
         result.pagesWithNumberOffPage = stamper.pagesWithNumberOffPage();
+        result.warnings.insert(result.warnings.end(), stamper.warnings().begin(), stamper.warnings().end());
         if (result.pages == 0)
             throw StampError("it has no pages to number");
 
@@ -392,6 +401,7 @@ NumberPdfResult number(Job& job, NumberingWay way, bool leaveDocumentToExit) {
         // otherwise.
         result.appended = !result.neededRepair && appendUpdate(pdf, job);
         result.readBackFailure = job.readBackFailure;
+        result.quickRefusal = job.quickRefusal;
         result.signatureKept = signedInput && result.appended;
         result.signatureBroken = signedInput && !result.appended;
         if (result.appended) {

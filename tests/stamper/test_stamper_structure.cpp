@@ -78,9 +78,10 @@ PdfRevision Tree(const QByteArray& kids, int count, const QByteArray& inner = {}
 
 struct Row {
     QByteArray bytes;
-    int pages = 1;           // as poppler and MuPDF show the input (and must show the copy)
-    QString warning;         // a warning line holds this
-    bool mupdfPixels = true; // MuPDF shows the input as poppler does: compare its pixels too
+    int pages = 1;             // as poppler and MuPDF show the input (and must show the copy)
+    QString warning;           // a warning line holds this
+    bool mupdfPixels = true;   // compare MuPDF's pixels of the copy with its pixels of the input
+    bool popplerPixels = true; // the same for poppler (else only the number's place is checked)
 };
 
 // MuPDF's rendering of one page at `dpi`.
@@ -179,6 +180,23 @@ void StructureTest::bothWays_data() {
     // An inner node counts fewer than it lists: MuPDF skips by the counts, poppler walks the kids.
     add("an inner node's /Count below its kids",
         {PdfFile({Tree("8 0 R 6 0 R 6 0 R", 4, "4 0 R 4 0 R", 1)}), 4, "MuPDF follows the counts", false});
+
+    // Page values the viewers read differently in the input: the copy states what the PDF
+    // reference reads, which one viewer showed before and both show now.
+    add("/Rotate 45", {PdfFile({OnePage("/Rotate 45")}), 1, "/Rotate 45 is no multiple of 90", false});
+    add("/Rotate 135", {PdfFile({OnePage("/Rotate 135")}), 1, "MuPDF turned by 180 degrees", false});
+    add("/Rotate -45 (both show it unrotated)", {PdfFile({OnePage("/Rotate -45")})});
+    add("/Rotate 180.0",
+        {PdfFile({OnePage("/Rotate 180.0")}), 1, "/Rotate 180.0 is no integer", true, false});
+    add("/Rotate 90.0 inherited", {PdfFile({OnePage("", "/Rotate 90.0")}), 1, "no integer", true, false});
+    {
+        PdfRevision r = OnePage("/Rotate 9 0 R", "/Rotate 90");
+        r.objects[9] = "null";
+        add("/Rotate a reference to null under a node's 90",
+            {PdfFile({r}), 1, "/Rotate is given as null", false});
+    }
+    add("a page group in DeviceGray",
+        {PdfFile({OnePage("/Group << /S /Transparency /CS /DeviceGray >>")}), 1, "DeviceGray", false});
 }
 
 void StructureTest::bothWays() {
@@ -216,7 +234,15 @@ void StructureTest::bothWays() {
         const QList<DisplayedPage> shown = PdfProbe::displayedPages(out, row.pages);
         for (int p = 1; p <= row.pages; ++p) {
             const NumberPlacement place{QString::number(p), 15, 12, 11};
-            const QString poppler = CheckPageNumber(in, out, p, shown[p - 1], place);
+            QString poppler;
+            if (row.popplerPixels) {
+                poppler = CheckPageNumber(in, out, p, shown[p - 1], place);
+            } else {
+                poppler = QString("poppler finds no %1 on page %2").arg(place.text).arg(p);
+                for (const PdfWord& w : PdfProbe::words(out, p))
+                    if (w.text == place.text && std::abs(w.xMin - place.left) < 1)
+                        poppler.clear();
+            }
             QVERIFY2(poppler.isEmpty(), qPrintable(QString("%1: %2").arg(wayName, poppler)));
             const QString mupdf = MupdfCheck(in, out, p, place, row.mupdfPixels);
             QVERIFY2(mupdf.isEmpty(), qPrintable(QString("%1: %2").arg(wayName, mupdf)));
