@@ -207,10 +207,11 @@ void PageStamper::stampPage(QPDFPageObjectHelper& page, long long value, const C
     // The page gets a /Contents array of its own; the streams it had stay untouched, so pages that
     // share them keep what they showed.
     QPDFObjectHandle list = QPDFObjectHandle::newArray();
-    if (scan.endsBadly() && !streams.empty()) {
+    if (!scan.vouched() && !streams.empty()) {
         const std::string form = addContentForm(page, streams, content, tooLarge);
         if (!form.empty()) {
-            list.appendItem(pdf_.newStream("q " + form + " Do Q\n" + number));
+            list.appendItem(
+                pdf_.newStream("q " + form + " Do Q\n" + NumberDrawing::closingMarks(scan) + number));
         } else {
             // Too large to join: the number goes first, and the page's content is drawn after it.
             list.appendItem(pdf_.newStream(number));

@@ -490,12 +490,12 @@ void CleanFileUpdate::ScanQueue::work() {
             bool decoded = true;
             for (auto& [bytes, isDeflated] : page->contents) {
                 decoded = decoded && reader.decode(bytes, isDeflated, sink);
-                sink.take("\n", 1);
+                sink.streamEnd();
             }
             page->scan = sink.finish();
-            // A Q that closes nothing must be blanked out of a copy of the content, and content that
-            // ends badly drawn as a form of its own; the qpdf way does that.
-            if (!decoded || !page->scan.strayRestores.empty() || page->scan.endsBadly())
+            // A Q that closes nothing must be blanked out of a copy of the content, and content the
+            // scan can't vouch for drawn as a form of its own; the qpdf way does that.
+            if (!decoded || !page->scan.strayRestores.empty() || !page->scan.vouched())
                 failed_ = true;
         }
     } catch (std::exception&) {
