@@ -23,5 +23,19 @@ bool IsKnownNumberFormat(std::string_view format);
 // The text as a PDF string literal, "(" to ")", with bytes outside printable ASCII escaped.
 std::string PdfLiteral(const std::string& bytes);
 
-// The text's advance in Helvetica at size 1 (close enough to say whether any of it shows).
+// What placing a text needs of the font it is drawn in, at size 1 (text space units).
+class FontMetrics {
+public:
+    virtual ~FontMetrics() = default;
+    // The advance of the text as the page shows it (bytes in the font's encoding).
+    virtual double advance(std::string_view bytes) const = 0;
+    // The height of the capitals above the baseline, and how far below it the descenders reach.
+    virtual double capHeight() const = 0;
+    virtual double descent() const = 0;
+};
+
+// The page font: Helvetica in WinAnsiEncoding, with its real widths.
+const FontMetrics& HelveticaMetrics();
+
+// The text's advance in Helvetica at size 1.
 double HelveticaWidth(const std::string& bytes);

@@ -41,7 +41,7 @@ size_t PageStamper::stampAll() {
     for (size_t k = 0; k < pages.size(); ++k) {
         bool tooLarge = false;
         ContentScan scan = scans.scanOf(k, &content, &tooLarge);
-        stampPage(pages[k], n++, scan, content, tooLarge);
+        stampPage(pages[k], n++, k, scan, content, tooLarge);
     }
     return pages.size();
 }
@@ -175,15 +175,15 @@ std::string PageStamper::addContentForm(QPDFPageObjectHelper& page,
     return name;
 }
 
-void PageStamper::stampPage(QPDFPageObjectHelper& page, long long value, const ContentScan& scan,
-                            std::string& content, bool tooLarge) {
+void PageStamper::stampPage(QPDFPageObjectHelper& page, long long value, size_t index,
+                            const ContentScan& scan, std::string& content, bool tooLarge) {
     QPDFObjectHandle page_dict = page.getObjectHandle();
     QPDFObjectHandle contents = page_dict.getKey("/Contents");
     const std::vector<QPDFObjectHandle> streams = ContentStreams(contents);
 
     stateAbsentValues(page);
     std::string fontName = addFont(page);
-    const std::string number = drawing_.draw(PageGeometry::of(page), fontName, value);
+    const std::string number = drawing_.draw(PageGeometry::of(page), fontName, value, index);
 
     // The page gets a /Contents array of its own; the streams it had stay untouched, so pages that
     // share them keep what they showed.

@@ -24,7 +24,7 @@ public:
 private:
     // `content` is the page's decoded content when the scan found stray restores in it, or when
     // content of several streams ends badly; `tooLarge` when that was too large to keep.
-    void stampPage(QPDFPageObjectHelper& page, long long number, const ContentScan& scan,
+    void stampPage(QPDFPageObjectHelper& page, long long number, size_t index, const ContentScan& scan,
                    std::string& content, bool tooLarge);
     std::string addFont(QPDFPageObjectHelper& page);
     static void stateAbsentValues(QPDFPageObjectHelper& page);

@@ -198,7 +198,7 @@ CleanFileUpdate::CleanFileUpdate(std::string_view input, const StampOptions& opt
     for (size_t k = 0; k < pages.size(); ++k)
         writeStream(numberStream(k), NumberDrawing::closing(pages[k]->scan) +
                                          drawing.draw(pages[k]->geometry, pages[k]->fontName,
-                                                      options.firstNumber + (long long)k));
+                                                      options.firstNumber + (long long)k, k));
     offPage_ = drawing.pagesWithNumberOffPage();
 
     // Objects lie in the file in the order written; the section lists them by number.
@@ -412,6 +412,10 @@ std::unique_ptr<CleanFileUpdate::Page> CleanFileUpdate::page(CleanPdf& pdf, cons
         box(pdf, values.mediaBox), box(pdf, values.cropBox),
         rotate && rotate->is(Kind::Integer) ? std::optional<long long>(rotate->integer) : std::nullopt,
         unit && unit->isNumber() ? std::optional<double>(unit->number()) : std::nullopt);
+    // The boxes --box may measure in; a page's own only, none of them is inherited.
+    page->geometry.trimBox = box(pdf, dict.find("/TrimBox"));
+    page->geometry.bleedBox = box(pdf, dict.find("/BleedBox"));
+    page->geometry.artBox = box(pdf, dict.find("/ArtBox"));
     return page;
 }
 
