@@ -81,19 +81,19 @@ double ParseDecimalNumber(const std::string& text, const std::string& what, doub
     return value;
 }
 
-CommandLine ParseCommandLine(const std::vector<std::string>& args) {
-    CommandLine result;
+ToolCommandLine ParseCommandLine(const std::vector<std::string>& args) {
+    ToolCommandLine result;
     StampOptions& o = result.options;
     std::set<std::string> seen;
     bool numbering = false;
 
     for (const std::string& arg : args) {
         if (arg == "--help" || arg == "-h") {
-            result.action = CommandLine::Action::Help;
+            result.action = ToolCommandLine::Action::Help;
             return result;
         }
         if (arg == "--version") {
-            result.action = CommandLine::Action::Version;
+            result.action = ToolCommandLine::Action::Version;
             return result;
         }
     }
