@@ -73,6 +73,11 @@ std::string NumberDrawing::draw(const PageGeometry& g, const std::string& fontNa
     const std::string text =
         ExpandNumberText(options_.format, options_.digits, value, pageCount_, options_.fileTitle);
     const Placement p = place(g, text, pageIndex);
+    if (options_.pageLabels) {
+        if (printed_.size() <= pageIndex)
+            printed_.resize(pageIndex + 1);
+        printed_[pageIndex] = text;
+    }
     if (!visible(g, p))
         ++offPage_;
     double m[6];
@@ -108,6 +113,20 @@ std::string NumberDrawing::draw(const PageGeometry& g, const std::string& fontNa
     s += PdfLiteral(text);
     s += tagged_ ? " Tj ET Q EMC\n" : " Tj ET Q\n";
     return s;
+}
+
+std::vector<PageLabelPage>
+NumberDrawing::labelPages(size_t pages, const std::function<void(size_t, PageLabelPage&)>& original) const {
+    std::vector<PageLabelPage> out(pages);
+    for (size_t k = 0; k < pages; ++k) {
+        if (k < printed_.size() && printed_[k]) {
+            out[k].numbered = true;
+            out[k].text = *printed_[k];
+        } else {
+            original(k, out[k]);
+        }
+    }
+    return out;
 }
 
 std::string NumberDrawing::freeFontName(const std::function<bool(const std::string&)>& taken) {

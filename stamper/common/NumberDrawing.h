@@ -4,10 +4,13 @@
 
 #include "ContentScan.h"
 #include "NumberText.h"
+#include "PageLabels.h"
 #include "PageGeometry.h"
 #include "StampOptions.h"
 
 #include <functional>
+#include <optional>
+#include <vector>
 #include <string>
 
 class NumberDrawing {
@@ -30,6 +33,12 @@ public:
         double x = 0, y = 0, width = 0;
     };
     Placement place(const PageGeometry& g, const std::string& text, size_t pageIndex) const;
+    // With page labels asked for: the text drawn on each page by index, none on a page not drawn.
+    const std::vector<std::optional<std::string>>& printed() const { return printed_; }
+    // The pages of a file of `pages` pages for the page label writer; `original(k)` tells an
+    // unnumbered page's label range as the input has it.
+    std::vector<PageLabelPage>
+    labelPages(size_t pages, const std::function<void(size_t, PageLabelPage&)>& original) const;
     // Pages whose number lies wholly outside what a viewer shows of the page.
     size_t pagesWithNumberOffPage() const { return offPage_; }
 
@@ -49,5 +58,6 @@ private:
     double matrix_[6] = {};
     std::string matrixText_;
     size_t offPage_ = 0;
+    std::vector<std::optional<std::string>> printed_;
     size_t pageCount_ = 0;
 };

@@ -183,6 +183,26 @@ const FontMetrics& HelveticaMetrics() {
     return metrics;
 }
 
+char32_t WinAnsiCharacter(unsigned char byte) {
+    return byte >= 0x80 && byte < 0xA0 ? kWindows1252High[byte - 0x80] : char32_t(byte);
+}
+
+std::string PdfTextString(const std::string& bytes) {
+    bool plain = true;
+    for (const char ch : bytes)
+        plain = plain && static_cast<unsigned char>(ch) >= 0x20 && static_cast<unsigned char>(ch) < 0x7F;
+    if (plain)
+        return PdfLiteral(bytes);
+    // Every Windows-1252 character lies in the Basic Multilingual Plane: one UTF-16 unit each.
+    std::string utf16 = "\xFE\xFF";
+    for (const char ch : bytes) {
+        const char32_t c = WinAnsiCharacter(static_cast<unsigned char>(ch));
+        utf16 += char(c >> 8);
+        utf16 += char(c & 0xFF);
+    }
+    return PdfLiteral(utf16);
+}
+
 double HelveticaWidth(const std::string& bytes) {
     return HelveticaMetrics().advance(bytes);
 }

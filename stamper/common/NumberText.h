@@ -20,6 +20,13 @@ std::string ExpandNumberText(const std::string& format, int digits, long long va
 // Whether `format` names only the fields above: false for a "{" that opens none of them.
 bool IsKnownNumberFormat(std::string_view format);
 
+// The character a Windows-1252 byte stands for (0 for the five codes it leaves unused).
+char32_t WinAnsiCharacter(unsigned char byte);
+
+// The text as a PDF text string (as page labels and outlines hold them): a literal where it is plain
+// ASCII, else UTF-16BE with its byte order mark.
+std::string PdfTextString(const std::string& bytes);
+
 // The text as a PDF string literal, "(" to ")", with bytes outside printable ASCII escaped.
 std::string PdfLiteral(const std::string& bytes);
 

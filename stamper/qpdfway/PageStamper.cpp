@@ -3,6 +3,7 @@
 #include "PageContentScans.h"
 
 #include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFPageLabelDocumentHelper.hh>
 
 #include <map>
 #include <set>
@@ -43,7 +44,30 @@ size_t PageStamper::stampAll() {
         ContentScan scan = scans.scanOf(k, &content, &tooLarge);
         stampPage(pages[k], n++, k, scan, content, tooLarge);
     }
+    if (options_.pageLabels)
+        writePageLabels(pages.size());
     return pages.size();
+}
+
+// The catalog's /PageLabels: each numbered page labelled with its text, the others with the label
+// they had (qpdf reads the input's number tree, whatever its shape).
+void PageStamper::writePageLabels(size_t pages) {
+    QPDFPageLabelDocumentHelper labels(pdf_);
+    const bool had = labels.hasPageLabels();
+    const std::string tree = PageLabelTree(drawing_.labelPages(pages, [&](size_t k, PageLabelPage& page) {
+        if (!had)
+            return;
+        QPDFObjectHandle label = labels.getLabelForPage((long long)k);
+        if (!label.isDictionary())
+            return;
+        std::string entries;
+        for (const char* key : {"/S", "/P"})
+            if (label.hasKey(key) && !label.getKey(key).isNull())
+                entries += (entries.empty() ? "" : " ") + std::string(key) + " " + label.getKey(key).unparseResolved();
+        page.original = entries;
+        page.originalStart = label.getKey("/St").isInteger() ? label.getKey("/St").getIntValue() : 1;
+    }));
+    pdf_.getRoot().replaceKey("/PageLabels", QPDFObjectHandle::parse(tree));
 }
 
 // A box or rotation that reads as absent (null, or a reference to null or to a missing object)

@@ -27,6 +27,7 @@ private:
     void stampPage(QPDFPageObjectHelper& page, long long number, size_t index, const ContentScan& scan,
                    std::string& content, bool tooLarge);
     std::string addFont(QPDFPageObjectHelper& page);
+    void writePageLabels(size_t pages);
     static void stateAbsentValues(QPDFPageObjectHelper& page);
     // The page's content as a form XObject named in its resources; the name, or empty when the
     // content could not be kept.

@@ -2,6 +2,7 @@
 
 #include "ContentReader.h"
 #include "NumberDrawing.h"
+#include "PageLabels.h"
 #include "PageGeometry.h"
 
 #include <qpdf/Buffer.hh>
@@ -143,6 +144,9 @@ CleanFileUpdate::CleanFileUpdate(std::string_view input, const StampOptions& opt
     const PdfValue& catalog = pdf.resolve(*root);
     if (!catalog.is(Kind::Dictionary))
         notClean("no catalog");
+    // Labels the input has are merged by the qpdf way, which reads their number tree.
+    if (options.pageLabels && catalog.find("/PageLabels"))
+        notClean("page labels to merge with the numbers'");
     if (const PdfValue* info = trailer.find("/Info"); info && !info->is(Kind::Reference) && !info->is(Kind::Null))
         notClean("the document information is not an object of its own");
 
@@ -200,6 +204,14 @@ CleanFileUpdate::CleanFileUpdate(std::string_view input, const StampOptions& opt
                                          drawing.draw(pages[k]->geometry, pages[k]->fontName,
                                                       options.firstNumber + (long long)k, k));
     offPage_ = drawing.pagesWithNumberOffPage();
+    if (options.pageLabels) {
+        // The catalog again, its labels those of the printed texts (the input has none).
+        std::string text = "<<";
+        appendEntries(text, catalog, {"/PageLabels"});
+        text += " /PageLabels " + PageLabelTree(drawing.labelPages(pages.size(), [](size_t, PageLabelPage&) {})) +
+                " >>";
+        writeObject(root_, rootGeneration_, text);
+    }
 
     // Objects lie in the file in the order written; the section lists them by number.
     std::vector<XrefEntry> entries;
