@@ -501,7 +501,11 @@ private slots:
         // An AES-encrypted file: its appended objects are encrypted the same way every time.
         QVERIFY(QFile::copy(CorpusFolder() + QStringLiteral("/qpdf/qpdf__qtest__qpdf__V4-aes-clearmeta.pdf"),
                             t.abs("b/x/aes.pdf")));
-        const QStringList options{"--continue", "--format", "Bates {n}", "--digits", "5", "--first", "100"};
+        // With the placement, background and labels too: the labels go into the catalog of encrypted
+        // and rewritten copies as well.
+        const QStringList options{"--continue",     "--format", "Bates {n}",    "--digits",     "5",
+                                  "--first",        "100",      "--position",   "bottom-right", "--mirror",
+                                  "--box",          "trim",     "--background", "#FFFF00",      "--page-labels"};
         Batch b =
             runBatch(QStringList{"-o", t.abs("whole"), "--jobs", "1"} + options + QStringList{t.abs("b")});
         QVERIFY2(b.exitCode == 0, qPrintable(b.err));
