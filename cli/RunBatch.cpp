@@ -73,7 +73,7 @@ QString statusText(Outcome::Status s) {
 
 // The number as {n} prints it.
 QString printedNumber(const StampOptions& o, long long value) {
-    return QString::fromLatin1(ExpandNumberText("{n}", o.digits, value, 0, {}));
+    return QString::fromLatin1(ExpandNumberText("{n}", o.digits, value, 0, {}, value));
 }
 
 QString duration(double seconds) {

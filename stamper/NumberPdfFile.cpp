@@ -317,6 +317,7 @@ std::optional<NumberPdfResult> numberQuickly(Job& job) {
         NumberPdfResult result;
         result.quickWay = true;
         result.pages = update.pages();
+        result.numberedPages = update.numberedPages();
         result.pagesWithNumberOffPage = update.pagesWithNumberOffPage();
         result.appended = true;
         result.signatureKept = update.isSigned();
@@ -365,6 +366,7 @@ NumberPdfResult number(Job& job, NumberingWay way, bool leaveDocumentToExit) {
         result.certification = certification(pdf);
         PageStamper stamper(pdf, options);
         result.pages = stamper.stampAll();
+        result.numberedPages = stamper.numberedPages();
         // qpdf reads objects as they are asked for: a content stream it had to repair counts too.
         result.neededRepair = result.neededRepair || pdf.anyWarnings();
         result.pagesWithNumberOffPage = stamper.pagesWithNumberOffPage();

@@ -10,6 +10,7 @@
 
 struct NumberPdfResult {
     size_t pages = 0;
+    size_t numberedPages = 0; // those the options' page selection takes
     std::vector<std::string> warnings; // what qpdf had to repair while reading
     // The file was damaged (qpdf repaired it, our recovery rebuilt its cross-references, or its page
     // tree was mended): its copy must be written whole, not as an update of the damaged file.

@@ -17,8 +17,14 @@ public:
 
     // Closes what the page's content left open (as `scan` found it) and the q that opened it.
     static std::string closing(const ContentScan& scan);
-    // The document's page count, for a format that prints it; set before the first draw.
-    void setPageCount(size_t pages) { pageCount_ = pages; }
+    // The document's page count; set before the first draw. Throws StampError when the options'
+    // page selection leaves none of them, or a styled field can't print the numbers they get.
+    void setPageCount(size_t pages);
+    // How many pages are numbered and the number the last of them gets.
+    size_t numberedPages() const { return numbered_; }
+    long long lastNumber() const { return options_.firstNumber + (long long)numbered_ - 1; }
+    // Whether the page at `pageIndex` gets a number.
+    bool numbers(size_t pageIndex) const { return options_.pages.contains(pageIndex); }
     // Draws `value` with the font named `fontName` on a page of geometry `g`.
     std::string draw(const PageGeometry& g, const std::string& fontName, long long value);
     // Pages whose number lies wholly outside what a viewer shows of the page.
@@ -38,5 +44,5 @@ private:
     double matrix_[6] = {};
     std::string matrixText_;
     size_t offPage_ = 0;
-    size_t pageCount_ = 0;
+    size_t numbered_ = 0;
 };

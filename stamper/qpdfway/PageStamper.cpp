@@ -41,7 +41,9 @@ size_t PageStamper::stampAll() {
     for (size_t k = 0; k < pages.size(); ++k) {
         bool tooLarge = false;
         ContentScan scan = scans.scanOf(k, &content, &tooLarge);
-        stampPage(pages[k], n++, scan, content, tooLarge);
+        // A page without a number is left as it is, its dictionary too.
+        if (drawing_.numbers(k))
+            stampPage(pages[k], n++, scan, content, tooLarge);
     }
     return pages.size();
 }
