@@ -2,7 +2,9 @@
 
 #include "CommandLine.h"
 #include "NumberText.h"
+#include "PageSelection.h"
 #include "StampError.h"
+#include "cli/LoadFiles.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -74,8 +76,55 @@ void readFormat(const QString& text, StampOptions& o) {
         refuse(QStringLiteral("--format holds a character the page font cannot print"));
     }
     if (!IsKnownNumberFormat(*bytes))
-        refuse(QStringLiteral("--format \"%1\" has a \"{\" that is none of {n}, {total}, {file}").arg(text));
+        refuse(QStringLiteral("--format \"%1\": %2 is none of {n}, {last}, {total}, {file} (the numbers "
+                              "in a style as {n:roman}, {n:ROMAN}, {n:alpha} or {n:ALPHA})")
+                   .arg(text, QString::fromStdString(UnknownNumberField(text.toStdString()))));
     o.format = *bytes;
+}
+
+void readPages(const QString& text, StampOptions& o) {
+    const std::optional<PageSelection> pages = PageSelection::parse(text.toStdString());
+    if (!pages)
+        refuse(QStringLiteral("--pages \"%1\" is not a page selection: N, N-M or N- in a comma list (as "
+                              "in 2- or 1,3,5-9), or odd, or even")
+                   .arg(text));
+    o.pages = *pages;
+}
+
+// What the styles, the page selection and the load files need of the rest of the command line.
+void checkNumbering(BatchOptions& b, const QStringList& seen) {
+    const StampOptions& o = b.stamp;
+    if (!NumberFitsFormat(o.format, o.firstNumber))
+        refuse(QStringLiteral("--first %1: roman numerals and letters print numbers from 1 (roman to %2, "
+                              "letters to %3)")
+                   .arg(o.firstNumber)
+                   .arg(kHighestRoman)
+                   .arg(kHighestAlpha));
+    const bool loadFiles = !b.opticon.isEmpty() || !b.dat.isEmpty();
+    if (loadFiles && !b.continueNumbers)
+        refuse(QStringLiteral("%1 goes with --continue: a production's numbers run on from file to file")
+                   .arg(b.opticon.isEmpty() ? QStringLiteral("--dat") : QStringLiteral("--opticon")));
+    if (seen.contains(QStringLiteral("--volume")) && b.opticon.isEmpty())
+        refuse(QStringLiteral("--volume goes with --opticon: only the Opticon file names a volume"));
+    if (!loadFiles)
+        return;
+    const std::string& f = o.format;
+    if (!f.empty() && f.find("{n}") == std::string::npos && f.find("{n:") == std::string::npos)
+        refuse(QStringLiteral("the load files key every page by its text: --format must print {n}"));
+    if (!b.opticon.isEmpty() && b.opticon == b.dat)
+        refuse(QStringLiteral("--opticon and --dat name the same file"));
+    for (const QString& loadFile : {b.opticon, b.dat})
+        if (!loadFile.isEmpty() && (loadFile == b.manifest || loadFile == b.plan))
+            refuse(QStringLiteral("%1 is named for a load file and for the %2")
+                       .arg(loadFile,
+                            loadFile == b.manifest ? QStringLiteral("manifest") : QStringLiteral("plan")));
+    if (b.volume.isEmpty())
+        b.volume = QFileInfo(b.outputFolder).fileName();
+    if (!b.opticon.isEmpty())
+        if (const QString problem = OpticonFieldProblem(b.volume); !problem.isEmpty() || b.volume.isEmpty())
+            refuse(QStringLiteral("the volume \"%1\" can't be written in the Opticon file: %2")
+                       .arg(b.volume, problem.isEmpty() ? QStringLiteral("it is empty")
+                                                        : QStringLiteral("it holds ") + problem));
 }
 
 void readPart(const QString& text, BatchOptions& b) {
@@ -105,12 +154,21 @@ QString BatchUsageText(const QString& program) {
                "  --bottom PT          points from its bottom edge (default 10)\n"
                "  --size PT            font size in points (default 10)\n"
                "  --color C            #RRGGBB or R,G,B (default black)\n"
-               "  --format TEXT        what each page shows: {n} the number, {total} the file's page\n"
-               "                       count, {file} its name without extension (default {n}); text in\n"
-               "                       Latin-1 and the Windows-1252 signs (€ – — “ ” ‘ ’ … • ™)\n"
+               "  --format TEXT        what each page shows: {n} the number, {n:roman} {n:ROMAN} i ii / I "
+               "II,\n"
+               "                       {n:alpha} {n:ALPHA} a..z aa.. / A..Z AA.., {last} (styled as {n})\n"
+               "                       the file's last number, {total} its numbered pages, {file} its\n"
+               "                       name without extension (default {n}); text in Latin-1 and the\n"
+               "                       Windows-1252 signs (€ – — “ ” ‘ ’ … • ™)\n"
                "  --digits D           pad {n} with zeros to D digits (0 to 20)\n"
+               "  --pages SEL          number only these pages of each file: N, N-M, N- in a comma list,\n"
+               "                       or odd, or even (default all); the first of them shows --first\n"
                "  --continue           one running number across all files, in the order given\n"
-               "  --manifest FILE.csv  one row per file: input, output, pages, first, last, status, message\n"
+               "  --manifest FILE.csv  one row per file: input, output, pages, first, last, status,\n"
+               "                       message, begbates, endbates\n"
+               "  --opticon FILE.opt   with --continue: the Opticon load file, a line per numbered page\n"
+               "  --dat FILE.dat       with --continue: the Concordance load file, a row per file\n"
+               "  --volume NAME        the Opticon file's volume (default the output folder's name)\n"
                "  --overwrite          allow an output to replace an input\n"
                "  --jobs N             files numbered side by side (default: the number of cores)\n"
                "  --part K/N           number only the K-th of N shares of the files, with the numbers\n"
@@ -162,10 +220,12 @@ BatchCommandLine ReadBatchCommandLine(const QStringList& arguments, const QStrin
                                               QStringLiteral("--overwrite"), QStringLiteral("--quiet"),
                                               QStringLiteral("--help"),      QStringLiteral("-h")};
             static const QStringList valued = {
-                QStringLiteral("--output"), QStringLiteral("--first"),  QStringLiteral("--left"),
-                QStringLiteral("--bottom"), QStringLiteral("--size"),   QStringLiteral("--color"),
-                QStringLiteral("--format"), QStringLiteral("--digits"), QStringLiteral("--manifest"),
-                QStringLiteral("--jobs"),   QStringLiteral("--part"),   QStringLiteral("--plan")};
+                QStringLiteral("--output"), QStringLiteral("--first"),   QStringLiteral("--left"),
+                QStringLiteral("--bottom"), QStringLiteral("--size"),    QStringLiteral("--color"),
+                QStringLiteral("--format"), QStringLiteral("--digits"),  QStringLiteral("--manifest"),
+                QStringLiteral("--jobs"),   QStringLiteral("--part"),    QStringLiteral("--plan"),
+                QStringLiteral("--pages"),  QStringLiteral("--opticon"), QStringLiteral("--dat"),
+                QStringLiteral("--volume")};
             if (flags.contains(name)) {
                 if (hasValue)
                     refuse(QStringLiteral("%1 takes no value").arg(name));
@@ -206,6 +266,17 @@ BatchCommandLine ReadBatchCommandLine(const QStringList& arguments, const QStrin
                 readColor(value, o);
             } else if (name == QLatin1String("--format")) {
                 readFormat(value, o);
+                b.formatText = value;
+            } else if (name == QLatin1String("--pages")) {
+                readPages(value, o);
+            } else if (name == QLatin1String("--opticon") || name == QLatin1String("--dat")) {
+                if (value.isEmpty())
+                    refuse(QStringLiteral("%1 is empty").arg(name));
+                (name == QLatin1String("--dat") ? b.dat : b.opticon) = absolute(value, workingFolder);
+            } else if (name == QLatin1String("--volume")) {
+                if (value.isEmpty())
+                    refuse(QStringLiteral("--volume is empty"));
+                b.volume = value;
             } else if (name == QLatin1String("--digits")) {
                 o.digits = int(strictly([&] { return ParseWholeNumber(v, "--digits", 0, kMostDigits); }));
             } else if (name == QLatin1String("--continue")) {
@@ -236,6 +307,7 @@ BatchCommandLine ReadBatchCommandLine(const QStringList& arguments, const QStrin
             refuse(QStringLiteral("--plan goes with --continue: only running numbers need the page counts"));
         if (!b.plan.isEmpty() && b.parts == 1 && seen.contains(QStringLiteral("--part")))
             refuse(QStringLiteral("--plan with --part 1/1: a whole run counts for itself"));
+        checkNumbering(b, seen);
     } catch (const Refusal& r) {
         line.outcome = BatchCommandLine::Outcome::Refused;
         line.text = program + QStringLiteral(": ") + QString::fromStdString(r.what()) +
