@@ -8,6 +8,7 @@
 // A linearized input stops being linearized: its first-page tables no longer describe the whole file,
 // and readers notice from the file length in its linearization dictionary.
 
+#include "PageSelection.h"
 #include "UpdateEncryption.h"
 #include "XrefSection.h"
 
@@ -23,7 +24,9 @@ class IncrementalUpdate {
 public:
     // `pdf` has been read from an input of `inputSize` bytes without repairs, and its pages numbered.
     // `revisionId` names the new revision (see RevisionId).
-    IncrementalUpdate(QPDF& pdf, long long inputSize, const InputReader& readInput, std::string revisionId);
+    // `numbered`: the pages that were numbered; the others are not written.
+    IncrementalUpdate(QPDF& pdf, long long inputSize, const InputReader& readInput, std::string revisionId,
+                      const PageSelection& numbered);
 
     // Empty when the update can be written; otherwise why not (the whole file is rewritten then).
     const std::string& unsupported() const { return unsupported_; }
@@ -57,6 +60,7 @@ private:
     void writeStream(std::string& out, std::vector<Entry>& entries, long long at) const;
 
     QPDF& pdf_;
+    PageSelection numbered_;
     UpdateEncryption encryption_;
     std::string unsupported_;
     long long inputSize_ = 0;
