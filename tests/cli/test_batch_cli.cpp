@@ -925,6 +925,22 @@ private slots:
         QCOMPARE(concordance, ReadAll(t.abs("prod/VOL001.dat")).replace("VOL001/", "parts/"));
     }
 
+    // A signed file numbered with a selection and a style still carries a valid signature.
+    void signedFileKeepsItsSignature() {
+        TempTree t;
+        QVERIFY(QFile::copy(CorpusFolder() + QStringLiteral("/qpdf/qpdf__qtest__qpdf__digitally-signed.pdf"),
+                            t.abs("signed.pdf")));
+        QVERIFY(makePdf(t.abs("cover.pdf"), 2));
+        const Batch b = runBatch({"-o", t.abs("out"), "--continue", "--pages", "odd", "--format", "{n:ROMAN}",
+                                  "--dat", t.abs("p.dat"), t.abs("cover.pdf"), t.abs("signed.pdf")});
+        QVERIFY2(b.exitCode == 0 && b.err.contains(QLatin1String("signature still holds")), qPrintable(b.err));
+        QVERIFY(pageShows(t.abs("out/signed.pdf"), 1, QStringLiteral("II")));
+        const ProcessResult sig = RunProgram(QStringLiteral("pdfsig"), {t.abs("out/signed.pdf")});
+        QVERIFY2(sig.out.contains("Signature Validation: Signature is Valid."), sig.out.constData());
+        QCOMPARE(parseDat(ReadAll(t.abs("p.dat"))).value(2),
+                 (QStringList{"II", "II", "1", "signed.pdf", "out/signed.pdf"}));
+    }
+
     void exitStatusesAndSettings() {
         TempTree t;
         QVERIFY(makePdf(t.abs("in/good.pdf"), 1));
