@@ -1,8 +1,10 @@
 #include "cli/BatchOptions.h"
 
 #include "CommandLine.h"
+#include "NumberText.h"
 #include "OptionTable.h"
 #include "StampError.h"
+#include "cli/LoadFiles.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -39,6 +41,35 @@ void readPart(const QString& text, BatchOptions& b) {
         refuse(QStringLiteral("--part \"%1\": K must be 1 to N").arg(text));
 }
 
+// What the load files need of the rest of the command line.
+void checkLoadFileOptions(BatchOptions& b, const QStringList& seen) {
+    const bool loadFiles = !b.opticon.isEmpty() || !b.dat.isEmpty();
+    if (loadFiles && !b.continueNumbers)
+        refuse(QStringLiteral("%1 goes with --continue: a production's numbers run on from file to file")
+                   .arg(b.opticon.isEmpty() ? QStringLiteral("--dat") : QStringLiteral("--opticon")));
+    if (seen.contains(QStringLiteral("--volume")) && b.opticon.isEmpty())
+        refuse(QStringLiteral("--volume goes with --opticon: only the Opticon file names a volume"));
+    if (!loadFiles)
+        return;
+    const std::string& f = b.stamp.format;
+    if (!f.empty() && f.find("{n}") == std::string::npos && f.find("{n:") == std::string::npos)
+        refuse(QStringLiteral("the load files key every page by its text: --format must print {n}"));
+    if (!b.opticon.isEmpty() && b.opticon == b.dat)
+        refuse(QStringLiteral("--opticon and --dat name the same file"));
+    for (const QString& loadFile : {b.opticon, b.dat})
+        if (!loadFile.isEmpty() && (loadFile == b.manifest || loadFile == b.plan))
+            refuse(QStringLiteral("%1 is named for a load file and for the %2")
+                       .arg(loadFile,
+                            loadFile == b.manifest ? QStringLiteral("manifest") : QStringLiteral("plan")));
+    if (b.volume.isEmpty())
+        b.volume = QFileInfo(b.outputFolder).fileName();
+    if (!b.opticon.isEmpty())
+        if (const QString problem = OpticonFieldProblem(b.volume); !problem.isEmpty() || b.volume.isEmpty())
+            refuse(QStringLiteral("the volume \"%1\" can't be written in the Opticon file: %2")
+                       .arg(b.volume, problem.isEmpty() ? QStringLiteral("it is empty")
+                                                        : QStringLiteral("it holds ") + problem));
+}
+
 QString pathValue(const QString& name, const QString& value, const QString& workingFolder) {
     if (value.isEmpty())
         refuse(QStringLiteral("%1 is empty").arg(name));
@@ -66,9 +97,33 @@ const BatchOptionRow kBatchRows[] = {
      true},
     {{.name = "--manifest",
       .placeholder = "FILE.csv",
-      .help = "one row per file: input, output, pages, first, last, status, message"},
+      .help = "one row per file: input, output, pages, first, last, status, message, begbates, endbates"},
      [](BatchOptions& b, const QString& v, const QString& w) {
          b.manifest = pathValue(QStringLiteral("--manifest"), v, w);
+     },
+     true},
+    {{.name = "--opticon",
+      .placeholder = "FILE.opt",
+      .help = "with --continue: the Opticon load file, a line per numbered page keyed by its text"},
+     [](BatchOptions& b, const QString& v, const QString& w) {
+         b.opticon = pathValue(QStringLiteral("--opticon"), v, w);
+     },
+     true},
+    {{.name = "--dat",
+      .placeholder = "FILE.dat",
+      .help = "with --continue: the Concordance DAT load file, a row per file (BEGBATES, ENDBATES, PGCOUNT, "
+              "FILENAME, FILEPATH)"},
+     [](BatchOptions& b, const QString& v, const QString& w) {
+         b.dat = pathValue(QStringLiteral("--dat"), v, w);
+     },
+     true},
+    {{.name = "--volume",
+      .placeholder = "NAME",
+      .help = "the volume the Opticon file names (default the output folder's name)"},
+     [](BatchOptions& b, const QString& v, const QString&) {
+         if (v.isEmpty())
+             refuse(QStringLiteral("--volume is empty"));
+         b.volume = v;
      },
      true},
     {{.name = "--overwrite", .help = "allow an output to replace an input"},
@@ -233,6 +288,8 @@ BatchCommandLine ReadBatchCommandLine(const QStringList& arguments, const QStrin
                     stampRow->read(b.stamp, *info, value.toStdString(), name.toStdString(),
                                    OptionDialect::Batch);
                     given.push_back(name.toStdString());
+                    if (name == QLatin1String("--format"))
+                        b.formatText = value;
                 } catch (const StampError& e) {
                     refuse(QString::fromStdString(e.what()));
                 }
@@ -251,6 +308,7 @@ BatchCommandLine ReadBatchCommandLine(const QStringList& arguments, const QStrin
             refuse(QStringLiteral("--plan goes with --continue: only running numbers need the page counts"));
         if (!b.plan.isEmpty() && b.parts == 1 && seen.contains(QStringLiteral("--part")))
             refuse(QStringLiteral("--plan with --part 1/1: a whole run counts for itself"));
+        checkLoadFileOptions(b, seen);
     } catch (const Refusal& r) {
         line.outcome = BatchCommandLine::Outcome::Refused;
         line.text = program + QStringLiteral(": ") + QString::fromStdString(r.what()) +

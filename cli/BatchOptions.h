@@ -19,6 +19,10 @@ struct BatchOptions {
     int part = 1, parts = 1; // --part K/N
     QString plan;            // absolute; empty for none
     bool quiet = false;
+    QString formatText; // --format as given, for the texts the manifest and the load files hold
+    // Bates load files, absolute, empty for none; the volume they name (the output folder's name
+    // unless given).
+    QString opticon, dat, volume;
 };
 
 struct BatchCommandLine {

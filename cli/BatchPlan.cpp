@@ -1,5 +1,6 @@
 #include "cli/BatchPlan.h"
 
+#include "cli/LoadFiles.h"
 #include "cli/Manifest.h"
 
 #include "NumberPdfFile.h"
@@ -109,6 +110,40 @@ void checkOutputs(const BatchOptions& options, const std::vector<BatchFile>& fil
     }
 }
 
+// A load file must not replace anything the batch reads or writes, nor lie in an input's tree; and
+// what it holds must be writable in its form (the Opticon file quotes nothing, the DAT can't quote
+// its own quote). The keys are checked by one page's text: the numbers' own characters never clash.
+void checkLoadFiles(const BatchOptions& options, const std::vector<BatchFile>& files) {
+    const auto check = [&](const QString& loadFile, const char* option,
+                           const std::function<QString(const QString&)>& problemOf) {
+        if (loadFile.isEmpty())
+            return;
+        if (IsFolder(loadFile))
+            refuse(QStringLiteral("%1 %2 is a folder").arg(QLatin1String(option), loadFile));
+        for (const QString& input : options.inputs)
+            if (loadFile == input || (IsFolder(input) && isUnder(loadFile, QDir::cleanPath(input))))
+                refuse(QStringLiteral("%1 %2 lies among the inputs (%3); write it elsewhere")
+                           .arg(QLatin1String(option), loadFile, input));
+        const auto loadId = identityOf(loadFile);
+        for (const BatchFile& f : files) {
+            if (loadFile == f.input || loadFile == f.output ||
+                (loadId && (identityOf(f.input) == loadId || identityOf(f.output) == loadId)))
+                refuse(QStringLiteral("%1 %2 would replace %3")
+                           .arg(QLatin1String(option), loadFile, loadFile == f.output ? f.output : f.input));
+            const QString path = PathFromLoadFile(f.output, loadFile);
+            const QString key = QString::fromUtf8(ExpandNumberText(
+                options.formatText.toStdString(), options.stamp.digits, options.stamp.firstNumber, 1,
+                f.title.toStdString(), options.stamp.firstNumber));
+            for (const QString& text : {path, key})
+                if (const QString problem = problemOf(text); !problem.isEmpty())
+                    refuse(QStringLiteral("%1: \"%2\" holds %3, which %4 can't hold")
+                               .arg(f.input, text, problem, QLatin1String(option)));
+        }
+    };
+    check(options.opticon, "--opticon", OpticonFieldProblem);
+    check(options.dat, "--dat", ConcordanceFieldProblem);
+}
+
 // Page counts from a plan file, which must list the same files (by their place under the output
 // folder) with the same sizes.
 void readPlanFile(const BatchOptions& options, std::vector<BatchFile>& files) {
@@ -179,6 +214,7 @@ BatchPlan MakeBatchPlan(const BatchOptions& options, const std::function<bool()>
                                   "cannot print")
                        .arg(f.input));
     }
+    checkLoadFiles(options, files);
 
     // The share of this part: whole runs of files, in batch order.
     const size_t total = files.size();
@@ -196,10 +232,18 @@ BatchPlan MakeBatchPlan(const BatchOptions& options, const std::function<bool()>
             countPages(needed, options.jobs, stopped);
             std::copy(needed.begin(), needed.end(), files.begin());
         }
+        // Only numbered pages take numbers; a file the selection leaves without one is skipped.
         long long next = options.stamp.firstNumber;
         for (BatchFile& f : files) {
             f.first = next;
-            next += (long long)f.pages.value_or(0);
+            if (!f.pages)
+                continue;
+            f.numbered = options.stamp.pages.countIn(*f.pages);
+            if (f.numbered == 0 && f.countFailure.isEmpty())
+                f.countFailure = QStringLiteral("--pages %1 takes none of its %2 pages")
+                                     .arg(QString::fromStdString(options.stamp.pages.text()))
+                                     .arg(*f.pages);
+            next += (long long)f.numbered;
         }
     } else {
         for (BatchFile& f : files)

@@ -20,6 +20,7 @@ struct BatchFile {
     // keeps the reason and is skipped.
     std::optional<size_t> pages;
     QString countFailure;
+    size_t numbered = 0; // of those pages, how many the page selection numbers
 };
 
 struct BatchPlan {

@@ -28,9 +28,10 @@ mode_t fileMode() {
 } // namespace
 
 QByteArray ManifestText(const std::vector<ManifestRow>& rows) {
-    QByteArray text = "input,output,pages,first,last,status,message\r\n";
+    QByteArray text = "input,output,pages,first,last,status,message,begbates,endbates\r\n";
     for (const ManifestRow& r : rows) {
-        const QString fields[] = {r.input, r.output, r.pages, r.first, r.last, r.status, r.message};
+        const QString fields[] = {r.input,  r.output,  r.pages,    r.first,   r.last,
+                                  r.status, r.message, r.begBates, r.endBates};
         bool firstField = true;
         for (const QString& f : fields) {
             if (!firstField)

@@ -1,5 +1,6 @@
 #pragma once
-// The record of a batch: one CSV row (RFC 4180) per file, written whole or not at all.
+// The record of a batch: one CSV row (RFC 4180) per file, written whole or not at all. Columns only
+// ever join at the end, so that a reader of the older ones keeps working.
 
 #include <QByteArray>
 #include <QString>
@@ -10,6 +11,7 @@ struct ManifestRow {
     QString pages, first, last; // empty where unknown
     QString status;             // "numbered", "numbered with a warning", "skipped", "not done"
     QString message;
+    QString begBates, endBates; // the whole text of the first and last numbered page
 };
 
 QByteArray ManifestText(const std::vector<ManifestRow>& rows);

@@ -2,6 +2,7 @@
 
 #include "cli/BatchOptions.h"
 #include "cli/BatchPlan.h"
+#include "cli/LoadFiles.h"
 #include "cli/Manifest.h"
 
 #include "NumberPdfFile.h"
@@ -53,7 +54,7 @@ private:
 
 struct Outcome {
     enum class Status { NotDone, Numbered, Warned, Skipped } status = Status::NotDone;
-    size_t pages = 0;
+    size_t pages = 0, numbered = 0;
     QStringList messages;
 };
 
@@ -73,7 +74,15 @@ QString statusText(Outcome::Status s) {
 
 // The number as {n} prints it.
 QString printedNumber(const StampOptions& o, long long value) {
-    return QString::fromLatin1(ExpandNumberText("{n}", o.digits, value, 0, {}));
+    return QString::fromLatin1(ExpandNumberText("{n}", o.digits, value, 0, {}, value));
+}
+
+// The whole text the k-th numbered page of `f` shows (of `numbered`), in UTF-8 as the format was
+// given.
+QString pageText(const BatchOptions& options, const BatchFile& f, size_t k, size_t numbered) {
+    return QString::fromStdString(ExpandNumberText(options.formatText.toStdString(), options.stamp.digits,
+                                                   f.first + (long long)k, numbered, f.title.toStdString(),
+                                                   f.first + (long long)numbered - 1));
 }
 
 QString duration(double seconds) {
@@ -124,6 +133,8 @@ public:
 
     int finish() {
         std::vector<ManifestRow> rows;
+        std::vector<LoadFileDocument> documents;
+        const bool loadFiles = !options_.opticon.isEmpty() || !options_.dat.isEmpty();
         size_t numbered = 0, skipped = 0, notDone = 0, pages = 0;
         for (size_t k = 0; k < plan_.files.size(); ++k) {
             const BatchFile& f = plan_.files[k];
@@ -138,7 +149,16 @@ public:
                 pages += o.pages;
                 row.pages = QString::number(o.pages);
                 row.first = printedNumber(options_.stamp, f.first);
-                row.last = printedNumber(options_.stamp, f.first + (long long)o.pages - 1);
+                row.last = printedNumber(options_.stamp, f.first + (long long)o.numbered - 1);
+                row.begBates = pageText(options_, f, 0, o.numbered);
+                row.endBates = pageText(options_, f, o.numbered - 1, o.numbered);
+                if (loadFiles) {
+                    LoadFileDocument d;
+                    d.copy = f.output;
+                    for (size_t p = 0; p < o.numbered; ++p)
+                        d.keys.append(pageText(options_, f, p, o.numbered));
+                    documents.push_back(std::move(d));
+                }
             } else if (o.status == Outcome::Status::Skipped) {
                 ++skipped;
             } else {
@@ -167,11 +187,23 @@ public:
             ++skipped;
         }
         bool manifestWritten = true;
-        if (!options_.manifest.isEmpty()) {
-            manifestWritten = WriteWholeFile(options_.manifest, ManifestText(rows));
-            if (!manifestWritten)
-                std::fprintf(stderr, "numbrel: the manifest %s could not be written\n",
-                             qUtf8Printable(options_.manifest));
+        const auto write = [&](const QString& path, const QByteArray& bytes, const char* what) {
+            if (path.isEmpty() || WriteWholeFile(path, bytes))
+                return;
+            std::fprintf(stderr, "numbrel: the %s %s could not be written\n", what, qUtf8Printable(path));
+            manifestWritten = false;
+        };
+        write(options_.manifest, options_.manifest.isEmpty() ? QByteArray() : ManifestText(rows), "manifest");
+        // A stopped batch's load files would describe a production that isn't there.
+        if (notDone == 0) {
+            write(options_.opticon,
+                  options_.opticon.isEmpty() ? QByteArray()
+                                             : OpticonText(documents, options_.volume, options_.opticon),
+                  "Opticon file");
+            write(options_.dat,
+                  options_.dat.isEmpty() ? QByteArray()
+                                         : ConcordanceText(documents, options_.dat, options_.part == 1),
+                  "DAT file");
         }
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
@@ -232,6 +264,7 @@ private:
                 throw StampError("the folder of " + stamp.output + " cannot be made");
             const NumberPdfResult result = NumberPdfFile(stamp);
             o.pages = result.pages;
+            o.numbered = result.numberedPages;
             for (const std::string& w : ResultWarnings(result, stamp.input))
                 o.messages.append(QString::fromStdString(w));
             if (f.pages && *f.pages != result.pages)

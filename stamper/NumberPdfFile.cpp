@@ -300,7 +300,8 @@ int certification(QPDF& pdf) {
 // made or doesn't read back so; the caller then rewrites the whole file.
 bool appendUpdate(QPDF& pdf, Job& job) {
     try {
-        IncrementalUpdate update(pdf, job.inputSize, job.readInput, job.revisionId(), job.options.pageLabels);
+        IncrementalUpdate update(pdf, job.inputSize, job.readInput, job.revisionId(), job.options.pages,
+                                 job.options.pageLabels);
         if (!update.unsupported().empty())
             return false;
         std::unique_ptr<Copy> out = job.newCopy();
@@ -335,6 +336,7 @@ std::optional<NumberPdfResult> numberQuickly(Job& job) {
         NumberPdfResult result;
         result.quickWay = true;
         result.pages = update.pages();
+        result.numberedPages = update.numberedPages();
         result.pagesWithNumberOffPage = update.pagesWithNumberOffPage();
         result.appended = true;
         result.signatureKept = update.isSigned();
@@ -389,6 +391,7 @@ NumberPdfResult number(Job& job, NumberingWay way, bool leaveDocumentToExit) {
         NumberNewObjectsFromSize(pdf);
         PageStamper stamper(pdf, options);
         result.pages = stamper.stampAll();
+        result.numberedPages = stamper.numberedPages();
         // qpdf reads objects as they are asked for: a content stream it had to repair counts too.
         result.neededRepair = result.neededRepair || anyRepairs(pdf);
         result.pagesWithNumberOffPage = stamper.pagesWithNumberOffPage();

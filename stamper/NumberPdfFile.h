@@ -10,6 +10,7 @@
 
 struct NumberPdfResult {
     size_t pages = 0;
+    size_t numberedPages = 0; // those the options' page selection takes
     // What had to be repaired while reading, and where viewers read the input differently (each
     // naming the page and what each viewer does).
     std::vector<std::string> warnings;

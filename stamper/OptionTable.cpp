@@ -96,7 +96,9 @@ void readFormat(StampOptions& o, const std::string& value, const std::string& wh
         usage(what + " holds a character the page font cannot print");
     }
     if (!IsKnownNumberFormat(*bytes))
-        usage(what + " " + quoted(value) + " has a \"{\" that is none of {n}, {total}, {file}");
+        usage(what + " " + quoted(value) + ": " + UnknownNumberField(value) +
+              " is none of {n}, {last}, {total}, {file} (the numbers in a style as {n:roman}, {n:ROMAN}, "
+              "{n:alpha} or {n:ALPHA})");
     o.format = *bytes;
 }
 
@@ -225,8 +227,10 @@ const StampOptionRow kRows[] = {
     {{.name = "--format",
       .placeholder = "TEXT",
       .defaultText = "{n}",
-      .help = "what each page shows: {n} the number, {total} the file's page count, {file} its name without "
-              "extension; text in Latin-1 and the Windows-1252 signs (€ – — “ ” ‘ ’ … • ™)"},
+      .help = "what each page shows: {n} the number, {n:roman} {n:ROMAN} i ii / I II, {n:alpha} {n:ALPHA} "
+              "a..z aa.. / A..Z AA.., {last} (in any of those styles) the number of the file's last numbered "
+              "page, {total} how many pages are numbered, {file} its name without extension; text in Latin-1 "
+              "and the Windows-1252 signs (€ – — “ ” ‘ ’ … • ™)"},
      [](StampOptions& o, const OptionInfo&, const std::string& v, const std::string& what, Dialect) {
          readFormat(o, v, what);
      }},
@@ -238,6 +242,19 @@ const StampOptionRow kRows[] = {
       .max = kMostDigits},
      [](StampOptions& o, const OptionInfo& i, const std::string& v, const std::string& what, Dialect) {
          o.digits = int(ParseWholeNumber(v, what, (long long)i.min, (long long)i.max));
+     }},
+    {{.name = "--pages",
+      .placeholder = "SEL",
+      .defaultText = "",
+      .help = "number only these pages of each file: N, N-M, N- in a comma list (2- leaves the cover), or "
+              "odd, or even; the first of them shows the first number (default every page)"},
+     [](StampOptions& o, const OptionInfo&, const std::string& v, const std::string& what, Dialect) {
+         const std::optional<PageSelection> pages = PageSelection::parse(v);
+         if (!pages)
+             usage(what + " " + quoted(v) +
+                   " is not a page selection: N, N-M or N- in a comma list (as in 2- or 1,3,5-9), or odd, or "
+                   "even");
+         o.pages = *pages;
      }},
     {{.name = "--page-labels",
       .help = "the copy's page labels (the viewer's page box) show each numbered page's text"},
@@ -282,6 +299,11 @@ int ChoiceIndex(std::string_view choices, std::string_view value) {
 }
 
 void CheckStampOptionsTogether(const StampOptions& o, std::span<const std::string> names) {
+    // The numbers only grow from the first: a first one that fits fits them all up to the ends.
+    if (!NumberFitsFormat(o.format, o.firstNumber))
+        usage("the first number " + std::to_string(o.firstNumber) +
+              ": roman numerals and letters print numbers from 1 (roman to " + std::to_string(kHighestRoman) +
+              ", letters to " + std::to_string(kHighestAlpha) + ")");
     for (const char* side : {"--left", "--bottom"})
         if (given(names, "--margin") && given(names, side))
             usage(std::string("--margin and ") + side + " both set the margins: give one of them");

@@ -1,6 +1,8 @@
 #pragma once
 // What one run of the numbering tool is asked to do, as read from its command line.
 
+#include "PageSelection.h"
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -48,6 +50,8 @@ struct StampOptions {
     std::string format;
     int digits = 0;
     std::string fileTitle; // what {file} prints
+    // Which pages get a number; the first of them shows firstNumber, the next one more, and so on.
+    PageSelection pages;
     // Makes the watch of each copy's short name; empty: nobody is told (the tool itself).
     std::function<std::unique_ptr<ShortNameWatch>()> watchShortNames;
 };

@@ -1,6 +1,7 @@
 #include "NumberDrawing.h"
 
 #include "NumberText.h"
+#include "StampError.h"
 
 #include <algorithm>
 #include <cmath>
@@ -52,6 +53,21 @@ NumberDrawing::Placement NumberDrawing::place(const PageGeometry& g, const std::
     return p;
 }
 
+void NumberDrawing::setPageCount(size_t pages) {
+    numbered_ = options_.pages.countIn(pages);
+    if (pages == 0) // said by the caller
+        return;
+    if (numbered_ == 0)
+        throw StampError("the page selection " + options_.pages.text() + " takes none of its " +
+                         std::to_string(pages) + (pages == 1 ? " page" : " pages"));
+    for (long long n : {options_.firstNumber, lastNumber()})
+        if (!NumberFitsFormat(options_.format, n))
+            throw StampError("its page number " + std::to_string(n) +
+                             " is beyond what the format's letters or roman numerals print (1 to " +
+                             std::to_string(kHighestAlpha) + " in letters, 1 to " +
+                             std::to_string(kHighestRoman) + " in roman numerals)");
+}
+
 std::string NumberDrawing::closing(const ContentScan& scan) {
     std::string close = "\n";
     if (scan.openText)
@@ -83,7 +99,7 @@ bool NumberDrawing::visible(const PageGeometry& g, const Placement& p) const {
 std::string NumberDrawing::draw(const PageGeometry& g, const std::string& fontName, long long value,
                                 size_t pageIndex) {
     const std::string text =
-        ExpandNumberText(options_.format, options_.digits, value, pageCount_, options_.fileTitle);
+        ExpandNumberText(options_.format, options_.digits, value, numbered_, options_.fileTitle, lastNumber());
     const Placement p = place(g, text, pageIndex);
     if (options_.pageLabels) {
         if (printed_.size() <= pageIndex)

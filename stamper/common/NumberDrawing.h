@@ -23,8 +23,14 @@ public:
     static std::string closing(const ContentScan& scan);
     // Closes the marked content the page's content left open, after that content drawn as a form.
     static std::string closingMarks(const ContentScan& scan);
-    // The document's page count, for a format that prints it; set before the first draw.
-    void setPageCount(size_t pages) { pageCount_ = pages; }
+    // The document's page count; set before the first draw. Throws StampError when the options'
+    // page selection leaves none of them, or a styled field can't print the numbers they get.
+    void setPageCount(size_t pages);
+    // How many pages are numbered and the number the last of them gets.
+    size_t numberedPages() const { return numbered_; }
+    long long lastNumber() const { return options_.firstNumber + (long long)numbered_ - 1; }
+    // Whether the page at `pageIndex` gets a number.
+    bool numbers(size_t pageIndex) const { return options_.pages.contains(pageIndex); }
     // Draws `value` with the font named `fontName` on the page of geometry `g` that is the file's
     // page `pageIndex` (0 the first; --mirror swaps sides on odd indexes).
     std::string draw(const PageGeometry& g, const std::string& fontName, long long value, size_t pageIndex);
@@ -61,5 +67,5 @@ private:
     std::string matrixText_;
     size_t offPage_ = 0;
     std::vector<std::optional<std::string>> printed_;
-    size_t pageCount_ = 0;
+    size_t numbered_ = 0;
 };

@@ -1,6 +1,7 @@
 #include "NumberText.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace {
 // Windows-1252 codes 0x80 to 0x9F and the characters they stand for (0 where the code is unused).
@@ -44,10 +45,109 @@ std::optional<char32_t> nextCharacter(std::string_view text, size_t& at) {
     return c;
 }
 
-constexpr std::string_view kFields[] = {"{n}", "{total}", "{file}"};
+enum class Style { Decimal, Roman, RomanUpper, Alpha, AlphaUpper };
+enum class Field { Number, Last, Total, File };
 
-bool startsWith(std::string_view text, std::string_view start) {
-    return text.substr(0, start.size()) == start;
+struct FieldAt {
+    Field field = Field::Number;
+    Style style = Style::Decimal;
+    size_t length = 0; // from its "{" to its "}"
+};
+
+// The field that `text` starts with ("{" first); nothing when it is none of the known ones.
+std::optional<FieldAt> fieldAt(std::string_view text) {
+    const size_t close = text.find('}');
+    if (close == std::string_view::npos)
+        return std::nullopt;
+    const std::string_view inside = text.substr(1, close - 1);
+    const size_t colon = inside.find(':');
+    const std::string_view name = inside.substr(0, colon);
+    FieldAt f;
+    f.length = close + 1;
+    if (name == "n")
+        f.field = Field::Number;
+    else if (name == "last")
+        f.field = Field::Last;
+    else if (name == "total")
+        f.field = Field::Total;
+    else if (name == "file")
+        f.field = Field::File;
+    else
+        return std::nullopt;
+    if (colon == std::string_view::npos)
+        return f;
+    if (f.field == Field::Total || f.field == Field::File)
+        return std::nullopt;
+    const std::string_view style = inside.substr(colon + 1);
+    if (style == "roman")
+        f.style = Style::Roman;
+    else if (style == "ROMAN")
+        f.style = Style::RomanUpper;
+    else if (style == "alpha")
+        f.style = Style::Alpha;
+    else if (style == "ALPHA")
+        f.style = Style::AlphaUpper;
+    else
+        return std::nullopt;
+    return f;
+}
+
+bool fits(Style style, long long value) {
+    switch (style) {
+    case Style::Decimal:
+        return true;
+    case Style::Roman:
+    case Style::RomanUpper:
+        return value >= 1 && value <= kHighestRoman;
+    case Style::Alpha:
+    case Style::AlphaUpper:
+        return value >= 1 && value <= kHighestAlpha;
+    }
+    return false;
+}
+
+std::string decimal(long long value, int digits) {
+    std::string number = std::to_string(value < 0 ? -(unsigned long long)value : (unsigned long long)value);
+    if (digits > 0 && number.size() < size_t(digits))
+        number.insert(0, size_t(digits) - number.size(), '0');
+    if (value < 0)
+        number.insert(0, 1, '-');
+    return number;
+}
+
+std::string roman(long long value, bool upper) {
+    static constexpr std::pair<int, const char*> kDigits[] = {
+        {1000, "m"}, {900, "cm"}, {500, "d"}, {400, "cd"}, {100, "c"}, {90, "xc"}, {50, "l"},
+        {40, "xl"},  {10, "x"},   {9, "ix"},  {5, "v"},    {4, "iv"},  {1, "i"}};
+    std::string out;
+    for (auto [worth, text] : kDigits)
+        for (; value >= worth; value -= worth)
+            out += text;
+    if (upper)
+        for (char& c : out)
+            c = char(c - 'a' + 'A');
+    return out;
+}
+
+// 1 a ... 26 z, 27 aa ... 52 zz, 53 aaa: the letter repeated, as page labels count.
+std::string alpha(long long value, bool upper) {
+    return std::string(size_t((value - 1) / 26 + 1), char((upper ? 'A' : 'a') + (value - 1) % 26));
+}
+
+std::string styled(Style style, long long value, int digits) {
+    if (!fits(style, value))
+        return decimal(value, digits);
+    switch (style) {
+    case Style::Roman:
+    case Style::RomanUpper:
+        return roman(value, style == Style::RomanUpper);
+    case Style::Alpha:
+    case Style::AlphaUpper:
+        return alpha(value, style == Style::AlphaUpper);
+    case Style::Decimal:
+        break;
+    }
+    return decimal(value, digits);
 }
 } // namespace
 
@@ -67,42 +167,54 @@ std::optional<std::string> ToWinAnsi(std::string_view text) {
 }
 
 std::string ExpandNumberText(const std::string& format, int digits, long long value, size_t total,
-                             const std::string& fileTitle) {
-    std::string number = std::to_string(value < 0 ? -(unsigned long long)value : (unsigned long long)value);
-    if (digits > 0 && number.size() < size_t(digits))
-        number.insert(0, size_t(digits) - number.size(), '0');
-    if (value < 0)
-        number.insert(0, 1, '-');
+                             const std::string& fileTitle, long long last) {
     if (format.empty())
-        return number;
+        return decimal(value, digits);
     std::string out;
-    out.reserve(format.size() + number.size());
+    out.reserve(format.size() + 16);
     for (size_t at = 0; at < format.size();) {
-        const std::string_view rest = std::string_view(format).substr(at);
-        if (startsWith(rest, "{n}")) {
-            out += number;
-            at += 3;
-        } else if (startsWith(rest, "{total}")) {
-            out += std::to_string(total);
-            at += 7;
-        } else if (startsWith(rest, "{file}")) {
-            out += fileTitle;
-            at += 6;
-        } else {
+        const std::optional<FieldAt> f =
+            format[at] == '{' ? fieldAt(std::string_view(format).substr(at)) : std::nullopt;
+        if (!f) {
             out += format[at++];
+            continue;
         }
+        switch (f->field) {
+        case Field::Number:
+            out += styled(f->style, value, digits);
+            break;
+        case Field::Last:
+            out += styled(f->style, last, digits);
+            break;
+        case Field::Total:
+            out += std::to_string(total);
+            break;
+        case Field::File:
+            out += fileTitle;
+            break;
+        }
+        at += f->length;
     }
     return out;
 }
 
+std::string UnknownNumberField(std::string_view format) {
+    for (size_t at = format.find('{'); at != std::string_view::npos; at = format.find('{', at + 1))
+        if (!fieldAt(format.substr(at))) {
+            const size_t close = format.find('}', at);
+            return std::string(format.substr(at, close == std::string_view::npos ? close : close - at + 1));
+        }
+    return {};
+}
+
 bool IsKnownNumberFormat(std::string_view format) {
-    for (size_t at = format.find('{'); at != std::string_view::npos; at = format.find('{', at + 1)) {
-        bool known = false;
-        for (std::string_view field : kFields)
-            known = known || startsWith(format.substr(at), field);
-        if (!known)
+    return UnknownNumberField(format).empty();
+}
+
+bool NumberFitsFormat(std::string_view format, long long value) {
+    for (size_t at = format.find('{'); at != std::string_view::npos; at = format.find('{', at + 1))
+        if (const std::optional<FieldAt> f = fieldAt(format.substr(at)); f && !fits(f->style, value))
             return false;
-    }
     return true;
 }
 

@@ -1,8 +1,11 @@
 #pragma once
-// The text printed on a page: by default the number alone; with a format, the format with {n} (the
-// number, zero-padded to `digits`), {total} (the file's page count) and {file} (the file's name
-// without its extension) filled in. The font draws single bytes in WinAnsiEncoding (Windows-1252),
-// so printable text is Latin-1 and the few Windows-1252 additions (€ ‘ ’ “ ” – — … • ™ and so on).
+// The text printed on a page: by default the number alone; with a format, the format with its fields
+// filled in: {n} the page's number (decimal, zero-padded to `digits`), {n:roman} xiv, {n:ROMAN}
+// XIV, {n:alpha} a..z then aa..zz, aaa.. (as PDF page labels count), {n:ALPHA} the same in capitals;
+// {last} (with the same styles) the number the file's last numbered page gets; {total} how many of
+// the file's pages are numbered; {file} the file's name without its extension. The font draws single bytes in
+// WinAnsiEncoding (Windows-1252), so printable text is Latin-1 and the few Windows-1252 additions (€ ‘ ’ “ ”
+// – — … • ™ and so on).
 
 #include <optional>
 #include <string>
@@ -12,13 +15,26 @@
 // (control characters included) or is not UTF-8.
 std::optional<std::string> ToWinAnsi(std::string_view text);
 
-// What `format` (Windows-1252 bytes; empty means "{n}") prints for number `value` of `total` pages
-// of the file titled `fileTitle`. A negative number keeps its sign before the padded digits.
+// What `format` (bytes; empty means "{n}") prints for number `value` of the file titled `fileTitle`,
+// whose `total` numbered pages end with number `last`. A negative decimal keeps its sign before the
+// padded digits. Roman numerals print 1 to kHighestRoman, letters 1 to kHighestAlpha (see
+// NumberFitsFormat); a number outside prints in decimal.
 std::string ExpandNumberText(const std::string& format, int digits, long long value, size_t total,
-                             const std::string& fileTitle);
+                             const std::string& fileTitle, long long last);
 
-// Whether `format` names only the fields above: false for a "{" that opens none of them.
+// Roman numerals end where their classic form does; letters where the text stays a short one (100
+// letters). Numbers outside (0 and negative ones too) are refused, not printed some other way.
+inline constexpr long long kHighestRoman = 3999;
+inline constexpr long long kHighestAlpha = 2600;
+
+// Whether `format` names only the fields above: false for a "{" that opens none of them, or a
+// style that is none of roman, ROMAN, alpha, ALPHA (on {n} and {last} only).
 bool IsKnownNumberFormat(std::string_view format);
+// The first field of `format` that is unknown, as written from its "{" (to its "}" where it has one);
+// empty when every one is known.
+std::string UnknownNumberField(std::string_view format);
+// Whether every styled field of `format` can print `value` (decimal fields print any number).
+bool NumberFitsFormat(std::string_view format, long long value);
 
 // The character a Windows-1252 byte stands for (0 for the five codes it leaves unused).
 char32_t WinAnsiCharacter(unsigned char byte);

@@ -168,7 +168,11 @@ std::string describeOptions(const StampOptions& o) {
     char numbers[200];
     std::snprintf(numbers, sizeof numbers, "%lld %.17g %d %d %d %.17g %.17g %d", o.firstNumber, o.fontSize,
                   o.red, o.green, o.blue, o.left, o.bottom, o.digits);
-    return std::string(numbers) + '\0' + o.format + '\0' + o.fileTitle;
+    std::string described = std::string(numbers) + '\0' + o.format + '\0' + o.fileTitle;
+    // Every page numbered adds nothing: a copy keeps the ID it had before pages could be chosen.
+    if (!o.pages.all())
+        described += '\0' + o.pages.text();
+    return described;
 }
 
 // qpdf's MD5, whichever crypto library it was built with.

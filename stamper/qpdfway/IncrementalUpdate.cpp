@@ -36,8 +36,9 @@ void NumberNewObjectsFromSize(QPDF& pdf) {
 }
 
 IncrementalUpdate::IncrementalUpdate(QPDF& pdf, long long inputSize, const InputReader& readInput,
-                                     std::string revisionId, bool catalogChanged)
+                                     std::string revisionId, const PageSelection& numbered, bool catalogChanged)
     : pdf_(pdf)
+    , numbered_(numbered)
     , encryption_(pdf)
     , inputSize_(inputSize)
     , newId_(std::move(revisionId)) {
@@ -73,13 +74,17 @@ IncrementalUpdate::IncrementalUpdate(QPDF& pdf, long long inputSize, const Input
 }
 
 void IncrementalUpdate::collectObjects() {
-    // What numbering changes: every page dictionary (its /Contents and its own /Resources, which
-    // qpdf copies into the page before it changes them). Resources or font dictionaries that are
-    // indirect are taken too, should a page ever be numbered through them.
+    // What numbering changes: every numbered page's dictionary (its /Contents and its own /Resources,
+    // which qpdf copies into the page before it changes them). Resources or font dictionaries that are
+    // indirect are taken too, should a page ever be numbered through them. A page without a number is
+    // not written again.
     std::map<QPDFObjGen, QPDFObjectHandle> chosen;
     if (catalogChanged_)
         chosen.emplace(pdf_.getRoot().getObjGen(), pdf_.getRoot());
+    size_t index = 0;
     for (auto& page : QPDFPageDocumentHelper(pdf_).getAllPages()) {
+        if (!numbered_.contains(index++))
+            continue;
         QPDFObjectHandle dict = page.getObjectHandle();
         chosen.emplace(dict.getObjGen(), dict);
         QPDFObjectHandle resources = dict.getKey("/Resources");

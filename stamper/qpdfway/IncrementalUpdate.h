@@ -8,6 +8,7 @@
 // A linearized input stops being linearized: its first-page tables no longer describe the whole file,
 // and readers notice from the file length in its linearization dictionary.
 
+#include "PageSelection.h"
 #include "UpdateEncryption.h"
 #include "XrefSection.h"
 
@@ -28,9 +29,10 @@ class IncrementalUpdate {
 public:
     // `pdf` has been read from an input of `inputSize` bytes without repairs, and its pages numbered.
     // `revisionId` names the new revision (see RevisionId).
-    // `catalogChanged`: numbering changed the catalog (its page labels); it is written again.
+    // `numbered`: the pages that were numbered; the others are not written. `catalogChanged`:
+    // numbering changed the catalog (its page labels); it is written again.
     IncrementalUpdate(QPDF& pdf, long long inputSize, const InputReader& readInput, std::string revisionId,
-                      bool catalogChanged = false);
+                      const PageSelection& numbered, bool catalogChanged = false);
 
     // Empty when the update can be written; otherwise why not (the whole file is rewritten then).
     const std::string& unsupported() const { return unsupported_; }
@@ -65,6 +67,7 @@ private:
     void writeStream(std::string& out, std::vector<Entry>& entries, long long at) const;
 
     QPDF& pdf_;
+    PageSelection numbered_;
     UpdateEncryption encryption_;
     std::string unsupported_;
     long long inputSize_ = 0;

@@ -43,7 +43,9 @@ size_t PageStamper::stampAll() {
     for (size_t k = 0; k < pages.size(); ++k) {
         bool tooLarge = false;
         ContentScan scan = scans.scanOf(k, &content, &tooLarge);
-        stampPage(pages[k], n++, k, scan, content, tooLarge);
+        // A page without a number is left as it is, its dictionary too.
+        if (drawing_.numbers(k))
+            stampPage(pages[k], n++, k, scan, content, tooLarge);
     }
     if (options_.pageLabels)
         writePageLabels(pages.size());

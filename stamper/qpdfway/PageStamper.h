@@ -15,8 +15,9 @@ class PageStamper {
 public:
     PageStamper(QPDF& pdf, const StampOptions& options);
 
-    // Numbers every page; returns the page count.
+    // Numbers every page the options select; returns the page count.
     size_t stampAll();
+    size_t numberedPages() const { return drawing_.numberedPages(); }
     // Pages whose number lies wholly outside what a viewer shows of the page.
     size_t pagesWithNumberOffPage() const { return drawing_.pagesWithNumberOffPage(); }
     static bool isTagged(QPDF& pdf);

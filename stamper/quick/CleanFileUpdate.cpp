@@ -84,6 +84,7 @@ struct CleanFileUpdate::Page {
     ContentScan scan;
     PageGeometry geometry;
     std::string fontName;
+    bool numbered = false;
 };
 
 // Inheritable values, a node's own or the nearest ancestor's.
@@ -131,6 +132,7 @@ private:
 
 CleanFileUpdate::CleanFileUpdate(std::string_view input, const StampOptions& options)
     : inputSize_((long long)input.size())
+    , selection_(options.pages)
     , revisionId_(RevisionId(input, options)) {
     CleanPdf pdf(input);
     if (pdf.encrypted())
@@ -195,17 +197,21 @@ CleanFileUpdate::CleanFileUpdate(std::string_view input, const StampOptions& opt
     // numbers beyond what readers take need the whole file renumbered. Both are for the qpdf way.
     if (pdf.highestReference() >= font_)
         notClean("a reference to a missing object where new objects would be numbered");
-    if (numberStream(pages_ - 1) + 1 > kMaxObjectNumber)
+    if (numberStream(numbered_) > kMaxObjectNumber)
         notClean("object numbers that reach the highest a reader takes");
 
     NumberDrawing drawing(options, tagged);
     drawing.setPageCount(pages.size());
     writeObject(font_, 0, NumberDrawing::kFontDictionary);
     writeStream(font_ + 1, "q\n");
+    size_t stream = 0;
     for (size_t k = 0; k < pages.size(); ++k)
-        writeStream(numberStream(k), NumberDrawing::closing(pages[k]->scan) +
-                                         drawing.draw(pages[k]->geometry, pages[k]->fontName,
-                                                      options.firstNumber + (long long)k, k));
+        if (pages[k]->numbered) {
+            writeStream(numberStream(stream), NumberDrawing::closing(pages[k]->scan) +
+                                                  drawing.draw(pages[k]->geometry, pages[k]->fontName,
+                                                               options.firstNumber + (long long)stream, k));
+            ++stream;
+        }
     offPage_ = drawing.pagesWithNumberOffPage();
     if (options.pageLabels) {
         // The catalog again, its labels those of the printed texts (the input has none).
@@ -333,6 +339,11 @@ std::unique_ptr<CleanFileUpdate::Page> CleanFileUpdate::page(CleanPdf& pdf, cons
                                             size_t index) {
     const PdfValue& dict = object.value;
     auto page = std::make_unique<Page>();
+    // A page without a number is not read further, nor written again.
+    if (!selection_.contains(index))
+        return page;
+    page->numbered = true;
+    const size_t stream = numbered_++;
     std::string contentList;
     const PdfValue* contents = dict.find("/Contents");
     // A reference to null or to a missing object is no content at all.
@@ -437,7 +448,7 @@ std::unique_ptr<CleanFileUpdate::Page> CleanFileUpdate::page(CleanPdf& pdf, cons
     if (fonts)
         appendEntries(text, *fonts, {});
     text += " " + page->fontName + " " + reference(font_, 0) + " >> >> /Contents [" + reference(font_ + 1, 0) + " " +
-            contentList + reference(numberStream(index), 0) + "] >>";
+            contentList + reference(numberStream(stream), 0) + "] >>";
     writeObject(object.number, object.generation, text);
 
     const PdfValue* unit = pdf.lookup(dict.find("/UserUnit"));
@@ -569,7 +580,7 @@ void CleanFileUpdate::checkReadBack(QPDF& copy) const {
     const size_t stride = n <= kFullCheck ? 1 : n / (kFullCheck / 2);
     for (size_t k = 0; k < n; ++k) {
         const bool nearEnd = k < kFullCheck / 4 || k + kFullCheck / 4 >= n ||
-                             (k + kFullCheck / 8 >= pages_ && k < pages_ + kFullCheck / 8);
+                             (k + kFullCheck / 8 >= numbered_ && k < numbered_ + kFullCheck / 8);
         if (k % stride != 0 && !nearEnd)
             continue;
         const Written& w = written_[k];

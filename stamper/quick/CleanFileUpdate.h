@@ -30,6 +30,7 @@ public:
     // The bytes to write after the input's.
     const std::string& text() const { return text_; }
     size_t pages() const { return pages_; }
+    size_t numberedPages() const { return numbered_; }
     size_t pagesWithNumberOffPage() const { return offPage_; }
     // The input carries a digital signature (its form's /SigFlags say so), which the update keeps.
     bool isSigned() const { return signed_; }
@@ -62,6 +63,7 @@ private:
     // Every page in order to `scans`, its dictionary written.
     void walkPages(CleanPdf& pdf, const PdfValue& catalog, ScanQueue& scans);
     static Inherited inherit(CleanPdf& pdf, const PdfValue& dict, Inherited from);
+    // The page at `index`, its dictionary written when it gets a number.
     std::unique_ptr<Page> page(CleanPdf& pdf, const PdfObject& object, const Inherited& values, size_t index);
     int numberStream(size_t page) const { return font_ + 2 + int(page); }
     void writeObject(int number, int generation, std::string_view dictionary,
@@ -75,6 +77,8 @@ private:
     int root_ = 0, rootGeneration_ = 0;
     int font_ = 0; // the first new object's number
     size_t pages_ = 0, offPage_ = 0;
+    size_t numbered_ = 0; // pages that get a number (their dictionaries are written again)
+    PageSelection selection_;
     bool signed_ = false;
     int certification_ = 0;
     std::vector<std::string> warnings_;

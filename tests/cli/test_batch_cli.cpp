@@ -104,6 +104,57 @@ QStringList filesBelow(const QString& folder) {
     return files;
 }
 
+// A file of 5 * `times` pages: the five-page sample over and over.
+bool makeLongPdf(const QString& path, int times) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QStringList args{QStringLiteral("--empty"), QStringLiteral("--pages")};
+    for (int k = 0; k < times; ++k)
+        args += QStringList{sample("Sample-Report.pdf"), QStringLiteral("1-5")};
+    return RunProgram(QStringLiteral("qpdf"), args + QStringList{QStringLiteral("--"), path}).exitCode == 0;
+}
+
+// The page objects of a file, in page order, as "N G" (qpdf --show-pages: "page 1: 3 0 R").
+QStringList pageObjects(const QString& path) {
+    QStringList objects;
+    const QString shown =
+        QString::fromUtf8(RunProgram(QStringLiteral("qpdf"), {QStringLiteral("--show-pages"), path}).out);
+    static const QRegularExpression line(QStringLiteral("^page \\d+: (\\d+ \\d+) R"),
+                                         QRegularExpression::MultilineOption);
+    for (auto it = line.globalMatch(shown); it.hasNext();)
+        objects.append(it.next().captured(1));
+    return objects;
+}
+
+// The Opticon file's lines, each split at its commas (it quotes nothing).
+QList<QStringList> parseOpticon(const QByteArray& bytes) {
+    QList<QStringList> lines;
+    if (!bytes.endsWith("\r\n"))
+        return lines;
+    for (const QByteArray& line : bytes.chopped(2).split('\n'))
+        lines.append(QString::fromUtf8(line.endsWith('\r') ? line.chopped(1) : line).split(QLatin1Char(',')));
+    return lines;
+}
+
+// A Concordance DAT: a byte order mark, then CRLF rows of þ-quoted fields apart by 0x14. Nothing when
+// it isn't one.
+QList<QStringList> parseDat(const QByteArray& bytes, bool withBom = true) {
+    QList<QStringList> rows;
+    if ((withBom && !bytes.startsWith("\xEF\xBB\xBF")) || !bytes.endsWith("\r\n"))
+        return rows;
+    const QString thorn(QChar(0x00FE));
+    const QString text = QString::fromUtf8(bytes.mid(withBom ? 3 : 0).chopped(2));
+    for (const QString& line : text.split(QStringLiteral("\r\n"))) {
+        QStringList row;
+        for (const QString& field : line.split(QChar(0x14))) {
+            if (field.size() < 2 || !field.startsWith(thorn) || !field.endsWith(thorn))
+                return {};
+            row.append(field.mid(1, field.size() - 2));
+        }
+        rows.append(row);
+    }
+    return rows;
+}
+
 // RFC 4180 rows: fields quoted when they hold a comma, quote or line break, quotes doubled.
 QList<QStringList> parseCsv(const QByteArray& bytes) {
     QList<QStringList> rows;
@@ -180,7 +231,44 @@ private slots:
         QTest::newRow("format Greek") << QStringList{"-o", "OUT", "--format", "Ω {n}", in} << "U+03A9";
         QTest::newRow("format line break") << QStringList{"-o", "OUT", "--format", "a\n{n}", in} << "U+000A";
         QTest::newRow("format unknown field")
-            << QStringList{"-o", "OUT", "--format", "{page}", in} << "none of {n}, {total}, {file}";
+            << QStringList{"-o", "OUT", "--format", "{page}", in} << "{page} is none of {n}, {last}";
+        QTest::newRow("format unknown style")
+            << QStringList{"-o", "OUT", "--format", "p. {n:greek}", in} << "{n:greek} is none of";
+        QTest::newRow("roman from zero")
+            << QStringList{"-o", "OUT", "--format", "{n:roman}", "--first", "0", in}
+            << "roman numerals and letters print numbers from 1";
+        QTest::newRow("pages zero") << QStringList{"-o", "OUT", "--pages", "0", in}
+                                    << "--pages \"0\" is not a page selection";
+        QTest::newRow("pages backwards")
+            << QStringList{"-o", "OUT", "--pages", "3-2", in} << "not a page selection";
+        QTest::newRow("pages word") << QStringList{"-o", "OUT", "--pages", "first", in}
+                                    << "not a page selection";
+        QTest::newRow("opticon without continue")
+            << QStringList{"-o", "OUT", "--opticon", "p.opt", in} << "--opticon goes with --continue";
+        QTest::newRow("dat without continue")
+            << QStringList{"-o", "OUT", "--dat", "p.dat", in} << "--dat goes with --continue";
+        QTest::newRow("volume without opticon")
+            << QStringList{"-o", "OUT", "--continue", "--volume", "V1", in} << "--volume goes with --opticon";
+        QTest::newRow("load file among the inputs")
+            << QStringList{"-o", "OUT", "--continue", "--opticon", "IN/sub/p.opt", in}
+            << "lies among the inputs";
+        QTest::newRow("load file is an input")
+            << QStringList{"-o", "OUT", "--continue", "--dat", "IN/a.pdf", "IN/a.pdf"}
+            << "lies among the inputs";
+        QTest::newRow("load file is a copy")
+            << QStringList{"-o", "OUT", "--continue", "--dat", "OUT/a.pdf", in} << "would replace";
+        QTest::newRow("load file is the manifest")
+            << QStringList{"-o", "OUT", "--continue", "--dat", "m.csv", "--manifest", "m.csv", in}
+            << "for a load file and for the manifest";
+        QTest::newRow("load files without a number")
+            << QStringList{"-o", "OUT", "--continue", "--format", "Exhibit", "--opticon", "p.opt", in}
+            << "--format must print {n}";
+        QTest::newRow("comma in an Opticon key")
+            << QStringList{"-o", "OUT", "--continue", "--format", "A,{n}", "--opticon", "p.opt", in}
+            << "holds a comma, which --opticon can't hold";
+        QTest::newRow("thorn in a DAT field")
+            << QStringList{"-o", "OUT", "--continue", "--format", "þ{n}", "--dat", "p.dat", in}
+            << "which --dat can't hold";
         QTest::newRow("digits") << QStringList{"-o", "OUT", "--digits", "21", in}
                                 << "--digits \"21\" is out of range";
         QTest::newRow("jobs zero") << QStringList{"-o", "OUT", "--jobs", "0", in}
@@ -396,7 +484,8 @@ private slots:
         QCOMPARE(b.exitCode, 1);
         const QList<QStringList> rows = parseCsv(ReadAll(manifest));
         QCOMPARE(rows.size(), 4);
-        QCOMPARE(rows.at(0), (QStringList{"input", "output", "pages", "first", "last", "status", "message"}));
+        QCOMPARE(rows.at(0), (QStringList{"input", "output", "pages", "first", "last", "status", "message",
+                                          "begbates", "endbates"}));
         // A number pushed off the page's left edge by --left -30 is numbered with a warning.
         QCOMPARE(rows.at(1).mid(0, 6), (QStringList{files.at(0), t.abs("out/one, \"quoted\".pdf"), "2", "001",
                                                     "002", "numbered with a warning"}));
@@ -501,11 +590,12 @@ private slots:
         // An AES-encrypted file: its appended objects are encrypted the same way every time.
         QVERIFY(QFile::copy(CorpusFolder() + QStringLiteral("/qpdf/qpdf__qtest__qpdf__V4-aes-clearmeta.pdf"),
                             t.abs("b/x/aes.pdf")));
-        // With the placement, background and labels too: the labels go into the catalog of encrypted
-        // and rewritten copies as well.
-        const QStringList options{"--continue",     "--format", "Bates {n}",    "--digits",     "5",
-                                  "--first",        "100",      "--position",   "bottom-right", "--mirror",
-                                  "--box",          "trim",     "--background", "#FFFF00",      "--page-labels"};
+        // With the placement, background, labels and a page selection too: the labels go into the
+        // catalog of encrypted and rewritten copies as well.
+        const QStringList options{"--continue",   "--format", "Bates {n}",    "--digits",     "5",
+                                  "--first",      "100",      "--position",   "bottom-right", "--mirror",
+                                  "--box",        "trim",     "--background", "#FFFF00",      "--page-labels",
+                                  "--pages",      "odd"};
         Batch b =
             runBatch(QStringList{"-o", t.abs("whole"), "--jobs", "1"} + options + QStringList{t.abs("b")});
         QVERIFY2(b.exitCode == 0, qPrintable(b.err));
@@ -538,17 +628,19 @@ private slots:
                 QVERIFY2(ReadAll(t.abs(QLatin1String(other) + '/' + f)) == ReadAll(t.abs("whole/" + f)),
                          qPrintable(QLatin1String(other) + '/' + f));
         }
-        // The numbers run on across the batch: every number from 100 shows exactly once.
+        // The numbers run on across the batch's odd pages: every number from 100 shows exactly once.
         QList<int> numbers;
         int pageTotal = 0;
         static const QRegularExpression bates(QStringLiteral("Bates (\\d{5})"));
         for (const QString& f : files) {
             const QString copy = t.abs("whole/" + f);
             const int count = PdfProbe::pageCount(copy);
-            pageTotal += count;
+            pageTotal += (count + 1) / 2;
             for (int page = 1; page <= count; ++page) {
                 const QRegularExpressionMatch m = bates.match(popplerText(copy, page));
-                QVERIFY2(m.hasMatch(), qPrintable(copy));
+                QVERIFY2(m.hasMatch() == (page % 2 == 1), qPrintable(copy));
+                if (page % 2 == 0)
+                    continue;
                 numbers.append(m.captured(1).toInt());
             }
         }
@@ -673,6 +765,184 @@ private slots:
             QCOMPARE(ReadAll(t.abs("out/" + name)), QByteArray("mine"));
         // Delivered copies leave no records behind either.
         QCOMPARE(QDir(PendingNamesFolder()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    // Only the selected pages show a number, counted from the first; with --continue the next file
+    // goes on from the last number used. A file left without a page is skipped with the reason.
+    // Unselected pages are not touched: the copy's update doesn't write their page objects again.
+    void pagesSelected_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QStringList>("shown"); // per page of the files of 2, 5 and 1 pages; "-" none
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("leave the covers, continue")
+            << QStringList{"--pages", "2-", "--continue"}
+            << QStringList{"-", "B1", "-", "B2", "B3", "B4", "B5", "skip"} << 1;
+        QTest::newRow("a list, each file from 1")
+            << QStringList{"--pages", "1,3"} << QStringList{"B1", "-", "B1", "-", "B2", "-", "-", "B1"} << 0;
+        QTest::newRow("odd, continue from 10")
+            << QStringList{"--pages", "odd", "--continue", "--first", "10"}
+            << QStringList{"B10", "-", "B11", "-", "B12", "-", "B13", "B14"} << 0;
+        QTest::newRow("even, continue, four jobs")
+            << QStringList{"--pages", "even", "--continue", "--jobs", "4"}
+            << QStringList{"-", "B1", "-", "B2", "-", "B3", "-", "skip"} << 1;
+        QTest::newRow("a range, each file") << QStringList{"--pages", "2-3"}
+                                            << QStringList{"-", "B1", "-", "B1", "B2", "-", "-", "skip"} << 1;
+    }
+    void pagesSelected() {
+        QFETCH(QStringList, options);
+        QFETCH(QStringList, shown);
+        QFETCH(int, exitCode);
+        TempTree t;
+        const QStringList files = threeFiles(t);
+        QVERIFY(!files.isEmpty());
+        const Batch b =
+            runBatch(QStringList{"-o", t.abs("out"), "--format", "B{n}", "--manifest", t.abs("m.csv")} +
+                     options + files);
+        QVERIFY2(b.exitCode == exitCode, qPrintable(b.err));
+        const int pages[] = {2, 5, 1};
+        int at = 0;
+        for (int f = 0; f < 3; ++f) {
+            const QString copy = t.abs("out/") + QFileInfo(files.at(f)).fileName();
+            if (shown.at(at) == QLatin1String("skip")) {
+                QVERIFY(!QFileInfo::exists(copy));
+                QVERIFY2(b.err.contains(QLatin1String("numbrel: skipped ") + files.at(f)), qPrintable(b.err));
+                QVERIFY(b.err.contains(QLatin1String("takes none of its")));
+                const QList<QStringList> rows = parseCsv(ReadAll(t.abs("m.csv")));
+                QCOMPARE(rows.at(f + 1).at(5), QStringLiteral("skipped"));
+                QVERIFY(rows.at(f + 1).at(6).contains(QLatin1String("takes none of its")));
+                at += pages[f];
+                continue;
+            }
+            QCOMPARE(PdfProbe::check(copy).exitCode, 0);
+            const QByteArray input = ReadAll(files.at(f)), numbered = ReadAll(copy);
+            QVERIFY(numbered.startsWith(input)); // an update appended
+            const QByteArray update = '\n' + numbered.mid(input.size());
+            const QStringList objects = pageObjects(files.at(f));
+            QCOMPARE(pageObjects(copy), objects);
+            for (int p = 1; p <= pages[f]; ++p, ++at) {
+                const QString expected = shown.at(at);
+                const bool written = update.contains("\n" + objects.at(p - 1).toLatin1() + " obj");
+                if (expected == QLatin1String("-")) {
+                    static const QRegularExpression number(QStringLiteral("\\bB\\d+\\b"));
+                    QVERIFY2(!popplerText(copy, p).contains(number), qPrintable(popplerText(copy, p)));
+                    QVERIFY2(!mupdfText(copy, p).contains(number), qPrintable(mupdfText(copy, p)));
+                    QVERIFY2(!written, qPrintable(objects.at(p - 1)));
+                } else {
+                    const QStringList words = popplerText(copy, p).split(QLatin1Char(' '));
+                    QVERIFY2(words.contains(expected), qPrintable(words.join(' ')));
+                    QVERIFY(pageShows(copy, p, expected));
+                    QVERIFY(written);
+                }
+            }
+        }
+    }
+
+    // Every style to 30 on a 30-page file, and {last} in the same style, as poppler and MuPDF read it.
+    void stylesUpTo30() {
+        TempTree t;
+        QVERIFY(makeLongPdf(t.abs("in/long.pdf"), 6));
+        const Batch b = runBatch({"-o", t.abs("out"), "--format",
+                                  "<{n:roman}|{n:ROMAN}|{n:alpha}|{n:ALPHA}|{n}> of {last:roman}", "--digits",
+                                  "2", t.abs("in/long.pdf")});
+        QVERIFY2(b.exitCode == 0, qPrintable(b.err));
+        const QStringList roman =
+            QStringLiteral("i ii iii iv v vi vii viii ix x xi xii xiii xiv xv xvi xvii xviii "
+                           "xix xx xxi xxii xxiii xxiv xxv xxvi xxvii xxviii xxix xxx")
+                .split(' ');
+        const QStringList alpha =
+            QStringLiteral("a b c d e f g h i j k l m n o p q r s t u v w x y z aa bb cc dd").split(' ');
+        const QString copy = t.abs("out/long.pdf");
+        QCOMPARE(PdfProbe::pageCount(copy), 30);
+        for (int n = 1; n <= 30; ++n)
+            QVERIFY(
+                pageShows(copy, n,
+                          QStringLiteral("<%1|%2|%3|%4|%5> of xxx")
+                              .arg(roman.at(n - 1), roman.at(n - 1).toUpper(), alpha.at(n - 1),
+                                   alpha.at(n - 1).toUpper(), QString::number(n).rightJustified(2, '0'))));
+    }
+
+    // A production: the Opticon and DAT files and the manifest read back, for every page and file;
+    // the shares of a batch, run one after the other, give the whole run's copies and load files.
+    void batesLoadFiles() {
+        TempTree t;
+        const QStringList files = threeFiles(t);
+        QVERIFY(!files.isEmpty());
+        const QStringList options{"--continue", "--format", "ABC-{n}", "--digits", "6", "--first", "101"};
+        const Batch b =
+            runBatch(QStringList{"-o", t.abs("prod/VOL001"), "--opticon", t.abs("prod/VOL001.opt"), "--dat",
+                                 t.abs("prod/VOL001.dat"), "--manifest", t.abs("m.csv")} +
+                     options + files);
+        QVERIFY2(b.exitCode == 0, qPrintable(b.err));
+        const QList<QStringList> opt = parseOpticon(ReadAll(t.abs("prod/VOL001.opt")));
+        QCOMPARE(opt.size(), 8);
+        const int pages[] = {2, 5, 1};
+        int line = 0;
+        for (int f = 0; f < 3; ++f)
+            for (int p = 0; p < pages[f]; ++p, ++line) {
+                const QString path = QStringLiteral("VOL001/") + QFileInfo(files.at(f)).fileName();
+                const QString key = QStringLiteral("ABC-%1").arg(101 + line, 6, 10, QLatin1Char('0'));
+                QCOMPARE(opt.at(line), (QStringList{key, "VOL001", path, p == 0 ? "Y" : "", "", "",
+                                                    p == 0 ? QString::number(pages[f]) : ""}));
+                QVERIFY(pageShows(t.abs("prod/") + path, p + 1, key));
+            }
+        const QList<QStringList> dat = parseDat(ReadAll(t.abs("prod/VOL001.dat")));
+        QCOMPARE(dat, (QList<QStringList>{{"BEGBATES", "ENDBATES", "PGCOUNT", "FILENAME", "FILEPATH"},
+                                          {"ABC-000101", "ABC-000102", "2", "a.pdf", "VOL001/a.pdf"},
+                                          {"ABC-000103", "ABC-000107", "5", "b.pdf", "VOL001/b.pdf"},
+                                          {"ABC-000108", "ABC-000108", "1", "c.pdf", "VOL001/c.pdf"}}));
+        const QList<QStringList> rows = parseCsv(ReadAll(t.abs("m.csv")));
+        QCOMPARE(rows.at(2).mid(7), (QStringList{"ABC-000103", "ABC-000107"}));
+        QCOMPARE(rows.at(2).mid(2, 3), (QStringList{"5", "000103", "000107"}));
+
+        // The volume named; only numbered pages are keyed, and a cover's file counts its numbered ones.
+        Batch v = runBatch(QStringList{"-o", t.abs("v"), "--opticon", t.abs("v.opt"), "--volume", "PROD 7",
+                                       "--dat", t.abs("v.dat"), "--pages", "2-"} +
+                           options + files.mid(0, 2));
+        QVERIFY2(v.exitCode == 0, qPrintable(v.err));
+        QCOMPARE(parseOpticon(ReadAll(t.abs("v.opt"))),
+                 (QList<QStringList>{{"ABC-000101", "PROD 7", "v/a.pdf", "Y", "", "", "1"},
+                                     {"ABC-000102", "PROD 7", "v/b.pdf", "Y", "", "", "4"},
+                                     {"ABC-000103", "PROD 7", "v/b.pdf", "", "", "", ""},
+                                     {"ABC-000104", "PROD 7", "v/b.pdf", "", "", "", ""},
+                                     {"ABC-000105", "PROD 7", "v/b.pdf", "", "", "", ""}}));
+        QCOMPARE(parseDat(ReadAll(t.abs("v.dat"))).value(2),
+                 (QStringList{"ABC-000102", "ABC-000105", "4", "b.pdf", "v/b.pdf"}));
+
+        // Two shares with a plan: the copies are the whole run's, the parts' load files joined are too.
+        QVERIFY(runBatch(QStringList{"-o", t.abs("parts"), "--plan", t.abs("p.plan")} + options + files)
+                    .exitCode == 0);
+        QByteArray opticon, concordance;
+        for (int part = 1; part <= 2; ++part) {
+            const QString n = QString::number(part);
+            const Batch p = runBatch(QStringList{"-o", t.abs("parts"), "--plan", t.abs("p.plan"), "--part",
+                                                 n + "/2", "--opticon", t.abs("VOL001.opt." + n), "--dat",
+                                                 t.abs("VOL001.dat." + n), "--volume", "VOL001"} +
+                                     options + files);
+            QVERIFY2(p.exitCode == 0, qPrintable(p.err));
+            opticon += ReadAll(t.abs("VOL001.opt." + n));
+            concordance += ReadAll(t.abs("VOL001.dat." + n));
+        }
+        for (const QString& name : {"a.pdf", "b.pdf", "c.pdf"})
+            QCOMPARE(ReadAll(t.abs("parts/" + name)), ReadAll(t.abs("prod/VOL001/" + name)));
+        // The same names relative to a load file beside the copies' folder.
+        QCOMPARE(opticon, ReadAll(t.abs("prod/VOL001.opt")).replace("VOL001/", "parts/"));
+        QCOMPARE(concordance, ReadAll(t.abs("prod/VOL001.dat")).replace("VOL001/", "parts/"));
+    }
+
+    // A signed file numbered with a selection and a style still carries a valid signature.
+    void signedFileKeepsItsSignature() {
+        TempTree t;
+        QVERIFY(QFile::copy(CorpusFolder() + QStringLiteral("/qpdf/qpdf__qtest__qpdf__digitally-signed.pdf"),
+                            t.abs("signed.pdf")));
+        QVERIFY(makePdf(t.abs("cover.pdf"), 2));
+        const Batch b = runBatch({"-o", t.abs("out"), "--continue", "--pages", "odd", "--format", "{n:ROMAN}",
+                                  "--dat", t.abs("p.dat"), t.abs("cover.pdf"), t.abs("signed.pdf")});
+        QVERIFY2(b.exitCode == 0 && b.err.contains(QLatin1String("signature still holds")), qPrintable(b.err));
+        QVERIFY(pageShows(t.abs("out/signed.pdf"), 1, QStringLiteral("II")));
+        const ProcessResult sig = RunProgram(QStringLiteral("pdfsig"), {t.abs("out/signed.pdf")});
+        QVERIFY2(sig.out.contains("Signature Validation: Signature is Valid."), sig.out.constData());
+        QCOMPARE(parseDat(ReadAll(t.abs("p.dat"))).value(2),
+                 (QStringList{"II", "II", "1", "signed.pdf", "out/signed.pdf"}));
     }
 
     void exitStatusesAndSettings() {

@@ -7,13 +7,16 @@
 #include "CleanFileUpdate.h"
 #include "NumberCheck.h"
 #include "NumberPdfFile.h"
-#include "StampError.h"
 #include "PdfProbe.h"
+#include "StampError.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
 
 #include <cmath>
 #include <map>
@@ -112,20 +115,23 @@ QByteArray Make(const QString& row, const QString& folder) {
     if (row == "cross-reference stream with predictor, object streams")
         return throughQpdf({"--object-streams=generate"});
     if (row == "a later revision turns page 1 and moves its content")
-        return Revision(base, {{3, "<< /Type /Page /Parent 2 0 R /Contents 9 0 R /Rotate 180 >>"},
-                               {9, Stream("BT /F1 20 Tf 1 0 0 1 60 220 Tm (Later) Tj ET")}},
+        return Revision(base,
+                        {{3, "<< /Type /Page /Parent 2 0 R /Contents 9 0 R /Rotate 180 >>"},
+                         {9, Stream("BT /F1 20 Tf 1 0 0 1 60 220 Tm (Later) Tj ET")}},
                         "/Size 10 /Root 1 0 R /Prev " + QByteArray::number(base.lastIndexOf("\nxref") + 1));
     if (row == "contents as an object holding the list")
-        return Revision({}, With(With(Base(), 4, "<< /Type /Page /Parent 2 0 R /Contents 9 0 R >>"), 9,
-                                 "[5 0 R 7 0 R]"),
-                        "/Size 10 /Root 1 0 R");
+        return Revision(
+            {}, With(With(Base(), 4, "<< /Type /Page /Parent 2 0 R /Contents 9 0 R >>"), 9, "[5 0 R 7 0 R]"),
+            "/Size 10 /Root 1 0 R");
     if (row == "stream /Length one short")
         return Revision({}, With(Base(), 7, Stream("0 0 1 rg 100 100 20 20 re f", -1)), kTrailer);
     if (row == "cross-reference entry one byte off")
         return Revision({}, Base(), kTrailer, {4, 1});
     if (row == "page listed twice")
-        return Revision({}, With(Base(), 2, "<< /Type /Pages /Kids [3 0 R 4 0 R 3 0 R] /Count 3 "
-                                            "/MediaBox [0 0 300 400] /Resources 6 0 R >>"),
+        return Revision({},
+                        With(Base(), 2,
+                             "<< /Type /Pages /Kids [3 0 R 4 0 R 3 0 R] /Count 3 "
+                             "/MediaBox [0 0 300 400] /Resources 6 0 R >>"),
                         kTrailer);
     if (row == "page whose /Parent is another node")
         return Revision({}, With(Base(), 3, "<< /Type /Page /Parent 1 0 R /Contents 5 0 R >>"), kTrailer);
@@ -135,7 +141,8 @@ QByteArray Make(const QString& row, const QString& folder) {
         return Revision({}, With(Base(), 3, "<< /Type /Page /Parent 2 0 R /Contents 5 0 R /Ex#41mple 1 >>"),
                         kTrailer);
     if (row == "content through ASCIIHex")
-        return Revision({}, With(Base(), 7, Stream("3020302031207267>", 0, " /Filter /ASCIIHexDecode")), kTrailer);
+        return Revision({}, With(Base(), 7, Stream("3020302031207267>", 0, " /Filter /ASCIIHexDecode")),
+                        kTrailer);
     if (row == "trailer /Size below the objects")
         return Revision({}, Base(), "/Size 5 /Root 1 0 R");
     if (row == "200 pages, content scanned on two threads")
@@ -162,7 +169,10 @@ bool Taken(const QByteArray& bytes) {
 QStringList PlacedWords(const QString& path, int page) {
     QStringList placed;
     for (const PdfWord& w : PdfProbe::words(path, page))
-        placed << QStringLiteral("%1@%2,%3").arg(w.text).arg(std::round(w.xMin * 100)).arg(std::round(w.yMin * 100));
+        placed << QStringLiteral("%1@%2,%3")
+                      .arg(w.text)
+                      .arg(std::round(w.xMin * 100))
+                      .arg(std::round(w.yMin * 100));
     return placed;
 }
 
@@ -176,6 +186,8 @@ private slots:
     void craftedFile();
     void corpusSameAsThroughQpdf();
     void fuzzFindingsReadBack();
+    void selectedPagesBothWays_data();
+    void selectedPagesBothWays();
 };
 
 void QuickWayTest::craftedFile_data() {
@@ -196,7 +208,8 @@ void QuickWayTest::craftedFile_data() {
     QTest::newRow("header") << "a header without its version, then the real one" << false;
     QTest::newRow("encrypted") << "encrypted (AES-256, empty user password)" << false;
     QTest::newRow("large") << "200 pages, content scanned on two threads" << true;
-    QTest::newRow("large, stray Q at the end") << "200 pages, a restore that closes nothing on the last" << false;
+    QTest::newRow("large, stray Q at the end")
+        << "200 pages, a restore that closes nothing on the last" << false;
 }
 
 void QuickWayTest::craftedFile() {
@@ -223,7 +236,8 @@ void QuickWayTest::craftedFile() {
     for (int p : {1, 2, pages}) {
         if (p > pages)
             continue;
-        const QString problem = CheckPageNumber(in, out, p, shown[p - 1], {QString::number(p), 15, 12, 11, 1});
+        const QString problem =
+            CheckPageNumber(in, out, p, shown[p - 1], {QString::number(p), 15, 12, 11, 1});
         QVERIFY2(problem.isEmpty(), qPrintable(QStringLiteral("page %1: %2").arg(p).arg(problem)));
         QStringList before = PlacedWords(in, p), after = PlacedWords(out, p);
         for (const QString& w : before)
@@ -256,7 +270,8 @@ void QuickWayTest::fuzzFindingsReadBack() {
             options.output = dir.filePath("out.pdf").toStdString();
             try {
                 const NumberPdfResult r = NumberPdfFile(options, false, way);
-                QVERIFY2(r.readBackFailure.empty(), qPrintable(name + ": " + QString::fromStdString(r.readBackFailure)));
+                QVERIFY2(r.readBackFailure.empty(),
+                         qPrintable(name + ": " + QString::fromStdString(r.readBackFailure)));
             } catch (const StampError&) {
                 // Refused with a reason: nothing written, nothing to read back.
             }
@@ -303,6 +318,69 @@ void QuickWayTest::corpusSameAsThroughQpdf() {
     }
     qInfo("%d corpus files compared", compared);
     QVERIFY(compared >= 60);
+}
+
+// Either way numbers only the selected pages, counting from the first number, and writes nothing of
+// the others: their page objects are not in the update, so they keep their content and dictionary.
+void QuickWayTest::selectedPagesBothWays_data() {
+    QTest::addColumn<QString>("pages");
+    QTest::addColumn<QList<int>>("numbered"); // 1-based
+    QTest::newRow("cover left") << "2-" << QList<int>{2, 3, 4, 5};
+    QTest::newRow("list") << "1,3" << QList<int>{1, 3};
+    QTest::newRow("even") << "even" << QList<int>{2, 4};
+    QTest::newRow("last only") << "5-9" << QList<int>{5};
+}
+
+void QuickWayTest::selectedPagesBothWays() {
+    QFETCH(QString, pages);
+    QFETCH(QList<int>, numbered);
+    const QByteArray bytes = ReadAll(QStringLiteral(NUMBREL_PROGRAM_DIR "/Samples/Sample-Report.pdf"));
+    QVERIFY(!bytes.isEmpty());
+    const std::string input = bytes.toStdString();
+    QPDF original;
+    original.processMemoryFile("input", input.data(), input.size());
+    const std::vector<QPDFPageObjectHelper> before = QPDFPageDocumentHelper(original).getAllPages();
+    QCOMPARE(before.size(), size_t(5));
+    for (NumberingWay way : {NumberingWay::Quickest, NumberingWay::QpdfOnly}) {
+        StampOptions options;
+        options.input = "Sample-Report.pdf";
+        options.firstNumber = 7;
+        options.format = "B{n}/{last}";
+        options.pages = *PageSelection::parse(pages.toStdString());
+        const NumberedBytes n = NumberPdfBytes(input, options, way);
+        QCOMPARE(n.result.quickWay, way == NumberingWay::Quickest);
+        QCOMPARE(n.result.numberedPages, size_t(numbered.size()));
+        QVERIFY(n.result.appended);
+        QVERIFY(n.copy.starts_with(input));
+        const std::string update = "\n" + n.copy.substr(input.size());
+        QPDF copy;
+        copy.processMemoryFile("copy", n.copy.data(), n.copy.size());
+        const std::vector<QPDFPageObjectHelper> after = QPDFPageDocumentHelper(copy).getAllPages();
+        QCOMPARE(after.size(), size_t(5));
+        const long long last = 7 + numbered.size() - 1;
+        for (int p = 1; p <= 5; ++p) {
+            QPDFObjectHandle page = after[size_t(p - 1)].getObjectHandle();
+            const QPDFObjGen id = page.getObjGen();
+            const bool written = update.find("\n" + std::to_string(id.getObj()) + " " +
+                                             std::to_string(id.getGen()) + " obj") != std::string::npos;
+            QCOMPARE(written, numbered.contains(p));
+            const std::string shown = page.getKey("/Contents").unparse();
+            if (!numbered.contains(p)) {
+                QCOMPARE(
+                    shown,
+                    QPDFObjectHandle(before[size_t(p - 1)].getObjectHandle()).getKey("/Contents").unparse());
+                continue;
+            }
+            const long long value = 7 + numbered.indexOf(p);
+            const std::string text = "(B" + std::to_string(value) + "/" + std::to_string(last) + ") Tj";
+            QPDFObjectHandle list = page.getKey("/Contents");
+            QVERIFY(list.isArray());
+            const std::shared_ptr<Buffer> drawn =
+                list.getArrayItem(list.getArrayNItems() - 1).getStreamData();
+            const std::string drawing(reinterpret_cast<const char*>(drawn->getBuffer()), drawn->getSize());
+            QVERIFY2(drawing.find(text) != std::string::npos, drawing.c_str());
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(QuickWayTest)
