@@ -240,9 +240,10 @@ BatchPlan MakeBatchPlan(const BatchOptions& options, const std::function<bool()>
                 continue;
             f.numbered = options.stamp.pages.countIn(*f.pages);
             if (f.numbered == 0 && f.countFailure.isEmpty())
-                f.countFailure = QStringLiteral("--pages %1 takes none of its %2 pages")
+                f.countFailure = QStringLiteral("--pages %1 takes none of its %2 %3")
                                      .arg(QString::fromStdString(options.stamp.pages.text()))
-                                     .arg(*f.pages);
+                                     .arg(*f.pages)
+                                     .arg(*f.pages == 1 ? QStringLiteral("page") : QStringLiteral("pages"));
             next += (long long)f.numbered;
         }
     } else {
