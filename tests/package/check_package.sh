@@ -64,7 +64,7 @@ done
 # Minimal Debian images keep dpkg from unpacking manual pages (path-exclude in dpkg.cfg.d); the
 # page is then let through for this install only, as a user who wants it would.
 dpkg_options=()
-if grep -qs '^path-exclude=*/usr/share/man' /etc/dpkg/dpkg.cfg.d/*; then
+if grep -qsE '^path-exclude[= ]+/usr/share/man' /etc/dpkg/dpkg.cfg.d/*; then
     echo "(dpkg excludes /usr/share/man here: installing with --path-include for the page)"
     dpkg_options=(-o "DPkg::Options::=--path-include=/usr/share/man/man1/numbrel.1.gz")
 fi
