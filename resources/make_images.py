@@ -3,7 +3,8 @@
 
 HAND-M.CUR  the hand shown over push buttons (hot spot at the tip of the index finger)
 drag.ico    the pointer shown while a row of the file list is dragged
-numbrel.png the program's icon
+numbrel.png the program's icon (64 x 64, compiled into the window)
+icons/      the same icon in the sizes a desktop asks for, and numbrel.svg to scale
 """
 import struct
 import zlib
@@ -106,7 +107,7 @@ def png(width, height, rgba_rows):
             chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
 
 
-def app_icon(size=64):
+def app_icon_pixels(size=64):
     """A white page with a folded corner and a blue page number near its foot."""
     digit = ["###", "  #", "###", "#  ", "###"]  # a "2"
     rows = []
@@ -125,9 +126,54 @@ def app_icon(size=64):
                 px = (30, 90, 200, 255)
             row.append(px)
         rows.append(row)
-    return png(size, size, rows)
+    return rows
+
+
+def app_icon():
+    return png(64, 64, app_icon_pixels())
+
+
+def resized(rows, size):
+    """The 64-pixel drawing at another size: each pixel the area average of what it covers (alpha
+    weighted), so small sizes stay smooth and large ones keep the drawing's crisp pixels."""
+    src = len(rows)
+    out = []
+    for y in range(size):
+        line = []
+        for x in range(size):
+            acc = [0.0, 0.0, 0.0, 0.0]
+            y0, y1, x0, x1 = y * src / size, (y + 1) * src / size, x * src / size, (x + 1) * src / size
+            for sy in range(int(y0), min(src, int(-(-y1 // 1)))):
+                wy = min(y1, sy + 1) - max(y0, sy)
+                for sx in range(int(x0), min(src, int(-(-x1 // 1)))):
+                    w = wy * (min(x1, sx + 1) - max(x0, sx))
+                    r, g, b, a = rows[sy][sx]
+                    acc[0] += r * a * w
+                    acc[1] += g * a * w
+                    acc[2] += b * a * w
+                    acc[3] += a * w
+            area = (src / size) ** 2
+            alpha = acc[3] / area
+            px = (0, 0, 0, 0) if acc[3] == 0 else tuple(round(c / acc[3]) for c in acc[:3]) + (round(alpha),)
+            line.append(px)
+        out.append(line)
+    return out
+
+
+def app_icon_svg():
+    digit = ["###", "  #", "###", "#  ", "###"]
+    blocks = "".join(f'<rect x="{26 + 4 * dx}" y="{38 + 4 * dy}" width="4" height="4"/>'
+                     for dy in range(5) for dx in range(3) if digit[dy][dx] == "#")
+    lines = "".join(f'<rect x="16" y="{y}" width="32" height="1"/>' for y in (14, 20, 26, 32))
+    return ('<svg xmlns="http://www.w3.org/2000/svg" width="64" height="64" viewBox="0 0 64 64">\n'
+            '<path d="M10.5 4.5H40.5L53.5 17.5V59.5H10.5Z" fill="#fff" stroke="#3c3c3c"/>\n'
+            f'<g fill="#aaa">{lines}</g>\n<g fill="#1e5ac8">{blocks}</g>\n</svg>\n')
 
 
 (HERE / "HAND-M.CUR").write_bytes(icon_file(grid(HAND), 2, hot=(6, 0)))
 (HERE / "drag.ico").write_bytes(icon_file(grid(DRAG), 1))
 (HERE / "numbrel.png").write_bytes(app_icon())
+(HERE / "icons").mkdir(exist_ok=True)
+for size in (16, 22, 24, 32, 48, 64, 128, 256):
+    (HERE / "icons" / f"numbrel-{size}.png").write_bytes(png(size, size, resized(app_icon_pixels(), size)))
+(HERE / "icons" / "numbrel.svg").write_text(app_icon_svg())

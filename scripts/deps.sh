@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Makes sure the Debian packages that building, running and testing Numbrel need are present.
 # As root the missing ones are installed; otherwise the exact install line is printed and we stop.
-# (parallel: GNU parallel, which the batch test runs parts of one batch through.)
+# (parallel: GNU parallel, which the batch test runs parts of one batch through; python3 writes the
+# manual page and the completion; dpkg-dev, lintian, appstream, man-db, bash-completion and file
+# build the Debian package and check it installed.)
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config qt6-base-dev libqpdf-dev qpdf poppler-utils mupdf-tools
-          xvfb xauth fonts-liberation2 desktop-file-utils parallel python3-fitz)
+          xvfb xauth fonts-liberation2 desktop-file-utils parallel python3-fitz
+          python3 dpkg-dev lintian appstream man-db bash-completion file)
 
 missing=()
 for p in "${packages[@]}"; do
