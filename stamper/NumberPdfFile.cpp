@@ -100,6 +100,7 @@ struct Job {
     bool quickAllowed = false;       // the quick way may try (a regular file's bytes, all in memory)
     long long inputSize = 0;
     InputReader readInput;           // the input's bytes by range, the ones qpdf read
+    std::vector<QPDFObjectHandle> changedObjects; // the input's objects numbering changed besides pages
     std::function<std::unique_ptr<Copy>()> newCopy;
     std::string readBackFailure; // see NumberPdfResult
     bool encryptionIgnored = false; // a trailer's /Encrypt that is no dictionary was set aside
@@ -284,7 +285,7 @@ int certification(QPDF& pdf) {
 // made or doesn't read back so; the caller then rewrites the whole file.
 bool appendUpdate(QPDF& pdf, Job& job) {
     try {
-        IncrementalUpdate update(pdf, job.inputSize, job.readInput, job.revisionId());
+        IncrementalUpdate update(pdf, job.inputSize, job.readInput, job.revisionId(), job.changedObjects);
         if (!update.unsupported().empty())
             return false;
         std::unique_ptr<Copy> out = job.newCopy();
@@ -365,6 +366,7 @@ NumberPdfResult number(Job& job, NumberingWay way, bool leaveDocumentToExit) {
         result.certification = certification(pdf);
         PageStamper stamper(pdf, options);
         result.pages = stamper.stampAll();
+        job.changedObjects = stamper.changedObjects();
         // qpdf reads objects as they are asked for: a content stream it had to repair counts too.
         result.neededRepair = result.neededRepair || pdf.anyWarnings();
         result.pagesWithNumberOffPage = stamper.pagesWithNumberOffPage();

@@ -26,7 +26,7 @@ std::string bufferText(const std::shared_ptr<Buffer>& buffer) {
 } // namespace
 
 IncrementalUpdate::IncrementalUpdate(QPDF& pdf, long long inputSize, const InputReader& readInput,
-                                     std::string revisionId)
+                                     std::string revisionId, const std::vector<QPDFObjectHandle>& alsoChanged)
     : pdf_(pdf)
     , encryption_(pdf)
     , inputSize_(inputSize)
@@ -58,10 +58,10 @@ IncrementalUpdate::IncrementalUpdate(QPDF& pdf, long long inputSize, const Input
     }
     for (auto& [og, entry] : pdf_.getXRefTable())
         maxOriginal_ = std::max(maxOriginal_, og.getObj());
-    collectObjects();
+    collectObjects(alsoChanged);
 }
 
-void IncrementalUpdate::collectObjects() {
+void IncrementalUpdate::collectObjects(const std::vector<QPDFObjectHandle>& alsoChanged) {
     // What numbering changes: every page dictionary (its /Contents and its own /Resources, which
     // qpdf copies into the page before it changes them). Resources or font dictionaries that are
     // indirect are taken too, should a page ever be numbered through them.
@@ -77,6 +77,9 @@ void IncrementalUpdate::collectObjects() {
                 chosen.emplace(fonts.getObjGen(), fonts);
         }
     }
+    for (auto& h : alsoChanged)
+        if (h.isIndirect())
+            chosen.emplace(h.getObjGen(), h);
     // Then every object made since the input was read (numbers above the input's are new; qpdf
     // holds every object it knows once the first one was made).
     for (auto& h : pdf_.getAllObjects())

@@ -23,7 +23,9 @@ class IncrementalUpdate {
 public:
     // `pdf` has been read from an input of `inputSize` bytes without repairs, and its pages numbered.
     // `revisionId` names the new revision (see RevisionId).
-    IncrementalUpdate(QPDF& pdf, long long inputSize, const InputReader& readInput, std::string revisionId);
+    // `alsoChanged`: objects of the input besides the pages that numbering changed.
+    IncrementalUpdate(QPDF& pdf, long long inputSize, const InputReader& readInput, std::string revisionId,
+                      const std::vector<QPDFObjectHandle>& alsoChanged = {});
 
     // Empty when the update can be written; otherwise why not (the whole file is rewritten then).
     const std::string& unsupported() const { return unsupported_; }
@@ -44,7 +46,7 @@ public:
 private:
     using Entry = XrefEntry;
 
-    void collectObjects();
+    void collectObjects(const std::vector<QPDFObjectHandle>& alsoChanged);
     // File: as written, strings encrypted, keys whose values are null (directly or through a missing
     // object) left out. Memory: the same unencrypted, to compare with the copy. Copy: never resolves
     // a reference, so that checking the copy reads nothing but the written objects.

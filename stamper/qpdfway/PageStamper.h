@@ -20,6 +20,9 @@ public:
     // Pages whose number lies wholly outside what a viewer shows of the page.
     size_t pagesWithNumberOffPage() const { return drawing_.pagesWithNumberOffPage(); }
     static bool isTagged(QPDF& pdf);
+    // Objects of the input besides the pages that numbering changed: structure elements whose marked
+    // content moved into a form.
+    const std::vector<QPDFObjectHandle>& changedObjects() const { return changed_; }
 
 private:
     // `content` is the page's decoded content when the scan found stray restores in it, or when
@@ -33,9 +36,12 @@ private:
     std::string addContentForm(QPDFPageObjectHelper& page, const std::vector<QPDFObjectHandle>& streams,
                                const std::string& content, bool tooLarge);
 
+    void pointStructureAtForm(QPDFPageObjectHelper& page, QPDFObjectHandle form);
+
     QPDF& pdf_;
     StampOptions options_;
     QPDFObjectHandle font_;
     QPDFObjectHandle openSave_;
     NumberDrawing drawing_;
+    std::vector<QPDFObjectHandle> changed_;
 };

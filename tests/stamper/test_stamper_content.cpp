@@ -202,6 +202,7 @@ class StamperContentTest : public QObject {
 private slots:
     void content_data();
     void content();
+    void taggedPageDrawnAsForm();
 };
 
 void StamperContentTest::content_data() {
@@ -330,6 +331,42 @@ void StamperContentTest::content() {
         QVERIFY2(poppler.isEmpty(), qPrintable(wayName + ", poppler: " + poppler));
         const QString mupdf = CheckWithMupdf(input, output, place, shown.first().height);
         QVERIFY2(mupdf.isEmpty(), qPrintable(wayName + ": " + mupdf));
+    }
+}
+
+// A tagged page whose content is drawn as a form keeps its structure: each element's marked content,
+// now in the form, is still found by poppler (the text it reads for each element).
+void StamperContentTest::taggedPageDrawnAsForm() {
+    const QByteArray content = "/P <</MCID 0>> BDC " + kText +
+                               "EMC /P <</MCID 1>> BDC BT /F1 24 Tf 60 120 Td (Beta) Tj ET EMC q 0Q\n";
+    const QByteArray file = ClassicFile(
+        {"<< /Type /Catalog /Pages 2 0 R /MarkInfo << /Marked true >> /StructTreeRoot 6 0 R >>",
+         "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents 4 0 R /StructParents 0 "
+         "/Resources << /Font << /F1 5 0 R >> >> >>",
+         "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "\nendstream",
+         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+         "<< /Type /StructTreeRoot /K [7 0 R] /ParentTree 9 0 R >>",
+         "<< /Type /StructElem /S /Document /P 6 0 R /K [8 0 R 10 0 R] >>",
+         "<< /Type /StructElem /S /P /P 7 0 R /Pg 3 0 R /K 0 >>", "<< /Nums [0 [8 0 R 10 0 R]] >>",
+         "<< /Type /StructElem /S /P /P 7 0 R /Pg 3 0 R /K [<< /Type /MCR /MCID 1 >>] >>"},
+        "/Root 1 0 R");
+    QTemporaryDir dir;
+    const QString input = dir.path() + "/in.pdf", output = dir.path() + "/out.pdf";
+    QVERIFY(WriteAll(input, file));
+    const QByteArray structure = RunProgram("pdfinfo", {"-struct-text", input}).out;
+    QVERIFY(structure.contains("\"Alpha\"") && structure.contains("\"Beta\""));
+    for (NumberingWay way : {NumberingWay::Quickest, NumberingWay::QpdfOnly}) {
+        QFile::remove(output);
+        StampOptions options;
+        options.input = input.toStdString();
+        options.output = output.toStdString();
+        NumberPdfFile(options, false, way);
+        QCOMPARE(RunProgram("pdfinfo", {"-struct-text", output}).out, structure);
+        bool beta = false;
+        for (const Word& w : MupdfLines(output))
+            beta = beta || w.text == "Beta";
+        QVERIFY(beta);
     }
 }
 
