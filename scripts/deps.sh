@@ -4,7 +4,7 @@
 # (parallel: GNU parallel, which the batch test runs parts of one batch through.)
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config qt6-base-dev libqpdf-dev qpdf poppler-utils mupdf-tools
+packages=(cmake g++ make pkg-config qt6-base-dev libqpdf-dev libdeflate-dev qpdf poppler-utils mupdf-tools
           xvfb xauth fonts-liberation2 desktop-file-utils parallel)
 
 missing=()

@@ -273,8 +273,25 @@ void StamperContentTest::content_data() {
     for (int k = 0; k < 120; ++k)
         unknown += "xq ";
     QTest::newRow("120 unknown operators outside BX/EX") << PageFile(One(kText + unknown + square));
+    const char* const faults[][2] = {
+        {"y with three operands", "90 210 m 159 77 105.5 y S"},
+        {"l without operands", "90 210 m l S"},
+        {"sh without its name", "sh"},
+        {"a quote without operands", "BT /F1 12 Tf \""},
+        {"a colour space name without its slash", "DeviceGray cs"},
+        {"Tf with a font name without its slash", "BT F1 12 Tf 60 100 Td (Beta) Tj ET"},
+    };
+    for (const auto& [name, fault] : faults)
+        QTest::newRow(name) << PageFile(One(kText + fault + "\n" + square));
+    QByteArray mixed;
+    for (int k = 0; k < 20; ++k)
+        mixed += ") > } { ] foo ";
+    QTest::newRow("120 syntax errors of every kind") << PageFile(One(kText + mixed + square));
     QTest::newRow("endstream inside the data") << PageFile(One(kText + "endstream\n" + square));
     QTest::newRow("a stream written endstreamendobj") << GluedEndobj(PageFile(One(kText + square)));
+
+    // Poppler abandons the page's content at a Q that restores nothing; MuPDF reads on.
+    QTest::newRow("a Q that restores nothing, then more content") << PageFile(One(kText + "Q " + square));
 
     // Marked content left open in a layer that is off would hide the number.
     const QByteArray layer = "/OC /oc1 BDC " + square;
