@@ -67,7 +67,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool strict = std::getenv("NUMBREL_FUZZ_STRICT") != nullptr;
     // Content is scanned in pieces of whatever size the decoder hands out: the split must not matter.
     if (strict && (whole.openSaves != split.openSaves || whole.openText != split.openText ||
-                   whole.strayRestores != split.strayRestores || whole.end != split.end))
+                   whole.strayRestores != split.strayRestores || whole.end != split.end ||
+                   whole.doubt != split.doubt || whole.doubtAt != split.doubtAt ||
+                   whole.openMarked != split.openMarked || whole.openCompat != split.openCompat))
         fail("content scanned in pieces differs from the whole", "");
 
     StampOptions options;

@@ -6,7 +6,7 @@
 # build the Debian package and check it installed.)
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config qt6-base-dev libqpdf-dev qpdf poppler-utils mupdf-tools
+packages=(cmake g++ make pkg-config qt6-base-dev libqpdf-dev libdeflate-dev qpdf poppler-utils mupdf-tools
           xvfb xauth fonts-liberation2 desktop-file-utils parallel python3-fitz
           python3 dpkg-dev lintian appstream man-db bash-completion file)
 

@@ -100,6 +100,7 @@ struct Job {
     bool quickAllowed = false;       // the quick way may try (a regular file's bytes, all in memory)
     long long inputSize = 0;
     InputReader readInput;           // the input's bytes by range, the ones qpdf read
+    std::vector<QPDFObjectHandle> changedObjects; // the input's objects numbering changed besides pages
     std::function<std::unique_ptr<Copy>()> newCopy;
     std::string readBackFailure; // see NumberPdfResult
     std::string quickRefusal;    // see NumberPdfResult
@@ -301,7 +302,7 @@ int certification(QPDF& pdf) {
 bool appendUpdate(QPDF& pdf, Job& job) {
     try {
         IncrementalUpdate update(pdf, job.inputSize, job.readInput, job.revisionId(), job.options.pages,
-                                 job.options.pageLabels);
+                                 job.options.pageLabels, job.changedObjects);
         if (!update.unsupported().empty())
             return false;
         std::unique_ptr<Copy> out = job.newCopy();
@@ -392,6 +393,7 @@ NumberPdfResult number(Job& job, NumberingWay way, bool leaveDocumentToExit) {
         PageStamper stamper(pdf, options);
         result.pages = stamper.stampAll();
         result.numberedPages = stamper.numberedPages();
+        job.changedObjects = stamper.changedObjects();
         // qpdf reads objects as they are asked for: a content stream it had to repair counts too.
         result.neededRepair = result.neededRepair || anyRepairs(pdf);
         result.pagesWithNumberOffPage = stamper.pagesWithNumberOffPage();

@@ -67,8 +67,11 @@ public:
 
 private:
     bool inflateInto(std::string_view raw, ContentSink& sink);
+    bool inflateWhole(std::string_view raw, ContentSink& sink);
 
     z_stream zlib_{};
     bool zlibReady_ = false;
     std::vector<unsigned char> chunk_;
+    struct libdeflate_decompressor* whole_ = nullptr;
+    std::vector<char> wholeOut_;
 };

@@ -565,10 +565,13 @@ void ContentScanner::doubt(ContentScan::Doubt d, size_t at) {
         ++scan_.openSaves;
         break;
     case Effect::Restore:
-        if (scan_.openSaves > 0)
+        if (scan_.openSaves > 0) {
             --scan_.openSaves;
-        else
+        } else {
+            // Poppler abandons the content at a Q that restores nothing, MuPDF ignores it.
             scan_.strayRestores.push_back(wordStart_);
+            doubtHere(Doubt::Nesting);
+        }
         break;
     case Effect::BeginText:
         if (scan_.openText)
@@ -621,14 +624,18 @@ void ContentScanner::feed(std::string_view s) {
     auto here = [&](const char* at) { return base_ + size_t(at - begin); };
     if (inImageDictionary_)
         recordFrom_ = begin;
+    const char* safe = end;
+    while (safe > begin && classOf(safe[-1]) == Regular)
+        --safe;
     while (p < end) {
         switch (mode_) {
         case Mode::Normal: {
-            // Numbers and operators, most of the tokens, are taken here without leaving the loop.
+            // Numbers and operators, most of the tokens, are taken here without leaving the loop. A
+            // word that starts before `safe` ends before it, so its bytes are read without bounds.
             for (;;) {
                 while (p < end && classOf(*p) == White)
                     ++p;
-                if (p == end)
+                if (p >= safe)
                     break;
                 const char* const from = p;
                 const char c = *p;
@@ -636,33 +643,35 @@ void ContentScanner::feed(std::string_view s) {
                     if (c == '-')
                         ++p;
                     const char* digits = p;
-                    while (p < end && unsigned(*p - '0') < 10u)
+                    while (unsigned(*p - '0') < 10u)
                         ++p;
                     bool real = false;
-                    if (p < end && *p == '.') {
+                    if (*p == '.') {
                         real = true;
                         ++p;
-                        while (p < end && unsigned(*p - '0') < 10u)
+                        while (unsigned(*p - '0') < 10u)
                             ++p;
                     }
-                    if (p < end && classOf(*p) != Regular && p - digits > (real ? 1 : 0)) {
-                        wordStart_ = here(from);
-                        value(real ? Real : Int);
+                    if (classOf(*p) != Regular && p - digits > (real ? 1 : 0)) {
+                        if (levelCount_ == 0 && operandCount_ < kMaxOperands) {
+                            operands_[operandCount_++] = real ? Real : Int;
+                        } else {
+                            wordStart_ = here(from);
+                            value(real ? Real : Int);
+                        }
                         continue;
                     }
-                    p = from; // not a plain number, or it may go on in the next piece
+                    p = from; // not a plain number
                 } else if (classOf(c) == Regular && levelCount_ == 0 && !inImageDictionary_) {
                     ++p;
-                    while (p < end && classOf(*p) == Regular)
+                    while (classOf(*p) == Regular)
                         ++p;
-                    if (p < end) {
-                        if (const int index = operatorIndex(from, size_t(p - from)); index >= 0) {
-                            wordStart_ = here(from);
-                            op(index, p);
-                            if (mode_ != Mode::Normal)
-                                break;
-                            continue;
-                        }
+                    if (const int index = operatorIndex(from, size_t(p - from)); index >= 0) {
+                        wordStart_ = here(from);
+                        op(index, p);
+                        if (mode_ != Mode::Normal)
+                            break;
+                        continue;
                     }
                     p = from;
                 }

@@ -36,7 +36,8 @@ void NumberNewObjectsFromSize(QPDF& pdf) {
 }
 
 IncrementalUpdate::IncrementalUpdate(QPDF& pdf, long long inputSize, const InputReader& readInput,
-                                     std::string revisionId, const PageSelection& numbered, bool catalogChanged)
+                                     std::string revisionId, const PageSelection& numbered, bool catalogChanged,
+                                     const std::vector<QPDFObjectHandle>& alsoChanged)
     : pdf_(pdf)
     , numbered_(numbered)
     , encryption_(pdf)
@@ -70,10 +71,10 @@ IncrementalUpdate::IncrementalUpdate(QPDF& pdf, long long inputSize, const Input
     }
     for (auto& [og, entry] : pdf_.getXRefTable())
         maxOriginal_ = std::max(maxOriginal_, og.getObj());
-    collectObjects();
+    collectObjects(alsoChanged);
 }
 
-void IncrementalUpdate::collectObjects() {
+void IncrementalUpdate::collectObjects(const std::vector<QPDFObjectHandle>& alsoChanged) {
     // What numbering changes: every numbered page's dictionary (its /Contents and its own /Resources,
     // which qpdf copies into the page before it changes them). Resources or font dictionaries that are
     // indirect are taken too, should a page ever be numbered through them. A page without a number is
@@ -95,6 +96,9 @@ void IncrementalUpdate::collectObjects() {
                 chosen.emplace(fonts.getObjGen(), fonts);
         }
     }
+    for (auto& h : alsoChanged)
+        if (h.isIndirect())
+            chosen.emplace(h.getObjGen(), h);
     // Then every object made since the input was read (numbers above the input's are new; qpdf
     // holds every object it knows once the first one was made).
     for (auto& h : pdf_.getAllObjects())

@@ -30,9 +30,11 @@ public:
     // `pdf` has been read from an input of `inputSize` bytes without repairs, and its pages numbered.
     // `revisionId` names the new revision (see RevisionId).
     // `numbered`: the pages that were numbered; the others are not written. `catalogChanged`:
-    // numbering changed the catalog (its page labels); it is written again.
+    // numbering changed the catalog (its page labels); it is written again. `alsoChanged`: objects
+    // of the input besides the pages that numbering changed.
     IncrementalUpdate(QPDF& pdf, long long inputSize, const InputReader& readInput, std::string revisionId,
-                      const PageSelection& numbered, bool catalogChanged = false);
+                      const PageSelection& numbered, bool catalogChanged = false,
+                      const std::vector<QPDFObjectHandle>& alsoChanged = {});
 
     // Empty when the update can be written; otherwise why not (the whole file is rewritten then).
     const std::string& unsupported() const { return unsupported_; }
@@ -53,7 +55,7 @@ public:
 private:
     using Entry = XrefEntry;
 
-    void collectObjects();
+    void collectObjects(const std::vector<QPDFObjectHandle>& alsoChanged);
     bool catalogChanged_ = false;
     // File: as written, strings encrypted, keys whose values are null (directly or through a missing
     // object) left out. Memory: the same unencrypted, to compare with the copy. Copy: never resolves

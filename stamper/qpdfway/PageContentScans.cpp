@@ -1,6 +1,8 @@
 #include "PageContentScans.h"
 
+#include <cctype>
 #include <stdexcept>
+#include <string_view>
 
 namespace {
 // Keeps decoded content up to a size: a second decoding, for the rare page whose stray restores
@@ -29,6 +31,26 @@ private:
     size_t limit_;
     bool overflowed_ = false;
 };
+// A stream written "endstreamendobj" has no endstream keyword where qpdf looks for one; it then
+// takes the stream's data up to endobj, endstream and all, and would write that into the copy, where
+// MuPDF ends the page's content at it. Viewers read the data without it.
+void TrimRecoveredEnd(QPDFObjectHandle stream, ContentPiece& piece) {
+    if (piece.kind == ContentPiece::Kind::QpdfOnly)
+        return;
+    std::string_view bytes = piece.bytes;
+    while (!bytes.empty() && std::string_view(" \t\r\n\f", 5).find(bytes.back()) != std::string_view::npos)
+        bytes.remove_suffix(1);
+    constexpr std::string_view keyword = "endstream";
+    if (bytes.size() < keyword.size() || bytes.substr(bytes.size() - keyword.size()) != keyword)
+        return;
+    bytes.remove_suffix(keyword.size());
+    if (!bytes.empty() && !std::isspace(static_cast<unsigned char>(bytes.back())) &&
+        piece.kind == ContentPiece::Kind::Decoded)
+        return; // a longer word that ends so
+    piece.bytes.resize(bytes.size());
+    QPDFObjectHandle dict = stream.getDict();
+    stream.replaceStreamData(piece.bytes, dict.getKey("/Filter"), dict.getKey("/DecodeParms"));
+}
 } // namespace
 
 PageContentScans::PageContentScans(const std::vector<QPDFObjectHandle>& pageContents)
@@ -60,6 +82,7 @@ void PageContentScans::fetchAll(const std::vector<QPDFObjectHandle>& pageContent
         Job& job = jobs_[count++];
         for (auto& s : streams) {
             job.pieces.push_back(ContentReader::fetch(s));
+            TrimRecoveredEnd(s, job.pieces.back());
             job.bytes += job.pieces.back().bytes.size();
         }
         job.streams = std::move(streams);

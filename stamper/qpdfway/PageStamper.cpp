@@ -6,6 +6,7 @@
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageLabelDocumentHelper.hh>
 
+#include <functional>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -215,7 +216,81 @@ std::string PageStamper::addContentForm(QPDFPageObjectHelper& page,
     for (int k = 1; xobjects.hasKey(name); ++k)
         name = "/NbX" + std::to_string(k);
     xobjects.replaceKey(name, form);
+    pointStructureAtForm(page, form);
     return name;
+}
+
+// A tagged page's marked content, now inside the form, stays in the structure: the form takes the
+// page's entry in the parent tree, and every reference to a marked-content sequence on the page
+// becomes one that names the form's stream as well.
+void PageStamper::pointStructureAtForm(QPDFPageObjectHelper& page, QPDFObjectHandle form) {
+    QPDFObjectHandle root = pdf_.getRoot().getKey("/StructTreeRoot");
+    if (!root.isDictionary())
+        return;
+    QPDFObjectHandle pageDict = page.getObjectHandle();
+    if (QPDFObjectHandle key = pageDict.getKey("/StructParents"); key.isInteger())
+        form.getDict().replaceKey("/StructParents", key);
+    if (!pageDict.isIndirect())
+        return;
+    const QPDFObjGen pageId = pageDict.getObjGen();
+    auto onPage = [&](QPDFObjectHandle pg) { return pg.isIndirect() && pg.getObjGen() == pageId; };
+    auto reference = [&](long long mcid) {
+        QPDFObjectHandle mcr = QPDFObjectHandle::newDictionary();
+        mcr.replaceKey("/Type", QPDFObjectHandle::newName("/MCR"));
+        mcr.replaceKey("/Pg", pageDict);
+        mcr.replaceKey("/Stm", form);
+        mcr.replaceKey("/MCID", QPDFObjectHandle::newInteger(mcid));
+        return mcr;
+    };
+    std::set<QPDFObjGen> seen;
+    size_t visited = 0;
+    // A kid of an element: the replacement, or null when it stays as it is.
+    std::function<void(QPDFObjectHandle, QPDFObjectHandle, int)> walk;
+    auto kid = [&](QPDFObjectHandle item, QPDFObjectHandle pg, int depth) -> QPDFObjectHandle {
+        if (item.isInteger())
+            return onPage(pg) ? reference(item.getIntValue()) : QPDFObjectHandle::newNull();
+        if (!item.isDictionary())
+            return QPDFObjectHandle::newNull();
+        if (item.getKey("/Type").isNameAndEquals("/MCR")) {
+            QPDFObjectHandle itemPage = item.hasKey("/Pg") ? item.getKey("/Pg") : pg;
+            if (onPage(itemPage) && !item.hasKey("/Stm") && item.getKey("/MCID").isInteger())
+                return reference(item.getKey("/MCID").getIntValue());
+            return QPDFObjectHandle::newNull();
+        }
+        if (!item.getKey("/Type").isNameAndEquals("/OBJR"))
+            walk(item, pg, depth + 1);
+        return QPDFObjectHandle::newNull();
+    };
+    // The indirect object the element being walked is written in.
+    QPDFObjectHandle holder;
+    walk = [&](QPDFObjectHandle element, QPDFObjectHandle pg, int depth) {
+        if (depth > 256 || ++visited > 1000000 || !element.isDictionary())
+            return;
+        if (element.isIndirect() && !seen.insert(element.getObjGen()).second)
+            return;
+        QPDFObjectHandle outer = holder;
+        if (element.isIndirect())
+            holder = element;
+        if (element.hasKey("/Pg"))
+            pg = element.getKey("/Pg");
+        QPDFObjectHandle k = element.getKey("/K");
+        bool changed = false;
+        if (k.isArray()) {
+            for (int i = 0; i < k.getArrayNItems(); ++i)
+                if (QPDFObjectHandle r = kid(k.getArrayItem(i), pg, depth); !r.isNull()) {
+                    k.setArrayItem(i, r);
+                    changed = true;
+                }
+        } else if (QPDFObjectHandle r = kid(k, pg, depth); !r.isNull()) {
+            element.replaceKey("/K", r);
+            changed = true;
+        }
+        // An indirect /K array is an object of its own.
+        if (changed)
+            changed_.push_back(k.isArray() && k.isIndirect() ? k : holder);
+        holder = outer;
+    };
+    walk(root, QPDFObjectHandle::newNull(), 0);
 }
 
 void PageStamper::stampPage(QPDFPageObjectHelper& page, long long value, size_t index,

@@ -23,6 +23,9 @@ public:
     static bool isTagged(QPDF& pdf);
     // Where viewers read a page of the input differently (see ViewerDisagreement.h).
     const std::vector<std::string>& warnings() const { return warnings_; }
+    // Objects of the input besides the pages that numbering changed: structure elements whose marked
+    // content moved into a form.
+    const std::vector<QPDFObjectHandle>& changedObjects() const { return changed_; }
 
 private:
     // `content` is the page's decoded content when the scan found stray restores in it, or when
@@ -39,10 +42,13 @@ private:
     std::string addContentForm(QPDFPageObjectHelper& page, const std::vector<QPDFObjectHandle>& streams,
                                const std::string& content, bool tooLarge);
 
+    void pointStructureAtForm(QPDFPageObjectHelper& page, QPDFObjectHandle form);
+
     QPDF& pdf_;
     StampOptions options_;
     QPDFObjectHandle font_;
     QPDFObjectHandle openSave_;
     NumberDrawing drawing_;
     std::vector<std::string> warnings_;
+    std::vector<QPDFObjectHandle> changed_;
 };

@@ -229,6 +229,7 @@ void ContentScanTest::vouch_data() {
 
         // Nesting.
         {"EMC that closes nothing", "EMC", D::Nesting},
+        {"Q that restores nothing", "q Q Q", D::Nesting},
         {"BT inside BT", "BT BT ET ET", D::Nesting},
         {"ET outside text", "ET", D::Nesting},
         {"arrays nested too deep", QByteArray(40, '[') + QByteArray(40, ']') + " TJ", D::Nesting},

@@ -43,6 +43,37 @@ QByteArray PageFile(const QList<Stream>& streams) {
     return ClassicFile(objects, "/Root 1 0 R");
 }
 
+// The same page with an optional-content group /oc1 that is off, by `off`: "off" lists it in /OFF,
+// "base" sets the base state to off, "ocmd" names a membership dictionary of it (any on, none is).
+QByteArray LayerFile(const QList<Stream>& streams, const QByteArray& off) {
+    QList<QByteArray> objects = {"", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>", ""};
+    QByteArray list;
+    for (const Stream& s : streams) {
+        list += QByteArray::number(objects.size() + 1) + " 0 R ";
+        objects.append("<< /Length " + QByteArray::number(s.data.size()) + s.entries + " >>\nstream\n" +
+                       s.data + "\nendstream");
+    }
+    const QByteArray font = QByteArray::number(objects.size() + 1),
+                     group = QByteArray::number(objects.size() + 2),
+                     ocmd = QByteArray::number(objects.size() + 3);
+    objects.append("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    objects.append("<< /Type /OCG /Name (Hidden) >>");
+    objects.append("<< /Type /OCMD /OCGs [" + group + " 0 R] /P /AnyOn >>");
+    const QByteArray config = off == "base" ? "/BaseState /OFF /ON []" : "/OFF [" + group + " 0 R]";
+    objects[0] = "<< /Type /Catalog /Pages 2 0 R /OCProperties << /OCGs [" + group + " 0 R] /D << " + config +
+                 " >> >> >>";
+    objects[2] = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents [" + list +
+                 "] /Resources << /Font << /F1 " + font + " 0 R >> /Properties << /oc1 " +
+                 (off == "ocmd" ? ocmd : group) + " 0 R >> >> >>";
+    return ClassicFile(objects, "/Root 1 0 R");
+}
+
+// `file` with its first content stream's end written "endstreamendobj", keeping every offset.
+QByteArray GluedEndobj(QByteArray file) {
+    const qsizetype at = file.indexOf("\nendstream\nendobj\n");
+    return file.replace(at, 18, "endstreamendobj\n\n\n");
+}
+
 QList<Stream> One(const QByteArray& content) {
     return {{content, {}}};
 }
@@ -171,6 +202,7 @@ class StamperContentTest : public QObject {
 private slots:
     void content_data();
     void content();
+    void taggedPageDrawnAsForm();
 };
 
 void StamperContentTest::content_data() {
@@ -215,6 +247,70 @@ void StamperContentTest::content_data() {
     QTest::newRow("LZW stream with a bad code") << PageFile({BadLzw(kText + "0 0 1 rg 50 50 40 40 re f\n")});
     QTest::newRow("corpus: LZW stream with a bad code") << ReadAll(
         QStringLiteral(NUMBREL_CORPUS_DIR "/qpdf/qpdf__qtest__qpdf__split-content-stream-errors.pdf"));
+    // Content a viewer stops reading, swallows or splits partway: poppler abandons the rest at an
+    // operator short of operands or reads it into a dictionary with a key but no value, MuPDF gives up
+    // after 100 syntax errors or at the keyword endstream. The page's content is drawn as a form.
+    const QByteArray square = "0 0 1 rg 50 50 40 40 re f\n";
+    QTest::newRow("Tf with one operand")
+        << PageFile(One(kText + "BT 24 Tf 60 100 Td (Beta) Tj ET\n" + square));
+    QTest::newRow("a dash without its phase")
+        << PageFile(One(kText + "[3] d 2 w 20 150 m 280 150 l S\n" + square));
+    QTest::newRow("cm with four numbers") << PageFile(One(kText + "1 0 0 1 cm " + square));
+    QTest::newRow("a bare Do") << PageFile(One(kText + "Do " + square));
+    QTest::newRow("a name that lost its slash") << PageFile(One(kText + "EGS9 gs " + square));
+    QTest::newRow("a dictionary key without a value")
+        << PageFile(One("/Span << /MCID >> BDC " + kText + "EMC " + square));
+    QTest::newRow("an inline image key without a value") << PageFile(
+        One(kText + "q 100 0 0 20 50 50 cm BI /W 2 /H 1 /BPC 8 /CS /G /I ID \x10\x90\nEI Q\n" + square));
+    // Poppler splits a word at 128 characters: this one ends in a Q it then reads alone.
+    QTest::newRow("a word of 129 characters ending in Q")
+        << PageFile(One(kText + QByteArray(128, 'a') + "Q 1 0 0 1 100 100 cm " + square));
+    QByteArray strays;
+    for (int k = 0; k < 120; ++k)
+        strays += ") ";
+    QTest::newRow("120 stray parentheses") << PageFile(One(strays + kText + square));
+    QByteArray unknown;
+    for (int k = 0; k < 120; ++k)
+        unknown += "xq ";
+    QTest::newRow("120 unknown operators outside BX/EX") << PageFile(One(kText + unknown + square));
+    const char* const faults[][2] = {
+        {"y with three operands", "90 210 m 159 77 105.5 y S"},
+        {"l without operands", "90 210 m l S"},
+        {"sh without its name", "sh"},
+        {"a quote without operands", "BT /F1 12 Tf \""},
+        {"a colour space name without its slash", "DeviceGray cs"},
+        {"Tf with a font name without its slash", "BT F1 12 Tf 60 100 Td (Beta) Tj ET"},
+    };
+    for (const auto& [name, fault] : faults)
+        QTest::newRow(name) << PageFile(One(kText + fault + "\n" + square));
+    QByteArray mixed;
+    for (int k = 0; k < 20; ++k)
+        mixed += ") > } { ] foo ";
+    QTest::newRow("120 syntax errors of every kind") << PageFile(One(kText + mixed + square));
+    QTest::newRow("endstream inside the data") << PageFile(One(kText + "endstream\n" + square));
+    QTest::newRow("a stream written endstreamendobj") << GluedEndobj(PageFile(One(kText + square)));
+
+    // Poppler abandons the page's content at a Q that restores nothing; MuPDF reads on.
+    QTest::newRow("a Q that restores nothing, then more content") << PageFile(One(kText + "Q " + square));
+
+    // Marked content left open in a layer that is off would hide the number.
+    const QByteArray layer = "/OC /oc1 BDC " + square;
+    QTest::newRow("layer off by /OFF left open") << LayerFile(One(kText + layer), "off");
+    QTest::newRow("layer off by /BaseState left open") << LayerFile(One(kText + layer), "base");
+    QTest::newRow("layer off by a membership dictionary left open") << LayerFile(One(kText + layer), "ocmd");
+    QTest::newRow("layer opened inside a text object")
+        << LayerFile(One("BT /OC /oc1 BDC /F1 24 Tf 60 220 Td (Alpha) Tj"), "off");
+    QTest::newRow("layer opened in the first of two streams")
+        << LayerFile({{kText + "/OC /oc1 BDC", {}}, {square, {}}}, "off");
+    QTest::newRow("layer opened in a Flate stream") << LayerFile({CutFlate(kText + layer, 1 << 20)}, "off");
+    QTest::newRow("layer left open by content drawn as a form")
+        << LayerFile(One(kText + layer + "BT /F1 24 Tf 60 100 Td (Beta"), "off");
+
+    // Tokens readers split differently: poppler reads a number and Q, MuPDF one unknown word.
+    for (const char* glued : {"0Q", ".5Q", "-Q"})
+        QTest::newRow(qPrintable(QString("save left open, then %1").arg(glued)))
+            << PageFile(One("q 1 0 0 1 100 100 cm " + kText + glued));
+
     QTest::newRow("Flate stream cut short") << PageFile(
         {CutFlate(kText + QByteArray("BT /F1 10 Tf 20 180 Td (") + QByteArray(300, 'w') + ") Tj ET", 60)});
 }
@@ -252,6 +348,42 @@ void StamperContentTest::content() {
         QVERIFY2(poppler.isEmpty(), qPrintable(wayName + ", poppler: " + poppler));
         const QString mupdf = CheckWithMupdf(input, output, place, shown.first().height);
         QVERIFY2(mupdf.isEmpty(), qPrintable(wayName + ": " + mupdf));
+    }
+}
+
+// A tagged page whose content is drawn as a form keeps its structure: each element's marked content,
+// now in the form, is still found by poppler (the text it reads for each element).
+void StamperContentTest::taggedPageDrawnAsForm() {
+    const QByteArray content = "/P <</MCID 0>> BDC " + kText +
+                               "EMC /P <</MCID 1>> BDC BT /F1 24 Tf 60 120 Td (Beta) Tj ET EMC q 0Q\n";
+    const QByteArray file = ClassicFile(
+        {"<< /Type /Catalog /Pages 2 0 R /MarkInfo << /Marked true >> /StructTreeRoot 6 0 R >>",
+         "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents 4 0 R /StructParents 0 "
+         "/Resources << /Font << /F1 5 0 R >> >> >>",
+         "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "\nendstream",
+         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+         "<< /Type /StructTreeRoot /K [7 0 R] /ParentTree 9 0 R >>",
+         "<< /Type /StructElem /S /Document /P 6 0 R /K [8 0 R 10 0 R] >>",
+         "<< /Type /StructElem /S /P /P 7 0 R /Pg 3 0 R /K 0 >>", "<< /Nums [0 [8 0 R 10 0 R]] >>",
+         "<< /Type /StructElem /S /P /P 7 0 R /Pg 3 0 R /K [<< /Type /MCR /MCID 1 >>] >>"},
+        "/Root 1 0 R");
+    QTemporaryDir dir;
+    const QString input = dir.path() + "/in.pdf", output = dir.path() + "/out.pdf";
+    QVERIFY(WriteAll(input, file));
+    const QByteArray structure = RunProgram("pdfinfo", {"-struct-text", input}).out;
+    QVERIFY(structure.contains("\"Alpha\"") && structure.contains("\"Beta\""));
+    for (NumberingWay way : {NumberingWay::Quickest, NumberingWay::QpdfOnly}) {
+        QFile::remove(output);
+        StampOptions options;
+        options.input = input.toStdString();
+        options.output = output.toStdString();
+        NumberPdfFile(options, false, way);
+        QCOMPARE(RunProgram("pdfinfo", {"-struct-text", output}).out, structure);
+        bool beta = false;
+        for (const Word& w : MupdfLines(output))
+            beta = beta || w.text == "Beta";
+        QVERIFY(beta);
     }
 }
 
