@@ -100,6 +100,13 @@ void StamperCliTest::rejected_data() {
     QTest::newRow("colour four parts") << With("-Nc1,2,3,4") << 2 << "must be three numbers red,green,blue";
     QTest::newRow("colour empty parts") << With("-Nc,,") << 2 << "red component \"\" is not a whole number";
     QTest::newRow("colour blue not a number") << With("-Nc0,0,x") << 2 << "blue component \"x\"";
+    // The numbering options the tool takes by their batch names.
+    QTest::newRow("position") << With("--position=middle") << 2 << "--position \"middle\" is none of top-left,";
+    QTest::newRow("flag with a value") << With("--mirror=yes") << 2 << "--mirror takes no value";
+    QTest::newRow("value not attached") << With("--box") << 2 << "--box needs its value attached";
+    QTest::newRow("left margin at the right") << With("--position=top-right") << 2
+                                              << "--left measures from the left edge";
+    QTest::newRow("unknown long option") << With("--fast") << 2 << "unknown argument \"--fast\"";
     QTest::newRow("no input") << Without("-mIN") << 2 << "no input file: -mIN is missing";
     QTest::newRow("no output") << Without("-dOUT") << 2 << "no output file: -dOUT is missing";
     QTest::newRow("no -n") << Without("-n") << 2 << "-n (number the pages) is missing";
