@@ -128,6 +128,15 @@ private:
     void visit(QPDFObjectHandle kid, QPDFObjectHandle node, const Inherited& above) {
         if (!kid.isDictionary()) {
             fault("the page tree holds something that is not a page");
+            // An object listed as a kid that can't be read as one (a damaged page, a stream):
+            // viewers count it and MuPDF shows a blank page in its place, as the copy does.
+            if (kid.isIndirect()) {
+                fault("a page that can't be read is shown blank, as viewers show it");
+                QPDFObjectHandle blank = pdf_.makeIndirectObject(QPDFObjectHandle::parse("<< /Type /Page >>"));
+                if (QPDFObjectHandle box = above.at(1); !box.isInitialized() || box.isNull())
+                    blank.replaceKey("/MediaBox", QPDFObjectHandle::parse("[0 0 612 792]"));
+                addPage(blank, above);
+            }
             return;
         }
         // Viewers that inherit along /Parent and those that inherit along the tree would show such a

@@ -197,6 +197,21 @@ void StructureTest::bothWays_data() {
     }
     add("a page group in DeviceGray",
         {PdfFile({OnePage("/Group << /S /Transparency /CS /DeviceGray >>")}), 1, "DeviceGray", false});
+
+    // Damage viewers show through: a page they can't read is a blank page in its place.
+    {
+        PdfRevision r = OnePage("");
+        r.objects[4] =
+            "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents << /Length 33 >>\nstream\n"
+            "BT /F1 24 Tf 60 150 Td (A) Tj ET\nendstream\n /Resources << /Font << /F1 3 0 R >> >> >>";
+        add("a content stream given in the page dictionary", {PdfFile({r}), 1, "shown blank", true, false});
+    }
+    {
+        PdfRevision r = Tree("4 0 R 6 0 R", 2);
+        r.objects[6] =
+            "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents 7 0 R /Annots [ (x) <zz> ]";
+        add("a page too damaged to read", {PdfFile({r}), 2, "shown blank", true, false});
+    }
 }
 
 void StructureTest::bothWays() {
