@@ -1,6 +1,7 @@
 #include "NumberPdfFile.h"
 
 #include "CleanFileUpdate.h"
+#include "CopyReadBack.h"
 #include "IncrementalUpdate.h"
 #include "OutputFile.h"
 #include "PageCount.h"
@@ -224,10 +225,20 @@ void readBack(Copy& out, const std::function<void(QPDF&)>& check) {
 
 // An appended update read back; what did not read back as written is kept in the job's result
 // before the failure goes on to the caller, which then makes the copy another way.
+// The update's objects as written, and the copy's pages as the input's (CompareCopyWithInput): the
+// input is the copy's first bytes.
 template <class Update>
 void readBackUpdate(Copy& out, const Update& update, Job& job) {
     try {
-        readBack(out, [&](QPDF& copy) { update.checkReadBack(copy); });
+        readBack(out, [&](QPDF& copy) {
+            update.checkReadBack(copy);
+            QPDF input;
+            input.setSuppressWarnings(true);
+            const std::string_view bytes = out.written().substr(0, size_t(job.inputSize));
+            input.processMemoryFile("input", bytes.data(), bytes.size(), "");
+            if (const std::string difference = CompareCopyWithInput(input, copy, update.pageObjects()); !difference.empty())
+                throw std::runtime_error("the copy does not read as the input: " + difference);
+        });
     } catch (std::exception& e) {
         job.readBackFailure = e.what();
         throw;

@@ -79,6 +79,7 @@ void IncrementalUpdate::collectObjects() {
     for (auto& page : QPDFPageDocumentHelper(pdf_).getAllPages()) {
         QPDFObjectHandle dict = page.getObjectHandle();
         chosen.emplace(dict.getObjGen(), dict);
+        pageObjects_.push_back(dict.getObjGen());
         QPDFObjectHandle resources = dict.getKey("/Resources");
         if (resources.isIndirect() && resources.isDictionary()) {
             chosen.emplace(resources.getObjGen(), resources);

@@ -427,6 +427,7 @@ std::unique_ptr<CleanFileUpdate::Page> CleanFileUpdate::page(CleanPdf& pdf, cons
     text += " " + page->fontName + " " + reference(font_, 0) + " >> >> /Contents [" + reference(font_ + 1, 0) + " " +
             contentList + reference(numberStream(index), 0) + "] >>";
     writeObject(object.number, object.generation, text);
+    pageObjects_.emplace_back(object.number, object.generation);
 
     const PdfValue* unit = pdf.lookup(dict.find("/UserUnit"));
     page->geometry = PageGeometry::fromValues(

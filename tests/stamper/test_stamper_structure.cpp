@@ -5,6 +5,7 @@
 // number at its place in both, every other pixel as the input shows it (in MuPDF too where both
 // viewers show the input alike), and the warning where the viewers disagree.
 
+#include "CopyReadBack.h"
 #include "NumberCheck.h"
 #include "NumberPdfFile.h"
 #include "PdfProbe.h"
@@ -150,6 +151,8 @@ class StructureTest : public QObject {
 private slots:
     void bothWays_data();
     void bothWays();
+    void readBackFinds_data();
+    void readBackFinds();
 };
 
 void StructureTest::bothWays_data() {
@@ -263,6 +266,47 @@ void StructureTest::bothWays() {
             QVERIFY2(mupdf.isEmpty(), qPrintable(QString("%1: %2").arg(wayName, mupdf)));
         }
     }
+}
+
+// The read-back that every appended copy passes: an update that changes what a page shows besides
+// the number is found, one that only adds the number is not.
+void StructureTest::readBackFinds_data() {
+    QTest::addColumn<QByteArray>("update");
+    QTest::addColumn<QString>("difference"); // empty: none
+    const QByteArray numbered =
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents [5 0 R 9 0 R] "
+        "/Resources << /Font << /F1 3 0 R /NbF 10 0 R >> >> /Annots [6 0 R] >>";
+    QTest::newRow("the number added") << numbered << QString();
+    QTest::newRow("a new object takes the number a reference named") << QByteArray() << "its entries";
+    QTest::newRow("the page turned") << QByteArray(numbered).replace("/Annots", "/Rotate 90 /Annots")
+                                     << "/Rotate";
+    QTest::newRow("a font replaced") << QByteArray(numbered).replace("/F1 3 0 R", "/F1 5 0 R") << "/Font /F1";
+    QTest::newRow("the annotation dropped")
+        << QByteArray(numbered).replace(" /Annots [6 0 R]", "") << "its entries";
+    QTest::newRow("the media box changed")
+        << QByteArray(numbered).replace("300 300", "300 301") << "/MediaBox";
+}
+
+void StructureTest::readBackFinds() {
+    QFETCH(QByteArray, update);
+    QFETCH(QString, difference);
+    const PdfRevision input = DanglingAppearance(8);
+    PdfRevision change;
+    change.objects = {{9, PdfStream("BT /F1 9 Tf (1) Tj ET")}, {10, kFont}};
+    if (update.isEmpty())
+        change.objects[8] = PdfStream("q Q"); // the annotation's appearance now
+    else
+        change.objects[4] = update;
+    change.trailer = "/Root 1 0 R";
+    const QByteArray before = PdfFile({input}), after = PdfFile({input, change});
+    QPDF a, b;
+    a.processMemoryFile("input", before.constData(), size_t(before.size()));
+    b.processMemoryFile("copy", after.constData(), size_t(after.size()));
+    const QString found = QString::fromStdString(CompareCopyWithInput(a, b, {QPDFObjGen(4, 0)}));
+    if (difference.isEmpty())
+        QVERIFY2(found.isEmpty(), qPrintable(found));
+    else
+        QVERIFY2(found.contains(difference), qPrintable(found));
 }
 
 QTEST_GUILESS_MAIN(StructureTest)
