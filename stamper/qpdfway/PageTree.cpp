@@ -71,8 +71,8 @@ public:
                 QPDFObjectHandle count = frame.node.getKey("/Count");
                 const size_t below = found_.size() - frame.firstFound;
                 if (!count.isInteger() || count.getIntValue() < 0 || size_t(count.getIntValue()) != below)
-                    fault("page counts in the page tree don't add up (MuPDF follows the counts, poppler "
-                          "and the PDF reference the kids; the copy has the pages the kids list)");
+                    fault("page counts in the page tree don't add up (poppler and MuPDF may show other "
+                          "pages; the copy has the pages the kids list, as the PDF reference reads the tree)");
                 if (frame.node.isIndirect())
                     onPath_.erase(frame.node.getObjGen());
                 stack_.pop_back();

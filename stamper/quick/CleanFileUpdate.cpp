@@ -388,6 +388,8 @@ std::unique_ptr<CleanFileUpdate::Page> CleanFileUpdate::page(CleanPdf& pdf, cons
             if (!disagreement->warning.empty())
                 warnings_.push_back(disagreement->warning);
         }
+    if (const PdfValue* own = dict.find("/Resources"); own && !pdf.lookup(own, true) && values.resources)
+        warnings_.push_back(AbsentValueWarning("/Resources", index + 1));
     if (const PdfValue* group = dictionaryAt(pdf, dict.find("/Group"))) {
         const PdfValue* s = pdf.lookup(group->find("/S"));
         const PdfValue* cs = pdf.lookup(group->find("/CS"));
