@@ -311,7 +311,7 @@ int certification(QPDF& pdf) {
 // made or doesn't read back so; the caller then rewrites the whole file.
 bool appendUpdate(QPDF& pdf, Job& job) {
     try {
-        IncrementalUpdate update(pdf, job.inputSize, job.readInput, job.revisionId());
+        IncrementalUpdate update(pdf, job.inputSize, job.readInput, job.revisionId(), job.options.pageLabels);
         if (!update.unsupported().empty())
             return false;
         std::unique_ptr<Copy> out = job.newCopy();

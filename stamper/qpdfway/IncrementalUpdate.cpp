@@ -36,11 +36,12 @@ void NumberNewObjectsFromSize(QPDF& pdf) {
 }
 
 IncrementalUpdate::IncrementalUpdate(QPDF& pdf, long long inputSize, const InputReader& readInput,
-                                     std::string revisionId)
+                                     std::string revisionId, bool catalogChanged)
     : pdf_(pdf)
     , encryption_(pdf)
     , inputSize_(inputSize)
     , newId_(std::move(revisionId)) {
+    catalogChanged_ = catalogChanged;
     if (!encryption_.unsupported().empty()) {
         unsupported_ = "encrypted with " + encryption_.unsupported();
         return;
@@ -76,6 +77,8 @@ void IncrementalUpdate::collectObjects() {
     // qpdf copies into the page before it changes them). Resources or font dictionaries that are
     // indirect are taken too, should a page ever be numbered through them.
     std::map<QPDFObjGen, QPDFObjectHandle> chosen;
+    if (catalogChanged_)
+        chosen.emplace(pdf_.getRoot().getObjGen(), pdf_.getRoot());
     for (auto& page : QPDFPageDocumentHelper(pdf_).getAllPages()) {
         QPDFObjectHandle dict = page.getObjectHandle();
         chosen.emplace(dict.getObjGen(), dict);

@@ -4,6 +4,7 @@
 #include "ViewerDisagreement.h"
 
 #include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFPageLabelDocumentHelper.hh>
 
 #include <map>
 #include <set>
@@ -42,9 +43,32 @@ size_t PageStamper::stampAll() {
     for (size_t k = 0; k < pages.size(); ++k) {
         bool tooLarge = false;
         ContentScan scan = scans.scanOf(k, &content, &tooLarge);
-        stampPage(pages[k], n++, scan, content, tooLarge);
+        stampPage(pages[k], n++, k, scan, content, tooLarge);
     }
+    if (options_.pageLabels)
+        writePageLabels(pages.size());
     return pages.size();
+}
+
+// The catalog's /PageLabels: each numbered page labelled with its text, the others with the label
+// they had (qpdf reads the input's number tree, whatever its shape).
+void PageStamper::writePageLabels(size_t pages) {
+    QPDFPageLabelDocumentHelper labels(pdf_);
+    const bool had = labels.hasPageLabels();
+    const std::string tree = PageLabelTree(drawing_.labelPages(pages, [&](size_t k, PageLabelPage& page) {
+        if (!had)
+            return;
+        QPDFObjectHandle label = labels.getLabelForPage((long long)k);
+        if (!label.isDictionary())
+            return;
+        std::string entries;
+        for (const char* key : {"/S", "/P"})
+            if (label.hasKey(key) && !label.getKey(key).isNull())
+                entries += (entries.empty() ? "" : " ") + std::string(key) + " " + label.getKey(key).unparseResolved();
+        page.original = entries;
+        page.originalStart = label.getKey("/St").isInteger() ? label.getKey("/St").getIntValue() : 1;
+    }));
+    pdf_.getRoot().replaceKey("/PageLabels", QPDFObjectHandle::parse(tree));
 }
 
 // A box or rotation that reads as absent (null, or a reference to null or to a missing object)
@@ -196,25 +220,25 @@ std::string PageStamper::addContentForm(QPDFPageObjectHelper& page,
     return name;
 }
 
-void PageStamper::stampPage(QPDFPageObjectHelper& page, long long value, const ContentScan& scan,
-                            std::string& content, bool tooLarge) {
+void PageStamper::stampPage(QPDFPageObjectHelper& page, long long value, size_t index,
+                            const ContentScan& scan, std::string& content, bool tooLarge) {
     QPDFObjectHandle page_dict = page.getObjectHandle();
     QPDFObjectHandle contents = page_dict.getKey("/Contents");
     const std::vector<QPDFObjectHandle> streams = ContentStreams(contents);
 
-    const size_t index = size_t(value - options_.firstNumber) + 1;
-    stateAbsentValues(page, index);
-    stateDisagreements(page, index);
+    stateAbsentValues(page, index + 1);
+    stateDisagreements(page, index + 1);
     std::string fontName = addFont(page);
-    const std::string number = drawing_.draw(PageGeometry::of(page), fontName, value);
+    const std::string number = drawing_.draw(PageGeometry::of(page), fontName, value, index);
 
     // The page gets a /Contents array of its own; the streams it had stay untouched, so pages that
     // share them keep what they showed.
     QPDFObjectHandle list = QPDFObjectHandle::newArray();
-    if (scan.endsBadly() && !streams.empty()) {
+    if (!scan.vouched() && !streams.empty()) {
         const std::string form = addContentForm(page, streams, content, tooLarge);
         if (!form.empty()) {
-            list.appendItem(pdf_.newStream("q " + form + " Do Q\n" + number));
+            list.appendItem(
+                pdf_.newStream("q " + form + " Do Q\n" + NumberDrawing::closingMarks(scan) + number));
         } else {
             // Too large to join: the number goes first, and the page's content is drawn after it.
             list.appendItem(pdf_.newStream(number));

@@ -2,6 +2,7 @@
 
 #include "ContentReader.h"
 #include "NumberDrawing.h"
+#include "PageLabels.h"
 #include "PageGeometry.h"
 #include "ViewerDisagreement.h"
 
@@ -144,6 +145,9 @@ CleanFileUpdate::CleanFileUpdate(std::string_view input, const StampOptions& opt
     const PdfValue& catalog = pdf.resolve(*root);
     if (!catalog.is(Kind::Dictionary))
         notClean("no catalog");
+    // Labels the input has are merged by the qpdf way, which reads their number tree.
+    if (options.pageLabels && catalog.find("/PageLabels"))
+        notClean("page labels to merge with the numbers'");
     if (const PdfValue* info = trailer.find("/Info"); info && !info->is(Kind::Reference) && !info->is(Kind::Null))
         notClean("the document information is not an object of its own");
 
@@ -201,8 +205,16 @@ CleanFileUpdate::CleanFileUpdate(std::string_view input, const StampOptions& opt
     for (size_t k = 0; k < pages.size(); ++k)
         writeStream(numberStream(k), NumberDrawing::closing(pages[k]->scan) +
                                          drawing.draw(pages[k]->geometry, pages[k]->fontName,
-                                                      options.firstNumber + (long long)k));
+                                                      options.firstNumber + (long long)k, k));
     offPage_ = drawing.pagesWithNumberOffPage();
+    if (options.pageLabels) {
+        // The catalog again, its labels those of the printed texts (the input has none).
+        std::string text = "<<";
+        appendEntries(text, catalog, {"/PageLabels"});
+        text += " /PageLabels " + PageLabelTree(drawing.labelPages(pages.size(), [](size_t, PageLabelPage&) {})) +
+                " >>";
+        writeObject(root_, rootGeneration_, text);
+    }
 
     // Objects lie in the file in the order written; the section lists them by number.
     std::vector<XrefEntry> entries;
@@ -435,6 +447,10 @@ std::unique_ptr<CleanFileUpdate::Page> CleanFileUpdate::page(CleanPdf& pdf, cons
     page->geometry = PageGeometry::fromValues(
         box(pdf, values.mediaBox), box(pdf, values.cropBox), rotation,
         unit && unit->isNumber() ? std::optional<double>(unit->number()) : std::nullopt);
+    // The boxes --box may measure in; a page's own only, none of them is inherited.
+    page->geometry.trimBox = box(pdf, dict.find("/TrimBox"));
+    page->geometry.bleedBox = box(pdf, dict.find("/BleedBox"));
+    page->geometry.artBox = box(pdf, dict.find("/ArtBox"));
     return page;
 }
 
@@ -493,12 +509,12 @@ void CleanFileUpdate::ScanQueue::work() {
             bool decoded = true;
             for (auto& [bytes, isDeflated] : page->contents) {
                 decoded = decoded && reader.decode(bytes, isDeflated, sink);
-                sink.take("\n", 1);
+                sink.streamEnd();
             }
             page->scan = sink.finish();
-            // A Q that closes nothing must be blanked out of a copy of the content, and content that
-            // ends badly drawn as a form of its own; the qpdf way does that.
-            if (!decoded || !page->scan.strayRestores.empty() || page->scan.endsBadly())
+            // A Q that closes nothing must be blanked out of a copy of the content, and content the
+            // scan can't vouch for drawn as a form of its own; the qpdf way does that.
+            if (!decoded || !page->scan.strayRestores.empty() || !page->scan.vouched())
                 failed_ = true;
         }
     } catch (std::exception&) {
