@@ -451,10 +451,10 @@ NumberPdfResult number(Job& job, NumberingWay way, bool leaveDocumentToExit) {
         for (auto& w : pdf.getWarnings())
             result.warnings.push_back(w.what());
         result.neededRepair = result.neededRepair || !result.warnings.empty();
-        // After repairs the result is read back: a file that qpdf patched together must open with
-        // every page and without another repair of its cross-reference table before it is placed.
-        if (result.neededRepair)
-            readBack(*out, [&](QPDF& check) { checkPages(check, result.pages); });
+        // Every rewritten copy is read back: it must open with every page numbered, and without
+        // another repair of its cross-reference table, before it is placed (after repairs above
+        // all: a file that qpdf patched together).
+        readBack(*out, [&](QPDF& check) { checkPages(check, result.pages); });
         out->place();
         // Freeing a large document object by object takes about a tenth of the run; when the process
         // ends right after, the system takes it back at once.
