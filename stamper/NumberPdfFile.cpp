@@ -1,6 +1,7 @@
 #include "NumberPdfFile.h"
 
 #include "CleanFileUpdate.h"
+#include "CopyReadBack.h"
 #include "IncrementalUpdate.h"
 #include "OutputFile.h"
 #include "PageCount.h"
@@ -225,10 +226,20 @@ void readBack(Copy& out, const std::function<void(QPDF&)>& check) {
 
 // An appended update read back; what did not read back as written is kept in the job's result
 // before the failure goes on to the caller, which then makes the copy another way.
+// The update's objects as written, and the copy's pages as the input's (CompareCopyWithInput): the
+// input is the copy's first bytes.
 template <class Update>
 void readBackUpdate(Copy& out, const Update& update, Job& job) {
     try {
-        readBack(out, [&](QPDF& copy) { update.checkReadBack(copy); });
+        readBack(out, [&](QPDF& copy) {
+            update.checkReadBack(copy);
+            QPDF input;
+            input.setSuppressWarnings(true);
+            const std::string_view bytes = out.written().substr(0, size_t(job.inputSize));
+            input.processMemoryFile("input", bytes.data(), bytes.size(), "");
+            if (const std::string difference = CompareCopyWithInput(input, copy, update.pageObjects()); !difference.empty())
+                throw std::runtime_error("the copy does not read as the input: " + difference);
+        });
     } catch (std::exception& e) {
         job.readBackFailure = e.what();
         throw;
@@ -445,10 +456,10 @@ NumberPdfResult number(Job& job, NumberingWay way, bool leaveDocumentToExit) {
         for (auto& w : pdf.getWarnings())
             result.warnings.push_back(w.what());
         result.neededRepair = result.neededRepair || !result.warnings.empty();
-        // After repairs the result is read back: a file that qpdf patched together must open with
-        // every page and without another repair of its cross-reference table before it is placed.
-        if (result.neededRepair)
-            readBack(*out, [&](QPDF& check) { checkPages(check, result.pages); });
+        // Every rewritten copy is read back: it must open with every page numbered, and without
+        // another repair of its cross-reference table, before it is placed (after repairs above
+        // all: a file that qpdf patched together).
+        readBack(*out, [&](QPDF& check) { checkPages(check, result.pages); });
         out->place();
         // Freeing a large document object by object takes about a tenth of the run; when the process
         // ends right after, the system takes it back at once.

@@ -50,8 +50,9 @@ std::optional<StatedRotation> RotationViewersDisagreeOn(bool integer, double val
 
 std::string AbsentValueWarning(const std::string& key, size_t page) {
     return "page " + std::to_string(page) + ": its " + key +
-           " is given as null (or names nothing): poppler takes the one from the page tree above, MuPDF a "
-           "default; the copy states the one from the page tree, as the PDF reference reads it";
+           " is given as null (or names nothing): poppler takes the one from the page tree above, MuPDF " +
+           (key == "/Resources" ? "none" : "a default") +
+           "; the copy states the one from the page tree, as the PDF reference reads it";
 }
 
 std::string GreyPageGroupWarning(size_t page) {

@@ -17,9 +17,9 @@ struct StatedRotation {
 // other value as none (0). Nothing when the value is a multiple of 90. `page` counts from 1.
 std::optional<StatedRotation> RotationViewersDisagreeOn(bool integer, double value, size_t page);
 
-// A box or rotation (`key`, "/MediaBox") that the page or the nearest node above gives as null or as
-// a reference to null or to a missing object: poppler and qpdf take the value from further up the
-// tree, MuPDF a default. The copy states the inherited value.
+// A box, rotation or the resources (`key`, "/MediaBox") that the page or the nearest node above
+// gives as null or as a reference to null or to a missing object: poppler and qpdf take the value
+// from further up the tree, MuPDF a default (no resources). The copy states the inherited value.
 std::string AbsentValueWarning(const std::string& key, size_t page);
 
 // A page group in DeviceGray (/Group << /S /Transparency /CS /DeviceGray >>): MuPDF composites the

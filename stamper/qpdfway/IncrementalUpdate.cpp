@@ -88,6 +88,7 @@ void IncrementalUpdate::collectObjects(const std::vector<QPDFObjectHandle>& also
             continue;
         QPDFObjectHandle dict = page.getObjectHandle();
         chosen.emplace(dict.getObjGen(), dict);
+        pageObjects_.push_back(dict.getObjGen());
         QPDFObjectHandle resources = dict.getKey("/Resources");
         if (resources.isIndirect() && resources.isDictionary()) {
             chosen.emplace(resources.getObjGen(), resources);

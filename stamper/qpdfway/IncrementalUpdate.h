@@ -49,6 +49,9 @@ public:
     void checkReadBack(QPDF& copy) const;
     static constexpr size_t kFullCheck = 2048;
 
+    // The input's pages in order.
+    const std::vector<QPDFObjGen>& pageObjects() const { return pageObjects_; }
+
     // Objects the update holds, its cross-reference stream not counted.
     size_t objectCount() const { return objects_.size(); }
 
@@ -76,6 +79,7 @@ private:
     LastSection last_;
     int maxOriginal_ = 0;                   // highest object number the input defines
     std::vector<QPDFObjectHandle> objects_; // written, by object number
+    std::vector<QPDFObjGen> pageObjects_;
     std::vector<Entry> written_;            // where `write` put them (and the cross-reference stream)
     std::string newId_;                     // second element of the copy's /ID
 };

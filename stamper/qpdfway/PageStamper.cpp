@@ -120,6 +120,10 @@ void PageStamper::stateDisagreements(QPDFPageObjectHelper& page, size_t index) {
             if (!stated->warning.empty())
                 warnings_.push_back(stated->warning);
         }
+    // Resources given as null over a node's: the copy's page gets the node's (addFont).
+    if (auto entries = dict.getDictAsMap(); entries.count("/Resources") && entries["/Resources"].isNull() &&
+                                            !page.getAttribute("/Resources", false).isNull())
+        warnings_.push_back(AbsentValueWarning("/Resources", index));
     QPDFObjectHandle group = dict.getKey("/Group");
     if (group.isDictionary() && group.getKey("/S").isNameAndEquals("/Transparency") &&
         group.getKey("/CS").isNameAndEquals("/DeviceGray"))

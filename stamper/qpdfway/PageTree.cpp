@@ -71,8 +71,8 @@ public:
                 QPDFObjectHandle count = frame.node.getKey("/Count");
                 const size_t below = found_.size() - frame.firstFound;
                 if (!count.isInteger() || count.getIntValue() < 0 || size_t(count.getIntValue()) != below)
-                    fault("page counts in the page tree don't add up (MuPDF follows the counts, poppler "
-                          "and the PDF reference the kids; the copy has the pages the kids list)");
+                    fault("page counts in the page tree don't add up (poppler and MuPDF may show other "
+                          "pages; the copy has the pages the kids list, as the PDF reference reads the tree)");
                 if (frame.node.isIndirect())
                     onPath_.erase(frame.node.getObjGen());
                 stack_.pop_back();
@@ -128,6 +128,15 @@ private:
     void visit(QPDFObjectHandle kid, QPDFObjectHandle node, const Inherited& above) {
         if (!kid.isDictionary()) {
             fault("the page tree holds something that is not a page");
+            // An object listed as a kid that can't be read as one (a damaged page, a stream):
+            // viewers count it and MuPDF shows a blank page in its place, as the copy does.
+            if (kid.isIndirect()) {
+                fault("a page that can't be read is shown blank, as viewers show it");
+                QPDFObjectHandle blank = pdf_.makeIndirectObject(QPDFObjectHandle::parse("<< /Type /Page >>"));
+                if (QPDFObjectHandle box = above.at(1); !box.isInitialized() || box.isNull())
+                    blank.replaceKey("/MediaBox", QPDFObjectHandle::parse("[0 0 612 792]"));
+                addPage(blank, above);
+            }
             return;
         }
         // Viewers that inherit along /Parent and those that inherit along the tree would show such a

@@ -411,6 +411,8 @@ std::unique_ptr<CleanFileUpdate::Page> CleanFileUpdate::page(CleanPdf& pdf, cons
             if (!disagreement->warning.empty())
                 warnings_.push_back(disagreement->warning);
         }
+    if (const PdfValue* own = dict.find("/Resources"); own && !pdf.lookup(own, true) && values.resources)
+        warnings_.push_back(AbsentValueWarning("/Resources", index + 1));
     if (const PdfValue* group = dictionaryAt(pdf, dict.find("/Group"))) {
         const PdfValue* s = pdf.lookup(group->find("/S"));
         const PdfValue* cs = pdf.lookup(group->find("/CS"));
@@ -450,6 +452,7 @@ std::unique_ptr<CleanFileUpdate::Page> CleanFileUpdate::page(CleanPdf& pdf, cons
     text += " " + page->fontName + " " + reference(font_, 0) + " >> >> /Contents [" + reference(font_ + 1, 0) + " " +
             contentList + reference(numberStream(stream), 0) + "] >>";
     writeObject(object.number, object.generation, text);
+    pageObjects_.emplace_back(object.number, object.generation);
 
     const PdfValue* unit = pdf.lookup(dict.find("/UserUnit"));
     page->geometry = PageGeometry::fromValues(

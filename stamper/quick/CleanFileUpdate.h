@@ -38,6 +38,8 @@ public:
     int certification() const { return certification_; }
     // Where viewers read a page of the input differently (see ViewerDisagreement.h).
     const std::vector<std::string>& warnings() const { return warnings_; }
+    // The input's pages in order (each written again under its own number).
+    const std::vector<QPDFObjGen>& pageObjects() const { return pageObjects_; }
 
     // Throws std::runtime_error unless `copy`, the input and the update as qpdf reads them, needed no
     // repair, finds every written object where it was written, and parses what it was written as.
@@ -82,6 +84,7 @@ private:
     bool signed_ = false;
     int certification_ = 0;
     std::vector<std::string> warnings_;
+    std::vector<QPDFObjGen> pageObjects_;
     LastSection last_;
     std::string revisionId_;
 };

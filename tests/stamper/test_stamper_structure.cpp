@@ -5,6 +5,7 @@
 // number at its place in both, every other pixel as the input shows it (in MuPDF too where both
 // viewers show the input alike), and the warning where the viewers disagree.
 
+#include "CopyReadBack.h"
 #include "NumberCheck.h"
 #include "NumberPdfFile.h"
 #include "PdfProbe.h"
@@ -150,6 +151,8 @@ class StructureTest : public QObject {
 private slots:
     void bothWays_data();
     void bothWays();
+    void readBackFinds_data();
+    void readBackFinds();
 };
 
 void StructureTest::bothWays_data() {
@@ -179,7 +182,7 @@ void StructureTest::bothWays_data() {
         {PdfFile({Tree("4 0 R 4 0 R 6 0 R 4 0 R 6 0 R 6 0 R", 4)}), 4});
     // An inner node counts fewer than it lists: MuPDF skips by the counts, poppler walks the kids.
     add("an inner node's /Count below its kids",
-        {PdfFile({Tree("8 0 R 6 0 R 6 0 R", 4, "4 0 R 4 0 R", 1)}), 4, "MuPDF follows the counts", false});
+        {PdfFile({Tree("8 0 R 6 0 R 6 0 R", 4, "4 0 R 4 0 R", 1)}), 4, "don't add up", false});
 
     // Page values the viewers read differently in the input: the copy states what the PDF
     // reference reads, which one viewer showed before and both show now.
@@ -195,8 +198,32 @@ void StructureTest::bothWays_data() {
         add("/Rotate a reference to null under a node's 90",
             {PdfFile({r}), 1, "/Rotate is given as null", false});
     }
+    {
+        // MuPDF finds no resources: the input's text shows in poppler only, the copy's in both.
+        PdfRevision r = OnePage("", "/Resources << /Font << /F1 3 0 R >> >>");
+        r.objects[4] =
+            "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents 5 0 R /Resources 9 0 R >>";
+        r.objects[9] = "null";
+        add("/Resources a reference to null under a node's",
+            {PdfFile({r}), 1, "/Resources is given as null", false});
+    }
     add("a page group in DeviceGray",
         {PdfFile({OnePage("/Group << /S /Transparency /CS /DeviceGray >>")}), 1, "DeviceGray", false});
+
+    // Damage viewers show through: a page they can't read is a blank page in its place.
+    {
+        PdfRevision r = OnePage("");
+        r.objects[4] =
+            "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents << /Length 33 >>\nstream\n"
+            "BT /F1 24 Tf 60 150 Td (A) Tj ET\nendstream\n /Resources << /Font << /F1 3 0 R >> >> >>";
+        add("a content stream given in the page dictionary", {PdfFile({r}), 1, "shown blank", true, false});
+    }
+    {
+        PdfRevision r = Tree("4 0 R 6 0 R", 2);
+        r.objects[6] =
+            "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents 7 0 R /Annots [ (x) <zz> ]";
+        add("a page too damaged to read", {PdfFile({r}), 2, "shown blank", true, false});
+    }
 }
 
 void StructureTest::bothWays() {
@@ -248,6 +275,47 @@ void StructureTest::bothWays() {
             QVERIFY2(mupdf.isEmpty(), qPrintable(QString("%1: %2").arg(wayName, mupdf)));
         }
     }
+}
+
+// The read-back that every appended copy passes: an update that changes what a page shows besides
+// the number is found, one that only adds the number is not.
+void StructureTest::readBackFinds_data() {
+    QTest::addColumn<QByteArray>("update");
+    QTest::addColumn<QString>("difference"); // empty: none
+    const QByteArray numbered =
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents [5 0 R 9 0 R] "
+        "/Resources << /Font << /F1 3 0 R /NbF 10 0 R >> >> /Annots [6 0 R] >>";
+    QTest::newRow("the number added") << numbered << QString();
+    QTest::newRow("a new object takes the number a reference named") << QByteArray() << "its entries";
+    QTest::newRow("the page turned") << QByteArray(numbered).replace("/Annots", "/Rotate 90 /Annots")
+                                     << "/Rotate";
+    QTest::newRow("a font replaced") << QByteArray(numbered).replace("/F1 3 0 R", "/F1 5 0 R") << "/Font /F1";
+    QTest::newRow("the annotation dropped")
+        << QByteArray(numbered).replace(" /Annots [6 0 R]", "") << "its entries";
+    QTest::newRow("the media box changed")
+        << QByteArray(numbered).replace("300 300", "300 301") << "/MediaBox";
+}
+
+void StructureTest::readBackFinds() {
+    QFETCH(QByteArray, update);
+    QFETCH(QString, difference);
+    const PdfRevision input = DanglingAppearance(8);
+    PdfRevision change;
+    change.objects = {{9, PdfStream("BT /F1 9 Tf (1) Tj ET")}, {10, kFont}};
+    if (update.isEmpty())
+        change.objects[8] = PdfStream("q Q"); // the annotation's appearance now
+    else
+        change.objects[4] = update;
+    change.trailer = "/Root 1 0 R";
+    const QByteArray before = PdfFile({input}), after = PdfFile({input, change});
+    QPDF a, b;
+    a.processMemoryFile("input", before.constData(), size_t(before.size()));
+    b.processMemoryFile("copy", after.constData(), size_t(after.size()));
+    const QString found = QString::fromStdString(CompareCopyWithInput(a, b, {QPDFObjGen(4, 0)}));
+    if (difference.isEmpty())
+        QVERIFY2(found.isEmpty(), qPrintable(found));
+    else
+        QVERIFY2(found.contains(difference), qPrintable(found));
 }
 
 QTEST_GUILESS_MAIN(StructureTest)
