@@ -128,9 +128,10 @@ ViewerFault JudgeInViewer(const ViewerPages& input, const ViewerPages& copy, int
                 const unsigned char* pb = b.pixel(x, y);
                 const unsigned char* pa = a != nullptr ? a->pixel(x, y) : nullptr;
                 if (inBox) {
-                    const bool light = pa == nullptr || Luminance(pa) >= 150;
-                    lightBefore += light ? 1 : 0;
-                    darkNew += Luminance(pb) <= (pa != nullptr ? Luminance(pa) : 255) - 90 ? 1 : 0;
+                    // Black over the input's pixel: darker by most of what it had to give.
+                    const int before = pa != nullptr ? Luminance(pa) : 255;
+                    lightBefore += before >= 60 ? 1 : 0;
+                    darkNew += before - Luminance(pb) >= std::max(25, before * 4 / 10) ? 1 : 0;
                 } else if (pa != nullptr && !std::equal(pa, pa + 3, pb) && changedOutside++ == 0) {
                     first = QString("%1,%2").arg(x).arg(y);
                 }

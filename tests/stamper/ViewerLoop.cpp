@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <utility>
 
 const char* WayName(Way way) {
@@ -87,17 +88,22 @@ Recipe ViewerLoop::reduce(const Recipe& recipe, const Finding& finding, int atte
                 return true;
         return false;
     };
-    // Pieces from the last (what the number meets first), then features, until nothing goes.
+    // Halves of the pieces first, then quarters and so on down to single pieces, from the last
+    // (what the number meets first); then the features, until nothing more goes.
     bool progress = true;
     while (progress && attempts > 0) {
         progress = false;
-        for (int k = int(best.content.size()) - 1; k >= 0 && attempts > 0; --k) {
-            Recipe trial = best;
-            trial.content.removeAt(k);
-            --attempts;
-            if (keeps(trial)) {
-                best = trial;
-                progress = true;
+        for (int chunk = std::max(1, int(best.content.size()) / 2); chunk >= 1 && attempts > 0; chunk /= 2) {
+            for (int end = int(best.content.size()); end > 0 && attempts > 0;) {
+                const int begin = std::max(0, end - chunk);
+                Recipe trial = best;
+                trial.content.remove(begin, end - begin);
+                --attempts;
+                if (keeps(trial)) {
+                    best = trial;
+                    progress = true;
+                }
+                end = begin;
             }
         }
         for (int k = int(best.structure.size()) - 1; k >= 0 && attempts > 0; --k) {

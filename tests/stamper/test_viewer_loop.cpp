@@ -53,7 +53,123 @@ QString Describe(const Finding& f) {
 }
 
 // Seeds of the short run that still fail, each with the reason, until the engine's fix is in.
-const std::map<uint64_t, const char*> kKnownFailingSeeds = {};
+// (Found on the engine before its content and page tree rules; most are the kinds of the kept rows.)
+const std::map<uint64_t, const char*> kKnownFailingSeeds = {
+    {1, "wrong copy: poppler number missing, MuPDF ok"},
+    {2, "wrong copy: poppler number missing, MuPDF ok"},
+    {3, "viewers disagree: poppler page count, MuPDF ok"},
+    {4, "wrong copy: poppler ok, MuPDF pixels changed"},
+    {5, "wrong copy: poppler number missing, MuPDF ok"},
+    {6, "wrong copy: poppler number missing, MuPDF pixels changed"},
+    {12, "wrong copy: poppler pixels changed, MuPDF ok"},
+    {13, "wrong copy: poppler ok, MuPDF pixels changed"},
+    {15, "viewers disagree: poppler page count, MuPDF ok"},
+    {21, "wrong copy: poppler number missing, MuPDF ok"},
+    {22, "wrong copy: poppler page count, MuPDF page count"},
+    {23, "wrong copy: poppler number missing, MuPDF ok"},
+    {24, "wrong copy: poppler number missing, MuPDF ok"},
+    {27, "wrong copy: poppler ok, MuPDF pixels changed"},
+    {28, "wrong copy: poppler number missing, MuPDF ok"},
+    {29, "wrong copy: poppler number missing, MuPDF ok"},
+    {30, "wrong copy: poppler page count, MuPDF page count"},
+    {33, "viewers disagree: poppler page count, MuPDF ok"},
+    {37, "wrong copy: poppler number missing, MuPDF ok"},
+    {38, "wrong copy: poppler number missing, MuPDF ok"},
+    {39, "wrong copy: poppler page count, MuPDF page count"},
+    {41, "wrong copy: poppler number missing, MuPDF ok"},
+    {44, "wrong copy: poppler number missing, MuPDF ok"},
+    {46, "wrong copy: poppler number missing, MuPDF pixels changed"},
+    {47, "wrong copy: poppler number missing, MuPDF ok"},
+    {49, "wrong copy: poppler number missing, MuPDF ok"},
+    {52, "wrong copy: poppler page count, MuPDF page count"},
+    {53, "wrong copy: poppler page count, MuPDF page count"},
+    {55, "wrong copy: poppler number missing, MuPDF ok"},
+    {60, "viewers disagree: poppler page count, MuPDF ok"},
+    {61, "wrong copy: poppler number missing, MuPDF ok"},
+    {62, "viewers disagree: poppler page count, MuPDF pixels changed"},
+    {64, "wrong copy: poppler number missing, MuPDF number missing"},
+    {70, "wrong copy: poppler number missing, MuPDF ok"},
+    {74, "wrong copy: poppler number missing, MuPDF ok"},
+    {76, "wrong copy: poppler page count, MuPDF page count"},
+    {77, "wrong copy: poppler number missing, MuPDF ok"},
+    {79, "wrong copy: poppler number missing, MuPDF ok"},
+    {80, "wrong copy: poppler number missing, MuPDF pixels changed"},
+    {82, "wrong copy: poppler page count, MuPDF page count"},
+    {85, "wrong copy: poppler pixels changed, MuPDF ok"},
+    {86, "wrong copy: poppler number missing, MuPDF ok"},
+    {89, "wrong copy: poppler pixels changed, MuPDF ok"},
+    {90, "wrong copy: poppler number missing, MuPDF pixels changed"},
+    {92, "wrong copy: poppler page count, MuPDF page count"},
+    {93, "wrong copy: poppler number missing, MuPDF ok"},
+    {95, "wrong copy: poppler number missing, MuPDF ok"},
+    {98, "wrong copy: poppler number missing, MuPDF ok"},
+    {102, "wrong copy: poppler number missing, MuPDF ok"},
+    {107, "wrong copy: poppler page count, MuPDF page count"},
+    {108, "wrong copy: poppler number missing, MuPDF ok"},
+    {115, "wrong copy: poppler number missing, MuPDF ok"},
+    {116, "wrong copy: poppler number missing, MuPDF ok"},
+    {118, "wrong copy: poppler pixels changed, MuPDF ok"},
+    {119, "viewers disagree: poppler page count, MuPDF ok"},
+    {123, "viewers disagree: poppler page count, MuPDF ok"},
+    {124, "wrong copy: poppler number missing, MuPDF ok"},
+    {127, "wrong copy: poppler page count, MuPDF page count"},
+    {130, "viewers disagree: poppler page count, MuPDF ok"},
+    {132, "viewers disagree: poppler page count, MuPDF ok"},
+    {133, "viewers disagree: poppler page count, MuPDF ok"},
+    {134, "viewers disagree: poppler page count, MuPDF ok"},
+    {135, "wrong copy: poppler number missing, MuPDF ok"},
+    {137, "viewers disagree: poppler page count, MuPDF ok"},
+    {139, "viewers disagree: poppler page count, MuPDF ok"},
+    {140, "wrong copy: poppler page count, MuPDF page count"},
+    {145, "wrong copy: poppler number missing, MuPDF ok"},
+    {146, "wrong copy: poppler number missing, MuPDF ok"},
+    {148, "wrong copy: poppler ok, MuPDF number missing"},
+    {150, "wrong copy: poppler ok, MuPDF pixels changed"},
+    {156, "wrong copy: poppler number missing, MuPDF ok"},
+    {162, "wrong copy: poppler number missing, MuPDF ok"},
+    {169, "wrong copy: poppler number missing, MuPDF ok"},
+    {170, "viewers disagree: poppler page count, MuPDF ok"},
+    {173, "wrong copy: poppler number missing, MuPDF number missing"},
+    {174, "viewers disagree: poppler page count, MuPDF number missing"},
+    {175, "wrong copy: poppler number missing, MuPDF ok"},
+    {180, "wrong copy: poppler ok, MuPDF pixels changed"},
+    {181, "wrong copy: poppler page count, MuPDF page count"},
+    {183, "wrong copy: poppler ok, MuPDF pixels changed"},
+    {184, "wrong copy: poppler number missing, MuPDF ok"},
+    {185, "wrong copy: poppler number missing, MuPDF ok"},
+    {186, "wrong copy: poppler ok, MuPDF number missing"},
+    {187, "wrong copy: poppler number missing, MuPDF ok"},
+    {191, "wrong copy: poppler page count, MuPDF page count"},
+    {192, "wrong copy: poppler ok, MuPDF pixels changed"},
+    {194, "wrong copy: poppler number missing, MuPDF ok"},
+    {196, "wrong copy: poppler page count, MuPDF page count"},
+    {197, "viewers disagree: poppler page count, MuPDF ok"},
+    {199, "wrong copy: poppler number missing, MuPDF ok"},
+    {201, "viewers disagree: poppler page count, MuPDF ok"},
+    {203, "wrong copy: poppler page count, MuPDF page count"},
+    {204, "wrong copy: poppler number missing, MuPDF ok"},
+    {205, "viewers disagree: poppler page count, MuPDF ok"},
+    {208, "wrong copy: poppler number missing, MuPDF ok"},
+    {209, "wrong copy: poppler number missing, MuPDF ok"},
+    {210, "wrong copy: poppler number missing, MuPDF ok"},
+    {211, "wrong copy: poppler page count, MuPDF page count"},
+    {212, "viewers disagree: poppler page count, MuPDF ok"},
+    {214, "wrong copy: poppler number missing, MuPDF ok"},
+    {216, "wrong copy: poppler ok, MuPDF pixels changed"},
+    {217, "viewers disagree: poppler page count, MuPDF ok"},
+    {220, "wrong copy: poppler number missing, MuPDF number missing"},
+    {221, "wrong copy: poppler page count, MuPDF page count"},
+    {223, "wrong copy: poppler page count, MuPDF page count"},
+    {226, "wrong copy: poppler number missing, MuPDF ok"},
+    {230, "wrong copy: poppler number missing, MuPDF ok"},
+    {235, "wrong copy: poppler ok, MuPDF number missing"},
+    {239, "wrong copy: poppler number missing, MuPDF ok"},
+    {240, "wrong copy: poppler number missing, MuPDF ok"},
+    {241, "wrong copy: poppler number missing, MuPDF ok"},
+    {244, "wrong copy: poppler pixels changed, MuPDF ok"},
+    {245, "viewers disagree: poppler page count, MuPDF ok"},
+    {246, "viewers disagree: poppler page count, MuPDF ok"},
+};
 
 // A raster of `w` x `h` pixels, white.
 Raster White(int w, int h) {
@@ -107,8 +223,13 @@ void ViewerLoopTest::replay() {
     std::printf("%s\n", recipe.describe().constData());
     const QByteArray pdf = BuildPdf(recipe);
     WriteAll("replay-" + seed + ".pdf", pdf);
-    for (const Finding& f : loop.judge(pdf))
+    for (const Finding& f : loop.judge(pdf)) {
         std::printf("finding: %s\n", qPrintable(Describe(f)));
+        const Recipe small = loop.reduce(recipe, f, 60);
+        std::printf("reduced:\n%scontent: %s\n", small.describe().constData(),
+                    small.contentText().constData());
+        WriteAll("replay-" + seed + "-reduced.pdf", BuildPdf(small));
+    }
 }
 
 // The judge itself, on rasters made here: a page of 200 x 200 pixels at 72 dpi.
@@ -167,7 +288,7 @@ void ViewerLoopTest::seedsReplay() {
 void ViewerLoopTest::shortRun() {
     const int files = qEnvironmentVariableIntValue("NUMBREL_VIEWER_LOOP_FILES") > 0
                           ? qEnvironmentVariableIntValue("NUMBREL_VIEWER_LOOP_FILES")
-                          : 150;
+                          : 250;
     ViewerLoop loop(Tool(), self_, work_.path());
     QStringList unexpected;
     int known = 0, fixed = 0;
@@ -185,12 +306,14 @@ void ViewerLoopTest::shortRun() {
             }
             continue;
         }
-        for (const Finding& f : findings)
+        for (const Finding& f : findings) {
             unexpected << QString("seed %1: %2").arg(seed).arg(Describe(f));
+            qInfo("%s", qPrintable(unexpected.last()));
+        }
     }
     qInfo("short run: %d files in %.1f s, %d known failing seeds still failing, %d fixed, %lld new findings",
           files, timer.elapsed() / 1000.0, known, fixed, (long long)unexpected.size());
-    QVERIFY2(unexpected.isEmpty(), qPrintable(unexpected.join('\n')));
+    QVERIFY2(unexpected.isEmpty(), qPrintable(QString("%1 findings, each above").arg(unexpected.size())));
 }
 
 // Findings kept: a seed, or a recipe reduced by hand (pieces of content separated by '|'), and the
@@ -200,12 +323,56 @@ void ViewerLoopTest::kept_data() {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QStringList>("features");
     QTest::addColumn<QString>("pending");
+    QTest::addColumn<int>("pages");
 
     auto hand = [](const char* name, const QByteArray& content, const QStringList& features = {},
-                   const QString& pending = {}) {
-        QTest::newRow(name) << qulonglong(0) << content << features << pending;
+                   const QString& pending = {}, int pages = 1) {
+        QTest::newRow(name) << qulonglong(0) << content << features << pending << pages;
     };
+    const QString operands =
+        "an operator given too few operands or a wrong type: poppler stops reading there";
     hand("well-formed content", " q 1 0 0 RG 2 w 60 60 m 200 100 l S Q");
+    const QString hidden = "marked content of a hidden layer left open: the number falls inside it";
+    const QString glued = "a number glued to Q: poppler reads a number and a Q, MuPDF an unknown keyword";
+    hand("marked content of a hidden layer left open", " /OC /L2 BDC 0 0 1 rg 100 100 50 50 re f", {},
+         hidden);
+    hand("hidden layer left open by an OCMD, inside BT", " BT /OC /M2 BDC /F1 12 Tf 60 100 Td (x) Tj", {},
+         hidden);
+    hand("hidden layer by /BaseState /OFF left open", " /OC /L2 BDC", {"oc-base-state"}, hidden);
+    hand("hidden layer opened in the first of two streams", " /OC /L2 BDC| 0 0 1 rg 100 100 50 50 re f",
+         {"contents-array"}, hidden);
+    hand("hidden layer opened in an update, compressed", " /OC /L2 BDC", {"update-content", "flate"}, hidden);
+    hand("0Q at the end", " q 0 0 1 rg 100 100 50 50 re f 0Q", {}, glued);
+    hand(".5Q at the end", " q 1 0 0 1 .5 .5 cm .5Q", {}, glued);
+    hand("-Q at the end", " q 2 0 0 2 0 0 cm -Q", {}, glued);
+    hand("endstream in the data", " 0 0 1 rg 100 100 50 50 re f endstream 0 1 0 rg 150 150 20 20 re f", {},
+         "MuPDF ends the content at the keyword endstream in the data");
+    hand("a comment at the end without its end of line", " 0 0 1 rg 100 100 50 50 re f % the end");
+    hand("a dictionary whose key lacks its value", " /Span << /MCID >> BDC 0 0 1 rg 100 100 50 50 re f EMC",
+         {}, "poppler reads the rest of the content into a dictionary whose key lacks its value");
+    hand("a long operator", " " + QByteArray(130, 'x') + " 0 0 1 rg 100 100 50 50 re f");
+    hand("a Q that restores nothing", " Q /Im1 Do", {},
+         "a Q that restores nothing stops poppler; the copy writes it as a blank and poppler draws on");
+    hand("y with three operands", " 159 77 105.5 y", {}, operands);
+    hand("l with none", " l", {}, operands);
+    hand("sh with none", " sh", {}, operands);
+    hand("\" with none", " \"", {}, operands);
+    hand("cs given a name without its slash", " DeviceGray cs", {}, operands);
+    hand("Tf given a name without its slash", " BT F1 12 Tf 60 100 Td (x) Tj ET", {}, operands);
+    hand("inline image: /I without its value",
+         " q 40 0 0 40 200 130 cm BI /W 2 /H 2 /BPC 8 /CS /RGB /I ID " +
+             QByteArray("\x20\x80\xff\xff\x40\x40\x10\xa0\x30\x90\x90\xf0", 12) + " EI Q",
+         {}, "an inline image's key without its value: poppler reads the rest into the dictionary");
+    QByteArray errors;
+    for (int k = 0; k < 115; ++k)
+        errors += k % 3 == 0 ? " )" : k % 3 == 1 ? " }" : " foo";
+    hand("115 syntax errors", errors, {}, "MuPDF gives up on the page after 100 syntax errors");
+    hand("kids listing a page twice, limited by the count", " ", {"dup-kids"},
+         "the copy has the page tree's kids, the viewers stop at /Count", 3);
+    hand("more kids than the count", " ", {"count-low"},
+         "the copy has the page tree's kids, the viewers stop at /Count", 3);
+    hand("resources as a reference to null, the node's inherited", " /Sh1 sh", {"null-resources"},
+         "MuPDF reads no resources, poppler the node's; the copy writes them in without a warning");
 }
 
 void ViewerLoopTest::kept() {
@@ -213,14 +380,16 @@ void ViewerLoopTest::kept() {
     QFETCH(QByteArray, content);
     QFETCH(QStringList, features);
     QFETCH(QString, pending);
+    QFETCH(int, pages);
     QList<QByteArray> f;
     for (const QString& s : features)
         f.append(s.toLatin1());
-    const Recipe recipe = seed != 0 ? MakeRecipe(seed) : HandRecipe(content, f);
+    const Recipe recipe = seed != 0 ? MakeRecipe(seed) : HandRecipe(content, f, pages);
     ViewerLoop loop(Tool(), self_, work_.path());
     QStringList found;
     for (const Finding& finding : loop.judge(BuildPdf(recipe)))
-        found << Describe(finding);
+        if (finding.category != "warned")
+            found << Describe(finding);
     if (!pending.isEmpty())
         QEXPECT_FAIL("", qPrintable(pending), Continue);
     QVERIFY2(found.isEmpty(), qPrintable(found.join('\n')));
@@ -251,7 +420,23 @@ void ViewerLoopTest::longRun() {
         for (const Finding& f : loop.judge(BuildPdf(recipe))) {
             ++findings;
             ++byCategory[f.category];
-            const Recipe small = loop.reduce(recipe, f);
+            // The first few of a kind are reduced; after that a finding whose recipe holds every
+            // tag of a kind of its signature seen three times counts as that kind, unreduced.
+            QString likely;
+            for (const auto& [kind, n] : byKind) {
+                const QStringList parts = kind.split('|');
+                if (n < 3 || parts.mid(0, 4).join('|') != f.signature())
+                    continue;
+                bool all = true;
+                for (const QString& t : parts.value(4).split(", ", Qt::SkipEmptyParts))
+                    all = all && (t.startsWith('+') ? recipe.has(t.mid(1).toLatin1().constData())
+                                                    : recipe.describe().contains("[" + t.toLatin1() + "]"));
+                if (all) {
+                    likely = kind;
+                    break;
+                }
+            }
+            const Recipe small = likely.isEmpty() ? loop.reduce(recipe, f, 60) : recipe;
             // A kind: the fault and the tags of what it could not do without.
             QStringList tags;
             for (const ContentPiece& p : small.content)
@@ -259,7 +444,7 @@ void ViewerLoopTest::longRun() {
                     tags << QString::fromLatin1(p.tag);
             for (const QByteArray& s : small.structure)
                 tags << "+" + QString::fromLatin1(s);
-            const QString kind = f.signature() + "|" + tags.join(", ");
+            const QString kind = likely.isEmpty() ? f.signature() + "|" + tags.join(", ") : likely;
             const bool fresh = byKind[kind]++ == 0;
             const QString name = QString("%1-%2-%3")
                                      .arg(f.category)
@@ -306,6 +491,9 @@ void ViewerLoopTest::longRun() {
 int main(int argc, char* argv[]) {
     if (argc > 1 && std::strcmp(argv[1], "--qpdf-only") == 0)
         return NumberQpdfOnly(argc, argv);
+    // A long run outlasts QtTest's watchdog of 5 minutes a test function.
+    if (const int minutes = qEnvironmentVariableIntValue("NUMBREL_VIEWER_LOOP_MINUTES"); minutes > 0)
+        qputenv("QTEST_FUNCTION_TIMEOUT", QByteArray::number((minutes + 10) * 60000));
     QCoreApplication app(argc, argv);
     ViewerLoopTest test;
     return QTest::qExec(&test, argc, argv);
