@@ -36,9 +36,21 @@ std::string NumberDrawing::closing(const ContentScan& scan) {
     std::string close = "\n";
     if (scan.openText)
         close += "ET\n";
+    close += closingMarks(scan);
+    for (int k = 0; k < scan.openCompat; ++k)
+        close += "EX ";
     for (int k = 0; k < scan.openSaves; ++k)
         close += "Q ";
     close += "Q\n";
+    return close;
+}
+
+// Marked content left open (a layer that is off) would hold the number; MuPDF keeps it open after a
+// form whose content opened it, so these close it in the page's own content either way.
+std::string NumberDrawing::closingMarks(const ContentScan& scan) {
+    std::string close;
+    for (int k = 0; k < scan.openMarked; ++k)
+        close += "EMC\n";
     return close;
 }
 

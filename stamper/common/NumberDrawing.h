@@ -17,6 +17,8 @@ public:
 
     // Closes what the page's content left open (as `scan` found it) and the q that opened it.
     static std::string closing(const ContentScan& scan);
+    // Closes the marked content the page's content left open, after that content drawn as a form.
+    static std::string closingMarks(const ContentScan& scan);
     // The document's page count, for a format that prints it; set before the first draw.
     void setPageCount(size_t pages) { pageCount_ = pages; }
     // Draws `value` with the font named `fontName` on a page of geometry `g`.

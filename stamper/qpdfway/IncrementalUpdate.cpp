@@ -25,6 +25,16 @@ std::string bufferText(const std::shared_ptr<Buffer>& buffer) {
 
 } // namespace
 
+void NumberNewObjectsFromSize(QPDF& pdf) {
+    QPDFObjectHandle size = pdf.getTrailer().getKey("/Size");
+    // Beyond the numbers readers take the copy is rewritten, which numbers every object afresh.
+    if (!size.isInteger() || size.getIntValue() < 2 || size.getIntValue() > kMaxObjectNumber + 1)
+        return;
+    // The number below it taken (as a null, which no copy writes, where the file lacks it); asking
+    // for the object count instead would read every object now, before the content scans start.
+    (void)pdf.getObject(int(size.getIntValue()) - 1, 0);
+}
+
 IncrementalUpdate::IncrementalUpdate(QPDF& pdf, long long inputSize, const InputReader& readInput,
                                      std::string revisionId)
     : pdf_(pdf)

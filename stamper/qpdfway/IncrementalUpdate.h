@@ -19,6 +19,11 @@
 #include <string>
 #include <vector>
 
+// Makes the objects qpdf creates from now on take numbers from the trailer's /Size up, as an
+// update's new objects are numbered (qpdf itself numbers them above every number the file defines
+// or references, which keeps a reference to a missing object from coming to mean a new one).
+void NumberNewObjectsFromSize(QPDF& pdf);
+
 class IncrementalUpdate {
 public:
     // `pdf` has been read from an input of `inputSize` bytes without repairs, and its pages numbered.

@@ -1,6 +1,7 @@
 #include "PageStamper.h"
 
 #include "PageContentScans.h"
+#include "ViewerDisagreement.h"
 
 #include <qpdf/QPDFPageDocumentHelper.hh>
 
@@ -50,7 +51,7 @@ size_t PageStamper::stampAll() {
 // where the page or the nearest node above gives one is written into the page as the value it
 // stands for: qpdf and poppler take the inherited one, MuPDF a default; given outright, every viewer
 // shows the same page.
-void PageStamper::stateAbsentValues(QPDFPageObjectHelper& page) {
+void PageStamper::stateAbsentValues(QPDFPageObjectHelper& page, size_t index) {
     QPDFObjectHandle dict = page.getObjectHandle();
     for (const char* key : {"/MediaBox", "/CropBox", "/Rotate"}) {
         // The nearest node along /Parent that has the key at all, null or not.
@@ -79,7 +80,23 @@ void PageStamper::stateAbsentValues(QPDFPageObjectHelper& page) {
             value = std::string(key) == "/Rotate" ? QPDFObjectHandle::newInteger(0)
                                                   : QPDFObjectHandle::parse("[0 0 612 792]");
         dict.replaceKey(key, value);
+        warnings_.push_back(AbsentValueWarning(key, index));
     }
+}
+
+void PageStamper::stateDisagreements(QPDFPageObjectHelper& page, size_t index) {
+    QPDFObjectHandle dict = page.getObjectHandle();
+    QPDFObjectHandle rotate = page.getAttribute("/Rotate", false);
+    if (rotate.isNumber())
+        if (auto stated = RotationViewersDisagreeOn(rotate.isInteger(), rotate.getNumericValue(), index)) {
+            dict.replaceKey("/Rotate", QPDFObjectHandle::newInteger(stated->value));
+            if (!stated->warning.empty())
+                warnings_.push_back(stated->warning);
+        }
+    QPDFObjectHandle group = dict.getKey("/Group");
+    if (group.isDictionary() && group.getKey("/S").isNameAndEquals("/Transparency") &&
+        group.getKey("/CS").isNameAndEquals("/DeviceGray"))
+        warnings_.push_back(GreyPageGroupWarning(index));
 }
 
 std::string PageStamper::addFont(QPDFPageObjectHelper& page) {
@@ -181,17 +198,20 @@ void PageStamper::stampPage(QPDFPageObjectHelper& page, long long value, const C
     QPDFObjectHandle contents = page_dict.getKey("/Contents");
     const std::vector<QPDFObjectHandle> streams = ContentStreams(contents);
 
-    stateAbsentValues(page);
+    const size_t index = size_t(value - options_.firstNumber) + 1;
+    stateAbsentValues(page, index);
+    stateDisagreements(page, index);
     std::string fontName = addFont(page);
     const std::string number = drawing_.draw(PageGeometry::of(page), fontName, value);
 
     // The page gets a /Contents array of its own; the streams it had stay untouched, so pages that
     // share them keep what they showed.
     QPDFObjectHandle list = QPDFObjectHandle::newArray();
-    if (scan.endsBadly() && !streams.empty()) {
+    if (!scan.vouched() && !streams.empty()) {
         const std::string form = addContentForm(page, streams, content, tooLarge);
         if (!form.empty()) {
-            list.appendItem(pdf_.newStream("q " + form + " Do Q\n" + number));
+            list.appendItem(
+                pdf_.newStream("q " + form + " Do Q\n" + NumberDrawing::closingMarks(scan) + number));
         } else {
             // Too large to join: the number goes first, and the page's content is drawn after it.
             list.appendItem(pdf_.newStream(number));

@@ -3,6 +3,7 @@
 #include "ContentReader.h"
 #include "NumberDrawing.h"
 #include "PageGeometry.h"
+#include "ViewerDisagreement.h"
 
 #include <qpdf/Buffer.hh>
 #include <qpdf/QPDFObjectHandle.hh>
@@ -170,10 +171,12 @@ CleanFileUpdate::CleanFileUpdate(std::string_view input, const StampOptions& opt
                 }
         }
 
-    // New objects are numbered right after the highest number the input's sections define: the
-    // font, the shared "q", then one stream per page. Not after its /Size, which may be far above
-    // (readers take that, but refuse object numbers above kMaxObjectNumber).
-    font_ = pdf.highestNumber() + 1;
+    // New objects are numbered from the input's /Size, as an update's are (the font, the shared
+    // "q", then one stream per page), or above every number the file references, should a reference
+    // name an object it lacks: numbered so, a new object would come to stand for it.
+    const PdfValue* size = trailer.find("/Size");
+    font_ = int(std::max({(long long)pdf.highestNumber() + 1, pdf.highestReferenceAnywhere() + 1,
+                          size && size->is(Kind::Integer) ? std::min(size->integer, kMaxObjectNumber + 1) : 0}));
     if (last_.needsNewline)
         text_ += '\n';
     // The page dictionaries are written as the tree is walked; the number streams once the content
@@ -368,10 +371,29 @@ std::unique_ptr<CleanFileUpdate::Page> CleanFileUpdate::page(CleanPdf& pdf, cons
     for (auto [key, inherited] : {std::pair{std::string_view("/MediaBox"), values.mediaBox},
                                   {"/CropBox", values.cropBox ? values.cropBox : values.mediaBox},
                                   {"/Rotate", values.rotate}})
-        if (values.shadowed[k++])
+        if (values.shadowed[k++]) {
             stated.emplace_back(key, inherited ? std::string(inherited->text)
                                      : key == "/Rotate"  ? "0"
                                                          : "[0 0 612 792]");
+            warnings_.push_back(AbsentValueWarning(std::string(key), index + 1));
+        }
+    const PdfValue* rotate = pdf.lookup(values.rotate);
+    std::optional<long long> rotation =
+        rotate && rotate->is(Kind::Integer) ? std::optional<long long>(rotate->integer) : std::nullopt;
+    if (rotate && rotate->isNumber())
+        if (auto disagreement = RotationViewersDisagreeOn(rotate->is(Kind::Integer), rotate->number(), index + 1)) {
+            std::erase_if(stated, [](auto& s) { return s.first == "/Rotate"; });
+            stated.emplace_back("/Rotate", std::to_string(disagreement->value));
+            rotation = disagreement->value;
+            if (!disagreement->warning.empty())
+                warnings_.push_back(disagreement->warning);
+        }
+    if (const PdfValue* group = dictionaryAt(pdf, dict.find("/Group"))) {
+        const PdfValue* s = pdf.lookup(group->find("/S"));
+        const PdfValue* cs = pdf.lookup(group->find("/CS"));
+        if (s && s->isName("/Transparency") && cs && cs->isName("/DeviceGray"))
+            warnings_.push_back(GreyPageGroupWarning(index + 1));
+    }
     if (stated.empty()) {
         appendEntries(text, dict, {"/Contents", "/Resources"});
     } else {
@@ -406,11 +428,9 @@ std::unique_ptr<CleanFileUpdate::Page> CleanFileUpdate::page(CleanPdf& pdf, cons
             contentList + reference(numberStream(index), 0) + "] >>";
     writeObject(object.number, object.generation, text);
 
-    const PdfValue* rotate = pdf.lookup(values.rotate);
     const PdfValue* unit = pdf.lookup(dict.find("/UserUnit"));
     page->geometry = PageGeometry::fromValues(
-        box(pdf, values.mediaBox), box(pdf, values.cropBox),
-        rotate && rotate->is(Kind::Integer) ? std::optional<long long>(rotate->integer) : std::nullopt,
+        box(pdf, values.mediaBox), box(pdf, values.cropBox), rotation,
         unit && unit->isNumber() ? std::optional<double>(unit->number()) : std::nullopt);
     return page;
 }
@@ -470,12 +490,12 @@ void CleanFileUpdate::ScanQueue::work() {
             bool decoded = true;
             for (auto& [bytes, isDeflated] : page->contents) {
                 decoded = decoded && reader.decode(bytes, isDeflated, sink);
-                sink.take("\n", 1);
+                sink.streamEnd();
             }
             page->scan = sink.finish();
-            // A Q that closes nothing must be blanked out of a copy of the content, and content that
-            // ends badly drawn as a form of its own; the qpdf way does that.
-            if (!decoded || !page->scan.strayRestores.empty() || page->scan.endsBadly())
+            // A Q that closes nothing must be blanked out of a copy of the content, and content the
+            // scan can't vouch for drawn as a form of its own; the qpdf way does that.
+            if (!decoded || !page->scan.strayRestores.empty() || !page->scan.vouched())
                 failed_ = true;
         }
     } catch (std::exception&) {
