@@ -401,10 +401,11 @@ private:
             case 1:
                 longToken();
                 return;
-            case 2:
-                add("extra " + r_.pickText({"Q", "ET", "EMC", "EX"}),
-                    sep() + r_.pickText({"Q", "ET", "EMC", "EX"}));
+            case 2: {
+                const QByteArray closing = r_.pickText({"Q", "ET", "EMC", "EX"});
+                add("extra " + closing, sep() + closing);
                 return;
+            }
             default:
                 junk();
                 return;

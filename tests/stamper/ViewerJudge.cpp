@@ -58,8 +58,14 @@ ViewerPages RenderPages(Viewer viewer, const QString& path, int dpi, int maxPage
 ToolRun RunTool(const QString& program, const QStringList& args, int timeoutMs) {
     ToolRun run;
     QProcess p;
-    p.start(program, args);
-    if (!p.waitForStarted(10000)) {
+    // A loaded machine can fail to start a process now and then: that is no end of the tool's.
+    bool started = false;
+    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+        p.start(program, args);
+        started = p.waitForStarted(10000);
+    }
+    if (!started) {
+        run.end = ToolRun::End::NotRun;
         run.err = "could not be started";
         return run;
     }

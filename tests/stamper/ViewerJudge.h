@@ -24,7 +24,7 @@ ViewerPages RenderPages(Viewer viewer, const QString& path, int dpi, int maxPage
 
 // How one run of the tool ended.
 struct ToolRun {
-    enum class End { Done, Refused, Crashed, Hung } end = End::Crashed;
+    enum class End { Done, Refused, Crashed, Hung, NotRun } end = End::Crashed;
     int exitCode = -1;
     QByteArray err;
 };

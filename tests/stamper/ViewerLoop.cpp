@@ -40,6 +40,8 @@ QList<Finding> ViewerLoop::judge(const QByteArray& pdf, const QList<Way>& ways) 
         f.way = way;
         const QString message = QString::fromUtf8(run.err).simplified();
         switch (run.end) {
+        case ToolRun::End::NotRun:
+            break; // the machine's fault, not the tool's
         case ToolRun::End::Hung:
             f.category = "hang";
             f.detail = message;

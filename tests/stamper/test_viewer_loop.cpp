@@ -13,6 +13,7 @@
 #include "CommandLine.h"
 #include "ContentGenerator.h"
 #include "NumberPdfFile.h"
+#include "ResultWarnings.h"
 #include "StampError.h"
 #include "ViewerLoop.h"
 
@@ -22,6 +23,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <optional>
@@ -36,7 +38,10 @@ QString Tool() {
 int NumberQpdfOnly(int argc, char* argv[]) {
     std::vector<std::string> args(argv + 2, argv + argc);
     try {
-        NumberPdfFile(ParseCommandLine(args).options, true, NumberingWay::QpdfOnly);
+        const StampOptions options = ParseCommandLine(args).options;
+        const NumberPdfResult result = NumberPdfFile(options, true, NumberingWay::QpdfOnly);
+        for (const std::string& warning : ResultWarnings(result, options.input, 3))
+            std::fprintf(stderr, "qpdf way: warning: %s\n", warning.c_str());
         return 0;
     } catch (StampError& e) {
         std::fprintf(stderr, "qpdf way: %s\n", e.what());
@@ -54,122 +59,19 @@ QString Describe(const Finding& f) {
 }
 
 // Seeds of the short run that still fail, each with the reason, until the engine's fix is in.
-// (Found on the engine before its content and page tree rules; most are the kinds of the kept rows.)
+// (Before the content and page tree rules, 114 of the 250 failed; these are what is left.)
 const std::map<uint64_t, const char*> kKnownFailingSeeds = {
-    {1, "wrong copy: poppler number missing, MuPDF ok"},
-    {2, "wrong copy: poppler number missing, MuPDF ok"},
-    {3, "viewers disagree: poppler page count, MuPDF ok"},
-    {4, "wrong copy: poppler ok, MuPDF pixels changed"},
-    {5, "wrong copy: poppler number missing, MuPDF ok"},
-    {6, "wrong copy: poppler number missing, MuPDF pixels changed"},
-    {12, "wrong copy: poppler pixels changed, MuPDF ok"},
-    {13, "wrong copy: poppler ok, MuPDF pixels changed"},
-    {15, "viewers disagree: poppler page count, MuPDF ok"},
-    {21, "wrong copy: poppler number missing, MuPDF ok"},
-    {22, "wrong copy: poppler page count, MuPDF page count"},
-    {23, "wrong copy: poppler number missing, MuPDF ok"},
-    {24, "wrong copy: poppler number missing, MuPDF ok"},
-    {27, "wrong copy: poppler ok, MuPDF pixels changed"},
-    {28, "wrong copy: poppler number missing, MuPDF ok"},
-    {29, "wrong copy: poppler number missing, MuPDF ok"},
-    {30, "wrong copy: poppler page count, MuPDF page count"},
-    {33, "viewers disagree: poppler page count, MuPDF ok"},
-    {37, "wrong copy: poppler number missing, MuPDF ok"},
-    {38, "wrong copy: poppler number missing, MuPDF ok"},
-    {39, "wrong copy: poppler page count, MuPDF page count"},
-    {41, "wrong copy: poppler number missing, MuPDF ok"},
-    {44, "wrong copy: poppler number missing, MuPDF ok"},
-    {46, "wrong copy: poppler number missing, MuPDF pixels changed"},
-    {47, "wrong copy: poppler number missing, MuPDF ok"},
-    {49, "wrong copy: poppler number missing, MuPDF ok"},
-    {52, "wrong copy: poppler page count, MuPDF page count"},
-    {53, "wrong copy: poppler page count, MuPDF page count"},
-    {55, "wrong copy: poppler number missing, MuPDF ok"},
-    {60, "viewers disagree: poppler page count, MuPDF ok"},
-    {61, "wrong copy: poppler number missing, MuPDF ok"},
-    {62, "viewers disagree: poppler page count, MuPDF pixels changed"},
-    {64, "wrong copy: poppler number missing, MuPDF number missing"},
-    {70, "wrong copy: poppler number missing, MuPDF ok"},
-    {74, "wrong copy: poppler number missing, MuPDF ok"},
-    {76, "wrong copy: poppler page count, MuPDF page count"},
-    {77, "wrong copy: poppler number missing, MuPDF ok"},
-    {79, "wrong copy: poppler number missing, MuPDF ok"},
-    {80, "wrong copy: poppler number missing, MuPDF pixels changed"},
-    {82, "wrong copy: poppler page count, MuPDF page count"},
-    {85, "wrong copy: poppler pixels changed, MuPDF ok"},
-    {86, "wrong copy: poppler number missing, MuPDF ok"},
-    {89, "wrong copy: poppler pixels changed, MuPDF ok"},
-    {90, "wrong copy: poppler number missing, MuPDF pixels changed"},
-    {92, "wrong copy: poppler page count, MuPDF page count"},
-    {93, "wrong copy: poppler number missing, MuPDF ok"},
-    {95, "wrong copy: poppler number missing, MuPDF ok"},
-    {98, "wrong copy: poppler number missing, MuPDF ok"},
-    {102, "wrong copy: poppler number missing, MuPDF ok"},
-    {107, "wrong copy: poppler page count, MuPDF page count"},
-    {108, "wrong copy: poppler number missing, MuPDF ok"},
-    {115, "wrong copy: poppler number missing, MuPDF ok"},
-    {116, "wrong copy: poppler number missing, MuPDF ok"},
-    {118, "wrong copy: poppler pixels changed, MuPDF ok"},
-    {119, "viewers disagree: poppler page count, MuPDF ok"},
-    {123, "viewers disagree: poppler page count, MuPDF ok"},
-    {124, "wrong copy: poppler number missing, MuPDF ok"},
-    {127, "wrong copy: poppler page count, MuPDF page count"},
-    {130, "viewers disagree: poppler page count, MuPDF ok"},
-    {132, "viewers disagree: poppler page count, MuPDF ok"},
-    {133, "viewers disagree: poppler page count, MuPDF ok"},
-    {134, "viewers disagree: poppler page count, MuPDF ok"},
-    {135, "wrong copy: poppler number missing, MuPDF ok"},
-    {137, "viewers disagree: poppler page count, MuPDF ok"},
-    {139, "viewers disagree: poppler page count, MuPDF ok"},
-    {140, "wrong copy: poppler page count, MuPDF page count"},
-    {145, "wrong copy: poppler number missing, MuPDF ok"},
-    {146, "wrong copy: poppler number missing, MuPDF ok"},
-    {148, "wrong copy: poppler ok, MuPDF number missing"},
-    {150, "wrong copy: poppler ok, MuPDF pixels changed"},
-    {156, "wrong copy: poppler number missing, MuPDF ok"},
-    {162, "wrong copy: poppler number missing, MuPDF ok"},
-    {169, "wrong copy: poppler number missing, MuPDF ok"},
-    {170, "viewers disagree: poppler page count, MuPDF ok"},
-    {173, "wrong copy: poppler number missing, MuPDF number missing"},
-    {174, "viewers disagree: poppler page count, MuPDF number missing"},
-    {175, "wrong copy: poppler number missing, MuPDF ok"},
-    {180, "wrong copy: poppler ok, MuPDF pixels changed"},
-    {181, "wrong copy: poppler page count, MuPDF page count"},
-    {183, "wrong copy: poppler ok, MuPDF pixels changed"},
-    {184, "wrong copy: poppler number missing, MuPDF ok"},
-    {185, "wrong copy: poppler number missing, MuPDF ok"},
-    {186, "wrong copy: poppler ok, MuPDF number missing"},
-    {187, "wrong copy: poppler number missing, MuPDF ok"},
-    {191, "wrong copy: poppler page count, MuPDF page count"},
-    {192, "wrong copy: poppler ok, MuPDF pixels changed"},
-    {194, "wrong copy: poppler number missing, MuPDF ok"},
-    {196, "wrong copy: poppler page count, MuPDF page count"},
-    {197, "viewers disagree: poppler page count, MuPDF ok"},
-    {199, "wrong copy: poppler number missing, MuPDF ok"},
-    {201, "viewers disagree: poppler page count, MuPDF ok"},
-    {203, "wrong copy: poppler page count, MuPDF page count"},
-    {204, "wrong copy: poppler number missing, MuPDF ok"},
-    {205, "viewers disagree: poppler page count, MuPDF ok"},
-    {208, "wrong copy: poppler number missing, MuPDF ok"},
-    {209, "wrong copy: poppler number missing, MuPDF ok"},
-    {210, "wrong copy: poppler number missing, MuPDF ok"},
-    {211, "wrong copy: poppler page count, MuPDF page count"},
-    {212, "viewers disagree: poppler page count, MuPDF ok"},
-    {214, "wrong copy: poppler number missing, MuPDF ok"},
-    {216, "wrong copy: poppler ok, MuPDF pixels changed"},
-    {217, "viewers disagree: poppler page count, MuPDF ok"},
-    {220, "wrong copy: poppler number missing, MuPDF number missing"},
-    {221, "wrong copy: poppler page count, MuPDF page count"},
-    {223, "wrong copy: poppler page count, MuPDF page count"},
-    {226, "wrong copy: poppler number missing, MuPDF ok"},
-    {230, "wrong copy: poppler number missing, MuPDF ok"},
-    {235, "wrong copy: poppler ok, MuPDF number missing"},
-    {239, "wrong copy: poppler number missing, MuPDF ok"},
-    {240, "wrong copy: poppler number missing, MuPDF ok"},
-    {241, "wrong copy: poppler number missing, MuPDF ok"},
-    {244, "wrong copy: poppler pixels changed, MuPDF ok"},
-    {245, "viewers disagree: poppler page count, MuPDF ok"},
-    {246, "viewers disagree: poppler page count, MuPDF ok"},
+    {4, "MuPDF: pixels changed (resources as a reference to null)"},
+    {13, "MuPDF: pixels changed (resources as a reference to null)"},
+    {27, "MuPDF: pixels changed (resources as a reference to null)"},
+    {46, "MuPDF: pixels changed (resources as a reference to null)"},
+    {59, "MuPDF: pixels changed (resources as a reference to null)"},
+    {90, "MuPDF: pixels changed (resources as a reference to null)"},
+    {150, "MuPDF: pixels changed (resources as a reference to null)"},
+    {180, "MuPDF: pixels changed (resources as a reference to null)"},
+    {183, "MuPDF: pixels changed (resources as a reference to null)"},
+    {192, "MuPDF: pixels changed (resources as a reference to null)"},
+    {216, "MuPDF: pixels changed (resources as a reference to null)"},
 };
 
 // A raster of `w` x `h` pixels, white.
@@ -299,15 +201,20 @@ void ViewerLoopTest::shortRun() {
         const QList<Finding> findings = loop.judge(BuildPdf(MakeRecipe(seed)));
         const auto k = kKnownFailingSeeds.find(seed);
         if (k != kKnownFailingSeeds.end()) {
-            if (findings.isEmpty()) {
+            if (std::all_of(findings.begin(), findings.end(),
+                            [](const Finding& f) { return f.category == "warned"; })) {
                 ++fixed;
                 qInfo("seed %llu passes now (%s): take it off the known list", qulonglong(seed), k->second);
             } else {
                 ++known;
+                for (const Finding& f : findings)
+                    qInfo("seed %llu (known): %s", qulonglong(seed), qPrintable(Describe(f)));
             }
             continue;
         }
         for (const Finding& f : findings) {
+            if (f.category == "warned")
+                continue; // the tool said that the viewers disagree there
             unexpected << QString("seed %1: %2").arg(seed).arg(Describe(f));
             qInfo("%s", qPrintable(unexpected.last()));
         }
@@ -330,48 +237,42 @@ void ViewerLoopTest::kept_data() {
                    const QString& pending = {}, int pages = 1) {
         QTest::newRow(name) << qulonglong(0) << content << features << pending << pages;
     };
-    const QString operands =
-        "an operator given too few operands or a wrong type: poppler stops reading there";
     hand("well-formed content", " q 1 0 0 RG 2 w 60 60 m 200 100 l S Q");
-    const QString hidden = "marked content of a hidden layer left open: the number falls inside it";
-    const QString glued = "a number glued to Q: poppler reads a number and a Q, MuPDF an unknown keyword";
-    hand("marked content of a hidden layer left open", " /OC /L2 BDC 0 0 1 rg 100 100 50 50 re f", {},
-         hidden);
-    hand("hidden layer left open by an OCMD, inside BT", " BT /OC /M2 BDC /F1 12 Tf 60 100 Td (x) Tj", {},
-         hidden);
-    hand("hidden layer by /BaseState /OFF left open", " /OC /L2 BDC", {"oc-base-state"}, hidden);
+    hand("marked content of a hidden layer left open", " /OC /L2 BDC 0 0 1 rg 100 100 50 50 re f");
+    hand("hidden layer left open by an OCMD, inside BT", " BT /OC /M2 BDC /F1 12 Tf 60 100 Td (x) Tj");
+    hand("hidden layer by /BaseState /OFF left open", " /OC /L2 BDC", {"oc-base-state"});
     hand("hidden layer opened in the first of two streams", " /OC /L2 BDC| 0 0 1 rg 100 100 50 50 re f",
-         {"contents-array"}, hidden);
-    hand("hidden layer opened in an update, compressed", " /OC /L2 BDC", {"update-content", "flate"}, hidden);
-    hand("0Q at the end", " q 0 0 1 rg 100 100 50 50 re f 0Q", {}, glued);
-    hand(".5Q at the end", " q 1 0 0 1 .5 .5 cm .5Q", {}, glued);
-    hand("-Q at the end", " q 2 0 0 2 0 0 cm -Q", {}, glued);
-    hand("endstream in the data", " 0 0 1 rg 100 100 50 50 re f endstream 0 1 0 rg 150 150 20 20 re f", {},
-         "MuPDF ends the content at the keyword endstream in the data");
+         {"contents-array"});
+    hand("hidden layer opened in an update, compressed", " /OC /L2 BDC", {"update-content", "flate"});
+    hand("0Q at the end", " q 0 0 1 rg 100 100 50 50 re f 0Q");
+    hand(".5Q at the end", " q 1 0 0 1 .5 .5 cm .5Q");
+    hand("-Q at the end", " q 2 0 0 2 0 0 cm -Q");
+    hand("endstream in the data", " 0 0 1 rg 100 100 50 50 re f endstream 0 1 0 rg 150 150 20 20 re f");
     hand("a comment at the end without its end of line", " 0 0 1 rg 100 100 50 50 re f % the end");
-    hand("a dictionary whose key lacks its value", " /Span << /MCID >> BDC 0 0 1 rg 100 100 50 50 re f EMC",
-         {}, "poppler reads the rest of the content into a dictionary whose key lacks its value");
+    hand("a dictionary whose key lacks its value", " /Span << /MCID >> BDC 0 0 1 rg 100 100 50 50 re f EMC");
     hand("a long operator", " " + QByteArray(130, 'x') + " 0 0 1 rg 100 100 50 50 re f");
     hand("a Q that restores nothing", " Q /Im1 Do", {},
          "a Q that restores nothing stops poppler; the copy writes it as a blank and poppler draws on");
-    hand("y with three operands", " 159 77 105.5 y", {}, operands);
-    hand("l with none", " l", {}, operands);
-    hand("sh with none", " sh", {}, operands);
-    hand("\" with none", " \"", {}, operands);
-    hand("cs given a name without its slash", " DeviceGray cs", {}, operands);
-    hand("Tf given a name without its slash", " BT F1 12 Tf 60 100 Td (x) Tj ET", {}, operands);
+    hand("a Q that restores nothing before a path", " Q 0 0 1 rg 100 100 50 50 re f*", {},
+         "a Q that restores nothing stops poppler; the copy writes it as a blank and poppler draws on");
+    hand("BDC with one operand", " /OC BDC 0 0 1 rg 100 100 50 50 re f EMC");
+    hand("BMC with none", " BMC 0 0 1 rg 100 100 50 50 re f EMC");
+    hand("d1 with five operands", " 1 2 3 4 5 d1 0 0 1 rg 100 100 50 50 re f");
+    hand("y with three operands", " 159 77 105.5 y");
+    hand("l with none", " l");
+    hand("sh with none", " sh");
+    hand("\" with none", " \"");
+    hand("cs given a name without its slash", " DeviceGray cs");
+    hand("Tf given a name without its slash", " BT F1 12 Tf 60 100 Td (x) Tj ET");
     hand("inline image: /I without its value",
          " q 40 0 0 40 200 130 cm BI /W 2 /H 2 /BPC 8 /CS /RGB /I ID " +
-             QByteArray("\x20\x80\xff\xff\x40\x40\x10\xa0\x30\x90\x90\xf0", 12) + " EI Q",
-         {}, "an inline image's key without its value: poppler reads the rest into the dictionary");
+             QByteArray("\x20\x80\xff\xff\x40\x40\x10\xa0\x30\x90\x90\xf0", 12) + " EI Q");
     QByteArray errors;
     for (int k = 0; k < 115; ++k)
         errors += k % 3 == 0 ? " )" : k % 3 == 1 ? " }" : " foo";
-    hand("115 syntax errors", errors, {}, "MuPDF gives up on the page after 100 syntax errors");
-    hand("kids listing a page twice, limited by the count", " ", {"dup-kids"},
-         "the copy has the page tree's kids, the viewers stop at /Count", 3);
-    hand("more kids than the count", " ", {"count-low"},
-         "the copy has the page tree's kids, the viewers stop at /Count", 3);
+    hand("115 syntax errors", errors);
+    hand("kids listing a page twice, limited by the count", " ", {"dup-kids"}, {}, 3);
+    hand("more kids than the count", " ", {"count-low"}, {}, 3);
     hand("resources as a reference to null, the node's inherited", " /Sh1 sh", {"null-resources"},
          "MuPDF reads no resources, poppler the node's; the copy writes them in without a warning");
 }
