@@ -102,6 +102,7 @@ struct Job {
     long long inputSize = 0;
     InputReader readInput;           // the input's bytes by range, the ones qpdf read
     std::vector<QPDFObjectHandle> changedObjects; // the input's objects numbering changed besides pages
+    std::vector<QPDFExc> readWarnings;            // what qpdf said while reading, taken from it once
     std::function<std::unique_ptr<Copy>()> newCopy;
     std::string readBackFailure; // see NumberPdfResult
     std::string quickRefusal;    // see NumberPdfResult
@@ -261,7 +262,9 @@ void checkPages(QPDF& check, size_t pages) {
 
 // Whether qpdf repaired anything while reading. A /Size above the highest object number is no
 // damage: the PDF reference lets free numbers lie above, and an update numbers its objects from it.
-bool anyRepairs(QPDF& pdf) {
+// qpdf hands its warnings over only once: they are kept for the result, which names the repairs.
+bool anyRepairs(QPDF& pdf, std::vector<QPDFExc>& kept) {
+    bool repaired = false;
     for (auto& w : pdf.getWarnings()) {
         long long reported = 0, highest = 0;
         if (std::sscanf(w.getMessageDetail().c_str(),
@@ -269,9 +272,10 @@ bool anyRepairs(QPDF& pdf) {
                         &reported, &highest) == 2 &&
             reported > highest)
             continue;
-        return true;
+        kept.push_back(w);
+        repaired = true;
     }
-    return false;
+    return repaired;
 }
 
 // A signed field or a document-level signature flag. Appended after the signed revision, the numbers
@@ -397,7 +401,7 @@ NumberPdfResult number(Job& job, NumberingWay way, bool leaveDocumentToExit) {
         const bool trailerMended = MendTrailer(pdf);
         // Known before anything is written: what qpdf repaired while reading counts too.
         result.neededRepair =
-            recovered || job.encryptionIgnored || catalogMended || tree.mended || trailerMended || EncryptionLengthRounded(pdf) || anyRepairs(pdf);
+            recovered || job.encryptionIgnored || catalogMended || tree.mended || trailerMended || EncryptionLengthRounded(pdf) || anyRepairs(pdf, job.readWarnings);
         const bool signedInput = isSigned(pdf);
         result.certification = certification(pdf);
         NumberNewObjectsFromSize(pdf);
@@ -406,7 +410,7 @@ NumberPdfResult number(Job& job, NumberingWay way, bool leaveDocumentToExit) {
         result.numberedPages = stamper.numberedPages();
         job.changedObjects = stamper.changedObjects();
         // qpdf reads objects as they are asked for: a content stream it had to repair counts too.
-        result.neededRepair = result.neededRepair || anyRepairs(pdf);
+        result.neededRepair = result.neededRepair || anyRepairs(pdf, job.readWarnings);
         result.pagesWithNumberOffPage = stamper.pagesWithNumberOffPage();
         result.warnings.insert(result.warnings.end(), stamper.warnings().begin(), stamper.warnings().end());
         if (result.pages == 0)
@@ -453,6 +457,8 @@ NumberPdfResult number(Job& job, NumberingWay way, bool leaveDocumentToExit) {
         if (encrypted && !out->replaceNearEnd(HexString(kStandInId) + "]", HexString(revision) + "]", 1 << 16))
             throw StampError("the numbered copy's /ID could not be written");
         out->commit();
+        for (auto& w : job.readWarnings)
+            result.warnings.push_back(w.what());
         for (auto& w : pdf.getWarnings())
             result.warnings.push_back(w.what());
         result.neededRepair = result.neededRepair || !result.warnings.empty();
