@@ -63,19 +63,15 @@ void readFormat(const QString& text, StampOptions& o) {
         refuse(QStringLiteral("--format is empty: it would print nothing"));
     if (text.size() > kLongestFormat)
         refuse(QStringLiteral("--format is longer than %1 characters").arg(kLongestFormat));
-    const std::optional<std::string> bytes = ToWinAnsi(text.toStdString());
-    if (!bytes) {
-        for (const uint c : text.toUcs4())
-            if (!ToWinAnsi(QString::fromUcs4(reinterpret_cast<const char32_t*>(&c), 1).toStdString()))
-                refuse(
-                    QStringLiteral("--format holds U+%1, which the page font cannot print: Latin-1 and the "
-                                   "Windows-1252 signs (such as € – “ ”) only, no control characters")
-                        .arg(QString::number(c, 16).toUpper().rightJustified(4, QLatin1Char('0'))));
-        refuse(QStringLiteral("--format holds a character the page font cannot print"));
-    }
-    if (!IsKnownNumberFormat(*bytes))
+    // Any script will do (a font that has it is found with the plan); control characters print nothing.
+    for (const uint c : text.toUcs4())
+        if (c < 0x20 || (c >= 0x7F && c < 0xA0) || c == 0x2028 || c == 0x2029)
+            refuse(QStringLiteral("--format holds the control character U+%1, which prints nothing")
+                       .arg(QString::number(c, 16).toUpper().rightJustified(4, QLatin1Char('0'))));
+    const std::string bytes = text.toStdString();
+    if (!IsKnownNumberFormat(bytes))
         refuse(QStringLiteral("--format \"%1\" has a \"{\" that is none of {n}, {total}, {file}").arg(text));
-    o.format = *bytes;
+    o.format = bytes;
 }
 
 void readPart(const QString& text, BatchOptions& b) {
@@ -106,8 +102,10 @@ QString BatchUsageText(const QString& program) {
                "  --size PT            font size in points (default 10)\n"
                "  --color C            #RRGGBB or R,G,B (default black)\n"
                "  --format TEXT        what each page shows: {n} the number, {total} the file's page\n"
-               "                       count, {file} its name without extension (default {n}); text in\n"
-               "                       Latin-1 and the Windows-1252 signs (€ – — “ ” ‘ ’ … • ™)\n"
+               "                       count, {file} its name without extension (default {n}); any\n"
+               "                       script: text Helvetica can't draw gets an embedded font subset\n"
+               "  --font FONT          the font for such text: a .ttf/.otf file, FILE.ttc:INDEX, or an\n"
+               "                       installed font's name (default: one that has every character)\n"
                "  --digits D           pad {n} with zeros to D digits (0 to 20)\n"
                "  --continue           one running number across all files, in the order given\n"
                "  --manifest FILE.csv  one row per file: input, output, pages, first, last, status, message\n"
@@ -165,6 +163,7 @@ BatchCommandLine ReadBatchCommandLine(const QStringList& arguments, const QStrin
                 QStringLiteral("--output"), QStringLiteral("--first"),  QStringLiteral("--left"),
                 QStringLiteral("--bottom"), QStringLiteral("--size"),   QStringLiteral("--color"),
                 QStringLiteral("--format"), QStringLiteral("--digits"), QStringLiteral("--manifest"),
+                QStringLiteral("--font"),
                 QStringLiteral("--jobs"),   QStringLiteral("--part"),   QStringLiteral("--plan")};
             if (flags.contains(name)) {
                 if (hasValue)
@@ -206,6 +205,10 @@ BatchCommandLine ReadBatchCommandLine(const QStringList& arguments, const QStrin
                 readColor(value, o);
             } else if (name == QLatin1String("--format")) {
                 readFormat(value, o);
+            } else if (name == QLatin1String("--font")) {
+                if (value.isEmpty())
+                    refuse(QStringLiteral("--font is empty"));
+                b.font = value;
             } else if (name == QLatin1String("--digits")) {
                 o.digits = int(strictly([&] { return ParseWholeNumber(v, "--digits", 0, kMostDigits); }));
             } else if (name == QLatin1String("--continue")) {

@@ -1,10 +1,12 @@
 #include "NumberDrawing.h"
 
 #include "NumberText.h"
+#include "StampError.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -32,6 +34,22 @@ NumberDrawing::NumberDrawing(const StampOptions& options, bool tagged)
                  number(options_.left) + " " + number(options_.bottom) + " Tm ";
 }
 
+void NumberDrawing::setPageCount(size_t pages) {
+    pageCount_ = pages;
+    if (!options_.font)
+        return;
+    std::vector<std::string> texts;
+    texts.reserve(pages);
+    for (size_t k = 0; k < pages; ++k)
+        texts.push_back(ExpandNumberText(options_.format, options_.digits,
+                                         options_.firstNumber + (long long)k, pages, options_.fileTitle));
+    try {
+        subset_ = options_.font->subset(texts, options_.fontSize);
+    } catch (const std::exception& e) {
+        throw StampError(e.what());
+    }
+}
+
 std::string NumberDrawing::closing(const ContentScan& scan) {
     std::string close = "\n";
     if (scan.openText)
@@ -45,12 +63,12 @@ std::string NumberDrawing::closing(const ContentScan& scan) {
 // Whether any of the text's glyphs falls on the visible page: Helvetica's digits are 556/1000 of the
 // size wide and reach 0.72 of it above the baseline.
 bool NumberDrawing::visible(const PageGeometry& g, const std::string& text) const {
-    const double width = HelveticaWidth(text) * options_.fontSize;
+    const double width = (subset_ ? subset_->width(text) : HelveticaWidth(text)) * options_.fontSize;
     double shownWidth = (g.urx - g.llx) * g.userUnit, shownHeight = (g.ury - g.lly) * g.userUnit;
     if (g.rotate == 90 || g.rotate == 270)
         std::swap(shownWidth, shownHeight);
-    return options_.left + width > 0 && options_.left < shownWidth && options_.bottom + 0.72 * options_.fontSize > 0 &&
-           options_.bottom < shownHeight;
+    return options_.left + width > 0 && options_.left < shownWidth &&
+           options_.bottom + 0.72 * options_.fontSize > 0 && options_.bottom < shownHeight;
 }
 
 std::string NumberDrawing::draw(const PageGeometry& g, const std::string& fontName, long long value) {
@@ -73,8 +91,13 @@ std::string NumberDrawing::draw(const PageGeometry& g, const std::string& fontNa
     s += " cm BT ";
     s += fontName;
     s += textState_;
-    s += PdfLiteral(text);
-    s += tagged_ ? " Tj ET Q EMC\n" : " Tj ET Q\n";
+    if (subset_) {
+        s += subset_->show(text);
+        s += tagged_ ? " ET Q EMC\n" : " ET Q\n";
+    } else {
+        s += PdfLiteral(text);
+        s += tagged_ ? " Tj ET Q EMC\n" : " Tj ET Q\n";
+    }
     return s;
 }
 

@@ -3,10 +3,12 @@
 // content (closing what it left open) and the text that draws the number where the options say.
 
 #include "ContentScan.h"
+#include "PageFont.h"
 #include "PageGeometry.h"
 #include "StampOptions.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 
 class NumberDrawing {
@@ -17,8 +19,13 @@ public:
 
     // Closes what the page's content left open (as `scan` found it) and the q that opened it.
     static std::string closing(const ContentScan& scan);
-    // The document's page count, for a format that prints it; set before the first draw.
-    void setPageCount(size_t pages) { pageCount_ = pages; }
+    // The document's page count, for a format that prints it; set before the first draw. With an
+    // embedded font, the font's subset is made here for every text the pages print; throws
+    // StampError when the font can't give it.
+    void setPageCount(size_t pages);
+    // The embedded font's subset, whose objects the page's font name stands for; null when the
+    // standard font (kFontDictionary) draws the text.
+    const FontSubset* embeddedFont() const { return subset_.get(); }
     // Draws `value` with the font named `fontName` on a page of geometry `g`.
     std::string draw(const PageGeometry& g, const std::string& fontName, long long value);
     // Pages whose number lies wholly outside what a viewer shows of the page.
@@ -39,4 +46,5 @@ private:
     std::string matrixText_;
     size_t offPage_ = 0;
     size_t pageCount_ = 0;
+    std::unique_ptr<FontSubset> subset_;
 };

@@ -27,6 +27,7 @@ private:
     void stampPage(QPDFPageObjectHelper& page, long long number, const ContentScan& scan,
                    std::string& content, bool tooLarge);
     std::string addFont(QPDFPageObjectHelper& page);
+    QPDFObjectHandle addEmbeddedFont(const FontSubset& font);
     static void stateAbsentValues(QPDFPageObjectHelper& page);
     // The page's content as a form XObject named in its resources; the name, or empty when the
     // content could not be kept.
