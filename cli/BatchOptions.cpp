@@ -163,8 +163,8 @@ BatchCommandLine ReadBatchCommandLine(const QStringList& arguments, const QStrin
                 QStringLiteral("--output"), QStringLiteral("--first"),  QStringLiteral("--left"),
                 QStringLiteral("--bottom"), QStringLiteral("--size"),   QStringLiteral("--color"),
                 QStringLiteral("--format"), QStringLiteral("--digits"), QStringLiteral("--manifest"),
-                QStringLiteral("--font"),
-                QStringLiteral("--jobs"),   QStringLiteral("--part"),   QStringLiteral("--plan")};
+                QStringLiteral("--font"),   QStringLiteral("--jobs"),   QStringLiteral("--part"),
+                QStringLiteral("--plan")};
             if (flags.contains(name)) {
                 if (hasValue)
                     refuse(QStringLiteral("%1 takes no value").arg(name));

@@ -180,7 +180,14 @@ EmbeddedFont::EmbeddedFont(hb_blob_t* blob, unsigned index, std::string source)
     };
     const unsigned faces = hb_face_count(blob_);
     if (faces == 0) {
+        unsigned size = 0;
+        const char* data = hb_blob_get_data(blob_, &size);
+        const std::string start(data ? data : "", std::min(size, 4u));
         hb_blob_destroy(blob_);
+        // A font's own first bytes, but no table directory HarfBuzz can read: a font cut short.
+        if (start == std::string("\0\1\0\0", 4) || start == "OTTO" || start == "true" || start == "ttcf")
+            throw FontError("the font " + source_ +
+                            " is damaged: it is cut short or its table directory is unreadable");
         throw FontError("the font " + source_ + " is no TrueType or OpenType font");
     }
     if (index >= faces) {

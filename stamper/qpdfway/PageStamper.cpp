@@ -54,8 +54,9 @@ QPDFObjectHandle PageStamper::addEmbeddedFont(const FontSubset& font) {
     std::vector<QPDFObjectHandle> handles;
     std::vector<int> numbers;
     for (int k = 0; k < FontSubset::kObjectCount; ++k) {
-        handles.push_back(k >= FontSubset::kFirstStream ? pdf_.newStream()
-                                                        : pdf_.makeIndirectObject(QPDFObjectHandle::newNull()));
+        handles.push_back(k >= FontSubset::kFirstStream
+                              ? pdf_.newStream()
+                              : pdf_.makeIndirectObject(QPDFObjectHandle::newNull()));
         numbers.push_back(handles.back().getObjectID());
     }
     const std::vector<FontSubset::Object> objects = font.objects(numbers);
