@@ -143,8 +143,7 @@ CleanFileUpdate::CleanFileUpdate(std::string_view input, const StampOptions& opt
     const PdfValue& catalog = pdf.resolve(*root);
     if (!catalog.is(Kind::Dictionary))
         notClean("no catalog");
-    if (const PdfValue* info = trailer.find("/Info");
-        info && !info->is(Kind::Reference) && !info->is(Kind::Null))
+    if (const PdfValue* info = trailer.find("/Info"); info && !info->is(Kind::Reference) && !info->is(Kind::Null))
         notClean("the document information is not an object of its own");
 
     bool tagged = false;
@@ -158,8 +157,7 @@ CleanFileUpdate::CleanFileUpdate(std::string_view input, const StampOptions& opt
     if (const PdfValue* perms = dictionaryAt(pdf, catalog.find("/Perms")))
         if (const PdfValue* signature = dictionaryAt(pdf, perms->find("/DocMDP"))) {
             certification_ = 2;
-            if (const PdfValue* refs = pdf.lookup(signature->find("/Reference"));
-                refs && refs->is(Kind::Array))
+            if (const PdfValue* refs = pdf.lookup(signature->find("/Reference")); refs && refs->is(Kind::Array))
                 for (const PdfValue& item : refs->items) {
                     const PdfValue* ref = dictionaryAt(pdf, &item);
                     const PdfValue* method = ref ? pdf.lookup(ref->find("/TransformMethod")) : nullptr;
@@ -210,8 +208,7 @@ CleanFileUpdate::CleanFileUpdate(std::string_view input, const StampOptions& opt
                 continue;
             }
             std::string dictionary = o.dictionary;
-            dictionary.insert(dictionary.rfind(">>"),
-                              "/Length " + std::to_string(o.streamData->size()) + " ");
+            dictionary.insert(dictionary.rfind(">>"), "/Length " + std::to_string(o.streamData->size()) + " ");
             writeObject(numbers[k], 0, dictionary, *o.streamData);
         }
     } else {
@@ -319,10 +316,8 @@ void CleanFileUpdate::walkPages(CleanPdf& pdf, const PdfValue& catalog, ScanQueu
 // the node above gave, as viewers and qpdf read it.
 CleanFileUpdate::Inherited CleanFileUpdate::inherit(CleanPdf& pdf, const PdfValue& dict, Inherited from) {
     int k = -1;
-    for (auto [key, slot] : {std::pair{"/Resources", &from.resources},
-                             {"/MediaBox", &from.mediaBox},
-                             {"/CropBox", &from.cropBox},
-                             {"/Rotate", &from.rotate}}) {
+    for (auto [key, slot] : {std::pair{"/Resources", &from.resources}, {"/MediaBox", &from.mediaBox},
+                             {"/CropBox", &from.cropBox}, {"/Rotate", &from.rotate}}) {
         const PdfValue* given = dict.find(key);
         if (k >= 0 && given)
             from.shadowed[k] = !pdf.lookup(given);
@@ -339,15 +334,14 @@ CleanFileUpdate::Inherited CleanFileUpdate::inherit(CleanPdf& pdf, const PdfValu
     return from;
 }
 
-std::unique_ptr<CleanFileUpdate::Page> CleanFileUpdate::page(CleanPdf& pdf, const PdfObject& object,
-                                                             const Inherited& values, size_t index) {
+std::unique_ptr<CleanFileUpdate::Page> CleanFileUpdate::page(CleanPdf& pdf, const PdfObject& object, const Inherited& values,
+                                            size_t index) {
     const PdfValue& dict = object.value;
     auto page = std::make_unique<Page>();
     std::string contentList;
     const PdfValue* contents = dict.find("/Contents");
     // A reference to null or to a missing object is no content at all.
-    if (contents && contents->is(Kind::Reference) &&
-        !pdf.defines(int(contents->integer), contents->generation))
+    if (contents && contents->is(Kind::Reference) && !pdf.defines(int(contents->integer), contents->generation))
         contents = nullptr;
     if (contents && !contents->is(Kind::Null)) {
         std::unique_ptr<PdfObject> target;
@@ -381,11 +375,9 @@ std::unique_ptr<CleanFileUpdate::Page> CleanFileUpdate::page(CleanPdf& pdf, cons
     const PdfValue* resources = dictionaryAt(pdf, values.resources, true);
     const PdfValue* fonts = resources ? dictionaryAt(pdf, resources->find("/Font")) : nullptr;
     if (fonts)
-        if (const PdfValue* type = fonts->find("/Type");
-            type && (type->isName("/Page") || type->isName("/Pages")))
+        if (const PdfValue* type = fonts->find("/Type"); type && (type->isName("/Page") || type->isName("/Pages")))
             notClean("a page whose fonts are a page");
-    page->fontName =
-        NumberDrawing::freeFontName([&](const std::string& n) { return fonts && fonts->find(n); });
+    page->fontName = NumberDrawing::freeFontName([&](const std::string& n) { return fonts && fonts->find(n); });
     std::string text = "<<";
     // A box or rotation that reads as absent (null, or a reference to null or to a missing object)
     // where the page or the nearest node above gives one is written into the page as the value it
@@ -397,9 +389,9 @@ std::unique_ptr<CleanFileUpdate::Page> CleanFileUpdate::page(CleanPdf& pdf, cons
                                   {"/CropBox", values.cropBox ? values.cropBox : values.mediaBox},
                                   {"/Rotate", values.rotate}})
         if (values.shadowed[k++])
-            stated.emplace_back(key, inherited          ? std::string(inherited->text)
-                                     : key == "/Rotate" ? "0"
-                                                        : "[0 0 612 792]");
+            stated.emplace_back(key, inherited ? std::string(inherited->text)
+                                     : key == "/Rotate"  ? "0"
+                                                         : "[0 0 612 792]");
     if (stated.empty()) {
         appendEntries(text, dict, {"/Contents", "/Resources"});
     } else {
@@ -430,8 +422,8 @@ std::unique_ptr<CleanFileUpdate::Page> CleanFileUpdate::page(CleanPdf& pdf, cons
     text += " /Font <<";
     if (fonts)
         appendEntries(text, *fonts, {});
-    text += " " + page->fontName + " " + reference(font_, 0) + " >> >> /Contents [" +
-            reference(font_ + 1, 0) + " " + contentList + reference(numberStream(index), 0) + "] >>";
+    text += " " + page->fontName + " " + reference(font_, 0) + " >> >> /Contents [" + reference(font_ + 1, 0) + " " +
+            contentList + reference(numberStream(index), 0) + "] >>";
     writeObject(object.number, object.generation, text);
 
     const PdfValue* rotate = pdf.lookup(values.rotate);
