@@ -552,18 +552,27 @@ std::string EmbeddedSubset::drawing(const Shaped& shaped, const std::u32string& 
     s += "[";
     double current = 0; // where the PDF's pen is
     int rise = 0;
+    bool inString = false; // glyphs that follow each other share one hex string
     for (const Placed& p : placed) {
         const Glyph& g = *p.glyph;
-        if (g.yOffset != rise) {
+        const bool raise = g.yOffset != rise, move = std::fabs(p.x - current) * scale_ >= 5e-4;
+        if (inString && (raise || move)) {
+            s += ">";
+            inString = false;
+        }
+        if (raise) {
             s += "] TJ " + number(g.yOffset * fontSize_ / font_.upem_) + " Ts [";
             rise = g.yOffset;
         }
-        if (std::fabs(p.x - current) * scale_ >= 5e-4)
+        if (move)
             s += number(-(p.x - current) * scale_);
-        s += "<" + hex4(g.id) + ">";
+        if (!inString)
+            s += "<";
+        inString = true;
+        s += hex4(g.id);
         current = p.x + advances_.at(g.id);
     }
-    s += "] TJ";
+    s += inString ? ">] TJ" : "] TJ";
     if (rise != 0)
         s += " 0 Ts";
     if (shaped.rightToLeft)
