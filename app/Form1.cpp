@@ -10,6 +10,8 @@
 #include "numbering/NumberingRun.h"
 #include "sys/FileUtils.h"
 
+#include "OptionTable.h"
+
 #include <QCloseEvent>
 #include <QFile>
 #include <QGroupBox>
@@ -179,10 +181,14 @@ void Form1::buildControls() {
     Text3 = field(Frame1, "Text3", twips(5420, 270, 510, 375), true);
     Text4 = field(Frame1, "Text4", twips(1440, 765, 510, 375), true);
     // Design texts: set before the change handlers are connected, as the form's own contents.
-    Text1->setText(QStringLiteral("1"));
-    Text2->setText(QStringLiteral("10"));
-    Text3->setText(QStringLiteral("10"));
-    Text4->setText(QStringLiteral("10"));
+    const auto defaultOf = [](std::string_view name) {
+        const std::string_view text = FindStampOption(name)->info.defaultText;
+        return QString::fromUtf8(text.data(), qsizetype(text.size()));
+    };
+    Text1->setText(defaultOf("--first"));
+    Text2->setText(defaultOf("--left"));
+    Text3->setText(defaultOf("--bottom"));
+    Text4->setText(defaultOf("--size"));
 
     auto* swatch = new QLabel(Frame1);
     swatch->setObjectName(QStringLiteral("Picture1"));

@@ -38,6 +38,10 @@ BatchCommandLine ReadBatchCommandLine(const QStringList& arguments, const QStrin
 // The options' part of the program's --help.
 QString BatchUsageText(const QString& program);
 
+// Every option, one a line: name TAB value placeholder TAB default TAB choices TAB help (empty fields
+// where there is none), for the manual page and the shell completion (--batch --list-options).
+QString BatchOptionList();
+
 // Exit statuses.
 inline constexpr int kBatchAllNumbered = 0;
 inline constexpr int kBatchSomeSkipped = 1;

@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             return 0;
         auto subset = font->subset(covered, 10);
         for (const std::string& t : covered)
-            if (subset->show(t).empty() || !std::isfinite(subset->width(t)))
+            if (subset->show(t).empty() || !std::isfinite(subset->advance(t)))
                 std::abort();
         const auto objects = subset->objects({10, 11, 12, 13, 14});
         if (objects.size() != size_t(FontSubset::kObjectCount) || !objects[3].streamData)

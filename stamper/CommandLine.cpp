@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 
+#include "OptionTable.h"
 #include "StampError.h"
 
 #include <charconv>
@@ -36,7 +37,6 @@ std::string formatLimit(double v) {
     return text;
 }
 
-// PDF pages are at most 14400 units a side, times /UserUnit; margins and sizes beyond this are typos.
 // A number or a colour triple standing alone, as opposed to the next switch.
 bool looksLikeValue(const std::string& text) {
     if (text.empty())
@@ -51,11 +51,6 @@ bool looksLikeValue(const std::string& text) {
     }
     return digits > 0;
 }
-
-constexpr double kMaxDistance = 1e6;
-constexpr double kMaxFontSize = 10000;
-// Leaves room to add any page index without overflow.
-constexpr long long kMaxFirstNumber = 999999999999LL;
 
 } // namespace
 
@@ -86,34 +81,54 @@ double ParseDecimalNumber(const std::string& text, const std::string& what, doub
     return value;
 }
 
-CommandLine ParseCommandLine(const std::vector<std::string>& args) {
-    CommandLine result;
+ToolCommandLine ParseCommandLine(const std::vector<std::string>& args) {
+    ToolCommandLine result;
     StampOptions& o = result.options;
     std::set<std::string> seen;
     bool numbering = false;
 
     for (const std::string& arg : args) {
         if (arg == "--help" || arg == "-h") {
-            result.action = CommandLine::Action::Help;
+            result.action = ToolCommandLine::Action::Help;
             return result;
         }
         if (arg == "--version") {
-            result.action = CommandLine::Action::Version;
+            result.action = ToolCommandLine::Action::Version;
             return result;
         }
     }
 
+    std::vector<std::string> given; // the table's names, for the checks of options that go together
     for (size_t k = 0; k < args.size(); ++k) {
         const std::string& arg = args[k];
         std::string key;
         std::string value;
+        const StampOptionRow* row = nullptr;
         if (arg.rfind("-N", 0) == 0 && arg.size() >= 3) {
             key = arg.substr(0, 3);
             value = arg.substr(3);
+            row = FindToolSwitch(key);
+            if (!row)
+                throw StampError("unknown argument " + quoted(arg) + " (see --help)", true);
             // The window passes option texts as typed; a leading blank splits "-N0 5" in two. The
             // value is still plain, so take it rather than lose the whole run.
             if (value.empty() && k + 1 < args.size() && looksLikeValue(args[k + 1]))
                 value = args[++k];
+        } else if (arg.rfind("--", 0) == 0 && arg.size() > 2) {
+            // The options the tool has no switch for, by their batch names: --position=top.
+            const size_t eq = arg.find('=');
+            key = arg.substr(0, eq);
+            row = FindStampOption(key);
+            if (!row)
+                throw StampError("unknown argument " + quoted(arg) + " (see --help)", true);
+            if (row->info.placeholder.empty() && eq != std::string::npos)
+                throw StampError(key + " takes no value", true);
+            if (!row->info.placeholder.empty() && eq == std::string::npos)
+                throw StampError(key + " needs its value attached, as in " + key + "=" +
+                                     std::string(row->info.placeholder),
+                                 true);
+            if (eq != std::string::npos)
+                value = arg.substr(eq + 1);
         } else if (arg.rfind("-m", 0) == 0 || arg.rfind("-d", 0) == 0) {
             key = arg.substr(0, 2);
             value = arg.substr(2);
@@ -122,10 +137,15 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         } else {
             throw StampError("unknown argument " + quoted(arg) + " (see --help)", true);
         }
-        if (!seen.insert(key).second)
+        if (!seen.insert(row ? std::string(row->info.name) : key).second)
             throw StampError(key + " is given more than once", true);
 
-        if (key == "-m") {
+        if (row) {
+            const bool tool = !row->info.toolSwitch.empty() && key == row->info.toolSwitch;
+            row->read(o, row->info, value, tool ? std::string(row->info.toolWhat) : key,
+                      tool ? OptionDialect::Tool : OptionDialect::Batch);
+            given.emplace_back(row->info.name);
+        } else if (key == "-m") {
             if (value.empty())
                 throw StampError("-m needs the input file name attached, as in -min.pdf", true);
             o.input = value;
@@ -135,32 +155,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             o.output = value;
         } else if (key == "-n") {
             numbering = true;
-        } else if (key == "-N0") {
-            o.firstNumber = ParseWholeNumber(value, "first number", -kMaxFirstNumber, kMaxFirstNumber);
-        } else if (key == "-Ns") {
-            o.fontSize = ParseDecimalNumber(value, "font size", 0, kMaxFontSize, true);
-        } else if (key == "-Nx") {
-            o.left = ParseDecimalNumber(value, "left margin", -kMaxDistance, kMaxDistance);
-        } else if (key == "-Ny") {
-            o.bottom = ParseDecimalNumber(value, "bottom margin", -kMaxDistance, kMaxDistance);
-        } else if (key == "-Nc") {
-            std::string parts[3];
-            size_t start = 0;
-            for (int k = 0; k < 3; ++k) {
-                size_t comma = value.find(',', start);
-                if ((k < 2) != (comma != std::string::npos))
-                    throw StampError("colour " + quoted(value) + " must be three numbers red,green,blue",
-                                     true);
-                parts[k] = value.substr(start, k < 2 ? comma - start : std::string::npos);
-                start = comma + 1;
-            }
-            o.red = int(ParseWholeNumber(parts[0], "colour red component", 0, 255));
-            o.green = int(ParseWholeNumber(parts[1], "colour green component", 0, 255));
-            o.blue = int(ParseWholeNumber(parts[2], "colour blue component", 0, 255));
-        } else {
-            throw StampError("unknown argument " + quoted(arg) + " (see --help)", true);
         }
     }
+    CheckStampOptionsTogether(o, given);
 
     if (o.input.empty())
         throw StampError("no input file: -mIN is missing", true);
@@ -172,12 +169,30 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
 }
 
 const char* UsageText() {
-    return "Usage: mbtPdfAsm.exe -mIN -n [-N0FIRST] [-NsSIZE] [-NcR,G,B] [-NxLEFT] [-NyBOTTOM] -dOUT\n"
-           "Writes OUT, a copy of the PDF file IN with every page numbered: page 1 shows FIRST,\n"
-           "page 2 FIRST+1 and so on, in Helvetica of SIZE points and colour R,G,B (0 to 255 each),\n"
-           "LEFT points right of and BOTTOM points above the bottom-left corner of the page as a\n"
-           "viewer shows it. Defaults: -N01 -Ns10 -Nc0,0,0 -Nx10 -Ny10.\n"
-           "IN is never changed; OUT is written completely or not at all.\n"
-           "  --help     show this text\n"
-           "  --version  show the version\n";
+    static const std::string text = [] {
+        std::string usage = "Usage: mbtPdfAsm.exe -mIN -n", defaults, more;
+        for (const StampOptionRow& row : StampOptionRows()) {
+            const OptionInfo& i = row.info;
+            if (i.toolSwitch.empty()) {
+                more += OptionHelpLines(i);
+                continue;
+            }
+            usage += " [" + std::string(i.toolSwitch) + std::string(i.toolPlaceholder) + "]";
+            defaults += " " + std::string(i.toolSwitch) + std::string(i.defaultText);
+        }
+        return usage +
+               " -dOUT\n"
+               "Writes OUT, a copy of the PDF file IN with every page numbered: page 1 shows FIRST,\n"
+               "page 2 FIRST+1 and so on, in Helvetica of SIZE points and colour R,G,B (0 to 255 each),\n"
+               "LEFT points right of and BOTTOM points above the bottom-left corner of the page as a\n"
+               "viewer shows it. Defaults:" +
+               defaults +
+               ".\n"
+               "IN is never changed; OUT is written completely or not at all.\n"
+               "The other numbering options, each as --NAME=VALUE or a flag:\n" +
+               more +
+               "  --help               show this text\n"
+               "  --version            show the version\n";
+    }();
+    return text.c_str();
 }

@@ -1,20 +1,21 @@
 #pragma once
 // The tool's command line: -mIN -n -N0<first> -Ns<size> -Nc<r>,<g>,<b> -Nx<left> -Ny<bottom> -dOUT,
-// tokens in any order, each value attached to its switch.
+// tokens in any order, each value attached to its switch. (ToolCommandLine: numbrel links the
+// window's CommandLine too, and two classes of one name there break the one-definition rule.)
 
 #include "StampOptions.h"
 
 #include <string>
 #include <vector>
 
-struct CommandLine {
+struct ToolCommandLine {
     enum class Action { Stamp, Help, Version };
     Action action = Action::Stamp;
     StampOptions options;
 };
 
 // Throws StampError (usage) with a one-line message naming the bad token.
-CommandLine ParseCommandLine(const std::vector<std::string>& args);
+ToolCommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 // Strict number readers: the whole text must be the number, no blanks, no exponent, finite.
 // `what` names the value in the message.

@@ -102,6 +102,7 @@ struct Job {
     InputReader readInput;           // the input's bytes by range, the ones qpdf read
     std::function<std::unique_ptr<Copy>()> newCopy;
     std::string readBackFailure; // see NumberPdfResult
+    std::string quickRefusal;    // see NumberPdfResult
     bool encryptionIgnored = false; // a trailer's /Encrypt that is no dictionary was set aside
     // The second /ID element of a copy, from the input's bytes and the options (made once, when
     // first asked for).
@@ -246,6 +247,21 @@ void checkPages(QPDF& check, size_t pages) {
         throw StampError("the file is too damaged: its numbered copy does not read back cleanly");
 }
 
+// Whether qpdf repaired anything while reading. A /Size above the highest object number is no
+// damage: the PDF reference lets free numbers lie above, and an update numbers its objects from it.
+bool anyRepairs(QPDF& pdf) {
+    for (auto& w : pdf.getWarnings()) {
+        long long reported = 0, highest = 0;
+        if (std::sscanf(w.getMessageDetail().c_str(),
+                        "reported number of objects (%lld) is not one plus the highest object number (%lld)",
+                        &reported, &highest) == 2 &&
+            reported > highest)
+            continue;
+        return true;
+    }
+    return false;
+}
+
 // A signed field or a document-level signature flag. Appended after the signed revision, the numbers
 // leave its signature valid for that revision; a rewritten file no longer carries a valid one.
 bool isSigned(QPDF& pdf) {
@@ -284,7 +300,7 @@ int certification(QPDF& pdf) {
 // made or doesn't read back so; the caller then rewrites the whole file.
 bool appendUpdate(QPDF& pdf, Job& job) {
     try {
-        IncrementalUpdate update(pdf, job.inputSize, job.readInput, job.revisionId());
+        IncrementalUpdate update(pdf, job.inputSize, job.readInput, job.revisionId(), job.options.pageLabels);
         if (!update.unsupported().empty())
             return false;
         std::unique_ptr<Copy> out = job.newCopy();
@@ -294,6 +310,8 @@ bool appendUpdate(QPDF& pdf, Job& job) {
         out->commit();
         readBackUpdate(*out, update, job);
         out->place();
+    } catch (StampError&) {
+        throw; // a copy that can't be written (a full disk) is not retried another way
     } catch (std::exception&) {
         // Whatever went wrong here, the whole rewrite still may not; it reports its own failure.
         return false;
@@ -321,8 +339,13 @@ std::optional<NumberPdfResult> numberQuickly(Job& job) {
         result.appended = true;
         result.signatureKept = update.isSigned();
         result.certification = update.certification();
+        result.warnings = update.warnings();
         return result;
-    } catch (std::exception&) {
+    } catch (StampError& e) {
+        // A copy that can't be written (a full disk) is reported, not retried the qpdf way.
+        throw StampError(job.name + ": " + e.what());
+    } catch (std::exception& e) {
+        job.quickRefusal = e.what();
         return std::nullopt;
     }
 }
@@ -360,14 +383,16 @@ NumberPdfResult number(Job& job, NumberingWay way, bool leaveDocumentToExit) {
         const bool trailerMended = MendTrailer(pdf);
         // Known before anything is written: what qpdf repaired while reading counts too.
         result.neededRepair =
-            recovered || job.encryptionIgnored || catalogMended || tree.mended || trailerMended || EncryptionLengthRounded(pdf) || pdf.anyWarnings();
+            recovered || job.encryptionIgnored || catalogMended || tree.mended || trailerMended || EncryptionLengthRounded(pdf) || anyRepairs(pdf);
         const bool signedInput = isSigned(pdf);
         result.certification = certification(pdf);
+        NumberNewObjectsFromSize(pdf);
         PageStamper stamper(pdf, options);
         result.pages = stamper.stampAll();
         // qpdf reads objects as they are asked for: a content stream it had to repair counts too.
-        result.neededRepair = result.neededRepair || pdf.anyWarnings();
+        result.neededRepair = result.neededRepair || anyRepairs(pdf);
         result.pagesWithNumberOffPage = stamper.pagesWithNumberOffPage();
+        result.warnings.insert(result.warnings.end(), stamper.warnings().begin(), stamper.warnings().end());
         if (result.pages == 0)
             throw StampError("it has no pages to number");
 
@@ -376,6 +401,7 @@ NumberPdfResult number(Job& job, NumberingWay way, bool leaveDocumentToExit) {
         // otherwise.
         result.appended = !result.neededRepair && appendUpdate(pdf, job);
         result.readBackFailure = job.readBackFailure;
+        result.quickRefusal = job.quickRefusal;
         result.signatureKept = signedInput && result.appended;
         result.signatureBroken = signedInput && !result.appended;
         if (result.appended) {

@@ -10,7 +10,9 @@
 
 struct NumberPdfResult {
     size_t pages = 0;
-    std::vector<std::string> warnings; // what qpdf had to repair while reading
+    // What had to be repaired while reading, and where viewers read the input differently (each
+    // naming the page and what each viewer does).
+    std::vector<std::string> warnings;
     // The file was damaged (qpdf repaired it, our recovery rebuilt its cross-references, or its page
     // tree was mended): its copy must be written whole, not as an update of the damaged file.
     bool neededRepair = false;
@@ -25,6 +27,8 @@ struct NumberPdfResult {
     // An appended copy that did not read back as written, the copy then made another way: what
     // differed. A fault of the writer, which the fuzz target looks for.
     std::string readBackFailure;
+    // Why the quick way did not take the file (empty when it did, or was not tried).
+    std::string quickRefusal;
 };
 
 // Quickest: a file that reads cleanly is numbered straight from its bytes (CleanFileUpdate), any

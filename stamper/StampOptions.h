@@ -19,14 +19,32 @@ public:
     virtual void gone() = 0;
 };
 
+// Where on the page the number sits: the order is that of the option's choices.
+enum class NumberPosition { TopLeft, Top, TopRight, Left, Center, Right, BottomLeft, Bottom, BottomRight };
+// The page box the position is measured in, in the order of the option's choices.
+enum class PlacementBox { Media, Crop, Trim, Bleed, Art };
+
+struct RgbColor {
+    int red = 0, green = 0, blue = 0;
+};
+
 struct StampOptions {
     std::string input;  // -m
     std::string output; // -d
     long long firstNumber = 1;
     double fontSize = 10;
     int red = 0, green = 0, blue = 0;
-    double left = 10;   // points right of the visible page's left edge
-    double bottom = 10; // points above its bottom edge (the baseline)
+    // The margins: `left` from the nearest side edge of the box as a viewer shows it (left or right,
+    // unused for the middle positions), `bottom` from the bottom edge to the baseline or from the top
+    // edge to the top of the capitals.
+    double left = 10;
+    double bottom = 10;
+    NumberPosition position = NumberPosition::BottomLeft;
+    PlacementBox box = PlacementBox::Crop;
+    bool mirror = false;        // on a file's 2nd, 4th, ... page, left and right swap
+    bool hasBackground = false; // an opaque box of `background` behind the text
+    RgbColor background;
+    bool pageLabels = false; // the copy's /PageLabels show each numbered page's text
     // What each page shows (see NumberText.h), in Windows-1252 bytes: empty for the number alone, as
     // the tool's own command line always prints it. {n} is padded with zeros to `digits` digits.
     std::string format;

@@ -34,12 +34,12 @@ int main(int argc, char* argv[]) {
     std::signal(SIGXFSZ, SIG_IGN);
     std::vector<std::string> args(argv + 1, argv + argc);
     try {
-        CommandLine line = ParseCommandLine(args);
-        if (line.action == CommandLine::Action::Help) {
+        ToolCommandLine line = ParseCommandLine(args);
+        if (line.action == ToolCommandLine::Action::Help) {
             std::fputs(UsageText(), stdout);
             return 0;
         }
-        if (line.action == CommandLine::Action::Version) {
+        if (line.action == ToolCommandLine::Action::Version) {
             std::printf("%s (Numbrel page numbering) 1.0, qpdf %s\n", kWhoami, QPDF::QPDFVersion().c_str());
             return 0;
         }

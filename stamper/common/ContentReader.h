@@ -28,12 +28,15 @@ class ContentSink {
 public:
     virtual ~ContentSink() = default;
     virtual void take(const char* data, size_t len) = 0;
+    // One of a page's content streams ended; viewers read the next as if a line break came between.
+    virtual void streamEnd() { take("\n", 1); }
 };
 
 // Scans decoded content as it arrives.
 class ScanningSink : public ContentSink {
 public:
     void take(const char* data, size_t len) override { scanner_.feed(std::string_view(data, len)); }
+    void streamEnd() override { scanner_.endStream(); }
     ContentScan finish() { return scanner_.finish(); }
 
 private:

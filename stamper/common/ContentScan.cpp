@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstring>
 #include <string>
 #include <zlib.h>
 
@@ -42,40 +43,6 @@ template <char... Cs> const char* findAny(const char* p, const char* const end) 
 #endif
     while (p < end && ((*p != Cs) && ...))
         ++p;
-    return p;
-}
-
-// The first byte at or after p where something may begin in content outside strings and the like:
-// q or Q, a capital from A to O (for BT, ET, BI and ID), a bracket, an angle bracket, or '(', '%' or
-// '/'. Pairs of bytes one bit apart are found with one comparison; the few other bytes that come
-// along (capitals such as C or G, 'Y', '_', '@') are regular bytes, which the caller passes over.
-const char* findInteresting(const char* p, const char* const end) {
-#if defined(__SSE2__)
-    const __m128i bit5 = _mm_set1_epi8(0x20), q = _mm_set1_epi8('q');
-    const __m128i high = _mm_set1_epi8(char(0xf0)), capitals = _mm_set1_epi8(0x40);
-    const __m128i bits12 = _mm_set1_epi8(0x06), brackets = _mm_set1_epi8(0x5f);
-    const __m128i bit1 = _mm_set1_epi8(0x02), angles = _mm_set1_epi8(0x3e);
-    const __m128i open = _mm_set1_epi8('('), percent = _mm_set1_epi8('%'), slash = _mm_set1_epi8('/');
-    while (end - p >= 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        __m128i hit = _mm_cmpeq_epi8(_mm_or_si128(v, bit5), q);
-        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(_mm_and_si128(v, high), capitals));
-        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(_mm_or_si128(v, bits12), brackets));
-        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(_mm_or_si128(v, bit1), angles));
-        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, open));
-        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, percent));
-        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, slash));
-        if (const unsigned mask = unsigned(_mm_movemask_epi8(hit)); mask != 0)
-            return p + __builtin_ctz(mask);
-        p += 16;
-    }
-#endif
-    for (; p < end; ++p) {
-        const unsigned char c = static_cast<unsigned char>(*p);
-        if ((c | 0x20) == 'q' || (c & 0xf0) == 0x40 || (c | 0x06) == 0x5f || (c | 0x02) == 0x3e || c == '(' ||
-            c == '%' || c == '/')
-            return p;
-    }
     return p;
 }
 
@@ -333,6 +300,179 @@ ImageData imageData(std::string_view dictionary) {
 // found by its EI.
 constexpr size_t kMaxImageDictionary = 64 * 1024;
 
+// What an operator does to the state the scan follows.
+enum class Effect : unsigned char {
+    None,
+    Save,
+    Restore,
+    BeginText,
+    EndText,
+    BeginMarked,
+    EndMarked,
+    BeginCompat,
+    EndCompat,
+    BeginImage
+};
+
+// The operators of page content and the operands each takes: n a number, i an integer, N a name,
+// s a string, a an array, p a name or a dictionary. A negative count takes one up to that many
+// numbers (a colour's components); for scn and SCN the last may be a pattern's name instead.
+struct Operator {
+    const char* name;
+    signed char count;
+    const char* types;
+    Effect effect;
+};
+
+constexpr Operator kOperators[] = {
+    {"b", 0, "", Effect::None},
+    {"B", 0, "", Effect::None},
+    {"b*", 0, "", Effect::None},
+    {"B*", 0, "", Effect::None},
+    {"BDC", 2, "Np", Effect::BeginMarked},
+    {"BI", 0, "", Effect::BeginImage},
+    {"BMC", 1, "N", Effect::BeginMarked},
+    {"BT", 0, "", Effect::BeginText},
+    {"BX", 0, "", Effect::BeginCompat},
+    {"c", 6, "nnnnnn", Effect::None},
+    {"cm", 6, "nnnnnn", Effect::None},
+    {"CS", 1, "N", Effect::None},
+    {"cs", 1, "N", Effect::None},
+    {"d", 2, "an", Effect::None},
+    {"d0", 2, "nn", Effect::None},
+    {"d1", 6, "nnnnnn", Effect::None},
+    {"Do", 1, "N", Effect::None},
+    {"DP", 2, "Np", Effect::None},
+    {"EMC", 0, "", Effect::EndMarked},
+    {"ET", 0, "", Effect::EndText},
+    {"EX", 0, "", Effect::EndCompat},
+    {"f", 0, "", Effect::None},
+    {"F", 0, "", Effect::None},
+    {"f*", 0, "", Effect::None},
+    {"G", 1, "n", Effect::None},
+    {"g", 1, "n", Effect::None},
+    {"gs", 1, "N", Effect::None},
+    {"h", 0, "", Effect::None},
+    {"i", 1, "n", Effect::None},
+    {"j", 1, "i", Effect::None},
+    {"J", 1, "i", Effect::None},
+    {"K", 4, "nnnn", Effect::None},
+    {"k", 4, "nnnn", Effect::None},
+    {"l", 2, "nn", Effect::None},
+    {"m", 2, "nn", Effect::None},
+    {"M", 1, "n", Effect::None},
+    {"MP", 1, "N", Effect::None},
+    {"n", 0, "", Effect::None},
+    {"q", 0, "", Effect::Save},
+    {"Q", 0, "", Effect::Restore},
+    {"re", 4, "nnnn", Effect::None},
+    {"RG", 3, "nnn", Effect::None},
+    {"rg", 3, "nnn", Effect::None},
+    {"ri", 1, "N", Effect::None},
+    {"s", 0, "", Effect::None},
+    {"S", 0, "", Effect::None},
+    {"SC", -4, "n", Effect::None},
+    {"sc", -4, "n", Effect::None},
+    {"SCN", -33, "N", Effect::None},
+    {"scn", -33, "N", Effect::None},
+    {"sh", 1, "N", Effect::None},
+    {"T*", 0, "", Effect::None},
+    {"Tc", 1, "n", Effect::None},
+    {"Td", 2, "nn", Effect::None},
+    {"TD", 2, "nn", Effect::None},
+    {"Tf", 2, "Nn", Effect::None},
+    {"Tj", 1, "s", Effect::None},
+    {"TJ", 1, "a", Effect::None},
+    {"TL", 1, "n", Effect::None},
+    {"Tm", 6, "nnnnnn", Effect::None},
+    {"Tr", 1, "i", Effect::None},
+    {"Ts", 1, "n", Effect::None},
+    {"Tw", 1, "n", Effect::None},
+    {"Tz", 1, "n", Effect::None},
+    {"v", 4, "nnnn", Effect::None},
+    {"w", 1, "n", Effect::None},
+    {"W", 0, "", Effect::None},
+    {"W*", 0, "", Effect::None},
+    {"y", 4, "nnnn", Effect::None},
+    {"'", 1, "s", Effect::None},
+    {"\"", 3, "nns", Effect::None},
+};
+constexpr int kOperatorCount = int(sizeof kOperators / sizeof kOperators[0]);
+
+// Operators are found by a table indexed by a hash of their (at most three) bytes.
+constexpr unsigned keyOf(const char* s, size_t n) {
+    unsigned k = 0;
+    for (size_t i = 0; i < n; ++i)
+        k |= unsigned(static_cast<unsigned char>(s[i])) << (8 * i);
+    return k;
+}
+constexpr size_t lengthOf(const char* s) {
+    size_t n = 0;
+    while (s[n] != 0)
+        ++n;
+    return n;
+}
+constexpr unsigned kSlots = 512;
+constexpr unsigned slotOf(unsigned key) {
+    return (key * 2654435761u) >> 23;
+}
+struct OperatorTable {
+    short index[kSlots];
+    unsigned key[kSlots];
+    unsigned char masks[kOperatorCount][6]; // the tags each operand may have
+};
+// The tags of the scanner's operands: an integer, a real, a name, a string, an array, a dictionary.
+constexpr unsigned char kInt = 1, kReal = 2, kName = 4, kString = 8, kArray = 16, kDict = 32;
+constexpr unsigned char maskOf(char type) {
+    switch (type) {
+    case 'n':
+        return kInt | kReal;
+    case 'i':
+        return kInt;
+    case 'N':
+        return kName;
+    case 's':
+        return kString;
+    case 'a':
+        return kArray;
+    default: // 'p'
+        return kName | kDict;
+    }
+}
+constexpr OperatorTable kOperatorTable = [] {
+    OperatorTable t{};
+    for (unsigned k = 0; k < kSlots; ++k)
+        t.index[k] = -1;
+    for (int i = 0; i < kOperatorCount; ++i) {
+        const unsigned key = keyOf(kOperators[i].name, lengthOf(kOperators[i].name));
+        unsigned slot = slotOf(key);
+        while (t.index[slot] >= 0)
+            slot = (slot + 1) % kSlots;
+        t.index[slot] = short(i);
+        t.key[slot] = key;
+        for (size_t k = 0; k < 6 && k < lengthOf(kOperators[i].types); ++k)
+            t.masks[i][k] = maskOf(kOperators[i].types[k]);
+    }
+    return t;
+}();
+
+[[gnu::always_inline]] inline int operatorIndex(const char* s, size_t n) {
+    if (n > 3)
+        return -1;
+    const unsigned key = keyOf(s, n);
+    for (unsigned slot = slotOf(key);; slot = (slot + 1) % kSlots) {
+        const int i = kOperatorTable.index[slot];
+        if (i < 0)
+            return -1;
+        if (kOperatorTable.key[slot] == key)
+            return i;
+    }
+}
+
+bool isHexDigit(char c) {
+    return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'f');
+}
+
 } // namespace
 
 // Inflates Flate image data only to learn where it ends, as a viewer's decoder stops there.
@@ -374,81 +514,226 @@ ContentScanner::~ContentScanner() = default;
 ContentScanner::ContentScanner(ContentScanner&&) noexcept = default;
 ContentScanner& ContentScanner::operator=(ContentScanner&&) noexcept = default;
 
-// Only a few bytes can begin something that matters: the first letter of q, Q, BT, ET, BI and ID, the
-// brackets of arrays and dictionaries, and the delimiters whose insides must be skipped (strings,
-// comments, hex strings, names). Everything in between is passed over without being split into
-// tokens. A letter counts only where a word starts, which the byte before it tells: outside strings,
-// comments and the like, a regular byte after a regular byte always continues the same word.
+void ContentScanner::doubt(ContentScan::Doubt d, size_t at) {
+    if (scan_.doubt == ContentScan::Doubt::None) {
+        scan_.doubt = d;
+        scan_.doubtAt = at;
+    }
+}
+
+[[gnu::always_inline]] inline void ContentScanner::value(Tag t) {
+    if (levelCount_ == 0) {
+        if (operandCount_ < kMaxOperands)
+            operands_[operandCount_] = t;
+        if (operandCount_ <= kMaxOperands)
+            ++operandCount_;
+        return;
+    }
+    if (levelCount_ > kMaxLevels)
+        return;
+    Level& level = levels_[levelCount_ - 1];
+    if (level.dictionary && level.items % 2 == 0 && t != NameTag)
+        doubtHere(ContentScan::Doubt::Syntax); // a key that is no name
+    ++level.items;
+}
+
+[[gnu::always_inline]] inline void ContentScanner::op(int index, const char* after) {
+    using Doubt = ContentScan::Doubt;
+    const Operator& op = kOperators[index];
+    // Poppler abandons the content at an operator short of operands and skips one given operands of
+    // the wrong type; MuPDF takes the first of too many where poppler takes the last.
+    if (op.count >= 0) {
+        bool fits = operandCount_ == op.count;
+        const unsigned char* masks = kOperatorTable.masks[index];
+        for (int k = 0; fits && k < op.count; ++k)
+            fits = (operands_[k] & masks[k]) != 0;
+        if (!fits)
+            doubtHere(Doubt::Operands);
+    } else {
+        bool fits = operandCount_ >= 1 && operandCount_ <= -op.count;
+        for (int k = 0; fits && k < operandCount_; ++k)
+            fits = (operands_[k] & (Int | Real)) != 0 ||
+                   (op.types[0] == 'N' && k == operandCount_ - 1 && operands_[k] == NameTag);
+        if (!fits)
+            doubtHere(Doubt::Operands);
+    }
+    operandCount_ = 0;
+    switch (op.effect) {
+    case Effect::None:
+        break;
+    case Effect::Save:
+        ++scan_.openSaves;
+        break;
+    case Effect::Restore:
+        if (scan_.openSaves > 0)
+            --scan_.openSaves;
+        else
+            scan_.strayRestores.push_back(wordStart_);
+        break;
+    case Effect::BeginText:
+        if (scan_.openText)
+            doubtHere(Doubt::Nesting);
+        scan_.openText = true;
+        break;
+    case Effect::EndText:
+        if (!scan_.openText)
+            doubtHere(Doubt::Nesting);
+        scan_.openText = false;
+        break;
+    case Effect::BeginMarked:
+        ++scan_.openMarked;
+        break;
+    case Effect::EndMarked:
+        if (scan_.openMarked > 0)
+            --scan_.openMarked;
+        else
+            doubtHere(Doubt::Nesting);
+        break;
+    case Effect::BeginCompat:
+        ++scan_.openCompat;
+        break;
+    case Effect::EndCompat:
+        if (scan_.openCompat > 0)
+            --scan_.openCompat;
+        else
+            doubtHere(Doubt::Nesting);
+        break;
+    case Effect::BeginImage:
+        inImageDictionary_ = true;
+        imageDictionary_.clear();
+        imageDictionaryTooLong_ = false;
+        arraysAtImage_ = arrays_;
+        dictionariesAtImage_ = dictionaries_;
+        recordFrom_ = after;
+        open(true, true);
+        break;
+    }
+}
+
+// Every token is read: numbers, names, strings, arrays and dictionaries are the operands of the
+// operator that follows them, and each operator is checked against what it takes. Strings and
+// comments, most of a page's bytes, are passed over 16 bytes at a time where the processor allows.
 void ContentScanner::feed(std::string_view s) {
     const char* const begin = s.data();
     const char* p = begin;
     const char* const end = p + s.size();
     auto before = [&](const char* at) { return at == begin ? last_ : at[-1]; };
+    auto here = [&](const char* at) { return base_ + size_t(at - begin); };
     if (inImageDictionary_)
         recordFrom_ = begin;
     while (p < end) {
         switch (mode_) {
         case Mode::Normal: {
-            p = findInteresting(p, end);
-            if (p == end)
-                break;
-            const char c = *p;
-            if (classOf(c) == Regular) {
-                if (classOf(before(p)) == Regular) {
-                    ++p; // inside a word
-                    continue;
+            // Numbers and operators, most of the tokens, are taken here without leaving the loop.
+            for (;;) {
+                while (p < end && classOf(*p) == White)
+                    ++p;
+                if (p == end)
+                    break;
+                const char* const from = p;
+                const char c = *p;
+                if (unsigned(c - '0') < 10u || c == '-' || c == '.') {
+                    if (c == '-')
+                        ++p;
+                    const char* digits = p;
+                    while (p < end && unsigned(*p - '0') < 10u)
+                        ++p;
+                    bool real = false;
+                    if (p < end && *p == '.') {
+                        real = true;
+                        ++p;
+                        while (p < end && unsigned(*p - '0') < 10u)
+                            ++p;
+                    }
+                    if (p < end && classOf(*p) != Regular && p - digits > (real ? 1 : 0)) {
+                        wordStart_ = here(from);
+                        value(real ? Real : Int);
+                        continue;
+                    }
+                    p = from; // not a plain number, or it may go on in the next piece
+                } else if (classOf(c) == Regular && levelCount_ == 0 && !inImageDictionary_) {
+                    ++p;
+                    while (p < end && classOf(*p) == Regular)
+                        ++p;
+                    if (p < end) {
+                        if (const int index = operatorIndex(from, size_t(p - from)); index >= 0) {
+                            wordStart_ = here(from);
+                            op(index, p);
+                            if (mode_ != Mode::Normal)
+                                break;
+                            continue;
+                        }
+                    }
+                    p = from;
                 }
-                mode_ = Mode::Word;
-                wordStart_ = base_ + size_t(p - begin);
-                wordLength_ = 0;
                 break;
             }
+            if (p == end || mode_ != Mode::Normal)
+                break;
+            const char c = *p;
+            wordStart_ = here(p);
+            if (classOf(c) == Regular) {
+                const char* from = p;
+                while (p < end && classOf(*p) == Regular)
+                    ++p;
+                wordLength_ = size_t(p - from);
+                if (p < end) {
+                    word(from, wordLength_, p);
+                } else {
+                    std::memcpy(carry_, from, std::min(wordLength_, sizeof carry_));
+                    mode_ = Mode::Word;
+                }
+                break;
+            }
+            ++p;
             switch (c) {
             case '(':
                 mode_ = Mode::String;
-                depth_ = 0;
+                depth_ = 1;
                 escaped_ = false;
                 break;
             case '/':
                 mode_ = Mode::Name;
-                ++p;
+                wordLength_ = 1;
                 break;
             case '%':
                 mode_ = Mode::Comment;
                 break;
             case '<':
                 mode_ = Mode::Angle;
-                ++p;
                 break;
             case '>':
                 mode_ = Mode::CloseAngle;
-                ++p;
                 break;
             case '[':
                 ++arrays_;
-                ++p;
+                open(false);
                 break;
             case ']':
                 if (arrays_ > 0)
                     --arrays_;
-                ++p;
+                close(false);
                 break;
-            default:
-                ++p; // not found by findInteresting; stepped over should that ever change
+            default: // ')', '{' or '}': nothing content may hold outside a string
+                doubtHere(ContentScan::Doubt::Syntax);
                 break;
             }
             break;
         }
-        case Mode::Word:
-            while (p < end && classOf(*p) == Regular) {
-                if (wordLength_ < 2)
-                    word_[wordLength_] = *p;
-                ++wordLength_;
+        case Mode::Word: {
+            const char* from = p;
+            while (p < end && classOf(*p) == Regular)
                 ++p;
+            const size_t n = size_t(p - from);
+            if (wordLength_ < sizeof carry_)
+                std::memcpy(carry_ + wordLength_, from, std::min(n, sizeof carry_ - wordLength_));
+            wordLength_ += n;
+            if (p < end) {
+                mode_ = Mode::Normal;
+                word(carry_, wordLength_, p);
             }
-            if (p < end)
-                endWord(p);
             break;
+        }
         case Mode::Comment:
             p = findAny<'\r', '\n'>(p, end);
             if (p < end)
@@ -470,39 +755,60 @@ void ContentScanner::feed(std::string_view s) {
                 ++depth_;
             } else if (--depth_ == 0) {
                 mode_ = Mode::Normal;
+                value(StringTag);
             }
             break;
         case Mode::Angle:
-            // << opens a dictionary, whose insides are scanned as content; < opens a hex string.
+            // << opens a dictionary; < opens a hex string.
             if (*p == '<') {
                 ++p;
                 ++dictionaries_;
                 mode_ = Mode::Normal;
+                open(true);
             } else {
                 mode_ = Mode::Hex;
             }
             break;
         case Mode::CloseAngle:
+            mode_ = Mode::Normal;
             if (*p == '>') {
                 ++p;
                 if (dictionaries_ > 0)
                     --dictionaries_;
+                close(true);
+            } else {
+                doubtHere(ContentScan::Doubt::Syntax); // a lone '>'
             }
-            mode_ = Mode::Normal;
             break;
-        case Mode::Hex:
-            p = findAny<'>'>(p, end);
+        case Mode::Hex: {
+            const char* close = findAny<'>'>(p, end);
+            if (scan_.doubt == ContentScan::Doubt::None)
+                for (const char* q = p; q < close; ++q)
+                    if (!isHexDigit(*q) && classOf(*q) != White) {
+                        doubt(ContentScan::Doubt::Syntax, here(q));
+                        break;
+                    }
+            p = close;
             if (p < end) {
                 ++p;
                 mode_ = Mode::Normal;
+                value(StringTag);
             }
             break;
-        case Mode::Name:
+        }
+        case Mode::Name: {
+            const char* from = p;
             while (p < end && classOf(*p) == Regular)
                 ++p;
-            if (p < end)
+            wordLength_ += size_t(p - from);
+            if (p < end) {
                 mode_ = Mode::Normal;
+                if (wordLength_ > kMaxToken)
+                    doubtHere(ContentScan::Doubt::LongToken);
+                value(NameTag);
+            }
             break;
+        }
         case Mode::ImageStart: {
             // The byte after ID belongs to the operator; the data starts after it.
             ++p;
@@ -510,12 +816,16 @@ void ContentScanner::feed(std::string_view s) {
             std::string().swap(imageDictionary_);
             eiState_ = 0;
             eiAfterWhiteOnly_ = false;
+            eiStrict_ = true;
             tilde_ = false;
             switch (data.kind) {
             case ImageData::Kind::Length:
                 imageLeft_ = data.length;
                 lengthGiven_ = data.given;
                 mode_ = Mode::ImageData;
+                // A viewer decodes filtered data to find its end, wherever /L says it ends.
+                if (data.given)
+                    doubt(ContentScan::Doubt::InlineImage, wordStart_);
                 break;
             case ImageData::Kind::HexEnd:
                 mode_ = Mode::ImageHexEnd;
@@ -531,11 +841,13 @@ void ContentScanner::feed(std::string_view s) {
                 } else {
                     eiAfterWhiteOnly_ = true;
                     mode_ = Mode::ImageEI;
+                    doubt(ContentScan::Doubt::InlineImage, wordStart_);
                 }
                 break;
             case ImageData::Kind::Unknown:
                 eiAfterWhiteOnly_ = true;
                 mode_ = Mode::ImageEI;
+                doubt(ContentScan::Doubt::InlineImage, wordStart_);
                 break;
             }
             break;
@@ -579,6 +891,8 @@ void ContentScanner::feed(std::string_view s) {
             if (const int ended = inflater_->take(p, end); ended != 0) {
                 // Bad data ends the viewer's reading somewhere we can't tell: an EI after white space.
                 eiAfterWhiteOnly_ = ended < 0;
+                if (ended < 0)
+                    doubt(ContentScan::Doubt::InlineImage, here(p));
                 mode_ = Mode::ImageEI;
             }
             break;
@@ -591,6 +905,22 @@ void ContentScanner::feed(std::string_view s) {
             }
             break;
         case Mode::ImageEI:
+            // After data whose end every viewer finds alike, EI must follow after white space only,
+            // and white space follow it: poppler takes the first EI after the data, whatever follows
+            // it, MuPDF one that white space, '<' or '/' follows.
+            if (eiStrict_) {
+                if (eiState_ == 0 && classOf(*p) == White) {
+                    ++p;
+                    break;
+                }
+                const bool expected = eiState_ == 0   ? *p == 'E'
+                                      : eiState_ == 1 ? *p == 'I'
+                                                      : classOf(*p) == White;
+                if (!expected) {
+                    doubt(ContentScan::Doubt::InlineImage, here(p));
+                    eiStrict_ = false;
+                }
+            }
             // After data of a known end, the first EI that a white space, '<' or '/' (or the content's
             // end) follows, as MuPDF looks for it; of an unknown end, one that also stands after white
             // space, which a viewer finds by decoding the data we don't decode.
@@ -626,64 +956,144 @@ void ContentScanner::feed(std::string_view s) {
     base_ += s.size();
 }
 
-void ContentScanner::endWord(const char* after) {
-    mode_ = Mode::Normal;
-    if (wordLength_ > 2)
+void ContentScanner::endStream() {
+    // Every viewer ends a word or a name with its stream, but poppler reads a string, a comment or an
+    // image's data on into the next stream, where MuPDF puts a line break between the two.
+    const bool wordOrName = mode_ == Mode::Word || mode_ == Mode::Name;
+    const bool imageEnded = mode_ == Mode::ImageEI && eiState_ == 2;
+    if (!wordOrName && !imageEnded && mode_ != Mode::Normal)
+        doubt(ContentScan::Doubt::StreamBoundary, base_);
+    feed("\n");
+}
+
+void ContentScanner::open(bool dictionary, bool image) {
+    if (levelCount_ < kMaxLevels)
+        levels_[levelCount_] = Level{dictionary, image, 0};
+    else
+        doubtHere(ContentScan::Doubt::Nesting);
+    ++levelCount_;
+}
+
+void ContentScanner::close(bool dictionary) {
+    if (levelCount_ == 0) {
+        doubtHere(ContentScan::Doubt::Syntax); // closes nothing
         return;
-    const char c = word_[0];
+    }
+    if (levelCount_ <= kMaxLevels) {
+        const Level& level = levels_[levelCount_ - 1];
+        if (level.image) {
+            doubtHere(ContentScan::Doubt::Syntax);
+            return;
+        }
+        // ']' for a dictionary, '>>' for an array, or a key without its value
+        if (level.dictionary != dictionary || (dictionary && level.items % 2 != 0))
+            doubtHere(ContentScan::Doubt::Syntax);
+    }
+    --levelCount_;
+    value(dictionary ? Dict : ArrayTag);
+}
+
+void ContentScanner::word(const char* s, size_t n, const char* after) {
+    mode_ = Mode::Normal;
+    if (n > kMaxToken) {
+        doubtHere(ContentScan::Doubt::LongToken);
+        if (levelCount_ == 0)
+            operandCount_ = 0;
+        return;
+    }
+    const char c = s[0];
+    if ((c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.') {
+        // A number, and nothing else: poppler reads "0Q" as 0 and Q, MuPDF as one unknown word.
+        size_t i = c == '-' || c == '+' ? 1 : 0;
+        bool digits = false, dot = false;
+        for (; i < n; ++i) {
+            if (s[i] >= '0' && s[i] <= '9')
+                digits = true;
+            else if (s[i] == '.' && !dot)
+                dot = true;
+            else
+                break;
+        }
+        if (i < n || !digits)
+            doubtHere(ContentScan::Doubt::Ambiguous);
+        value(dot ? Real : Int);
+        return;
+    }
+    keyword(s, n, after);
+}
+
+void ContentScanner::keyword(const char* s, size_t n, const char* after) {
+    using Doubt = ContentScan::Doubt;
+    const int index = operatorIndex(s, n);
+    if (index >= 0 && levelCount_ == 0) {
+        op(index, after);
+        return;
+    }
+    const bool constant = (n == 4 && (std::memcmp(s, "true", 4) == 0 || std::memcmp(s, "null", 4) == 0)) ||
+                          (n == 5 && std::memcmp(s, "false", 5) == 0);
     if (inImageDictionary_) {
         // Nothing in an inline image's dictionary is an operator; ID ends it.
-        if (wordLength_ == 2 && c == 'I' && word_[1] == 'D') {
-            inImageDictionary_ = false;
-            if (after != nullptr && !imageDictionaryTooLong_) {
-                if (imageDictionary_.size() + size_t(after - recordFrom_) > kMaxImageDictionary)
-                    imageDictionaryTooLong_ = true;
-                else
-                    imageDictionary_.append(recordFrom_, after);
-            }
-            if (imageDictionaryTooLong_ || imageDictionary_.size() < 2)
-                imageDictionary_.clear();
-            else
-                imageDictionary_.resize(imageDictionary_.size() - 2);
-            arrays_ = arraysAtImage_;
-            dictionaries_ = dictionariesAtImage_;
-            mode_ = Mode::ImageStart;
+        if (n == 2 && s[0] == 'I' && s[1] == 'D') {
+            endImageDictionary(after);
+            return;
         }
+        if (!constant)
+            doubtHere(Doubt::Syntax);
+        value(Other);
+        return;
+    }
+    if (constant) {
+        value(Other);
         return;
     }
     // Operators inside an array or a dictionary are parts of it, not operators.
-    const bool nested = (arrays_ | dictionaries_) != 0;
-    if (wordLength_ == 1) {
-        if (nested)
-            return;
-        if (c == 'q') {
-            ++scan_.openSaves;
-        } else if (c == 'Q') {
-            if (scan_.openSaves > 0)
-                --scan_.openSaves;
-            else
-                scan_.strayRestores.push_back(wordStart_);
-        }
-    } else if (word_[1] == 'T') {
-        if ((c == 'B' || c == 'E') && !nested)
-            scan_.openText = c == 'B';
-    } else if (c == 'B' && word_[1] == 'I' && !nested) {
-        startImage();
-        recordFrom_ = after;
+    if (levelCount_ > 0) {
+        doubtHere(Doubt::Syntax);
+        return;
     }
+    if (n == 9 && std::memcmp(s, "endstream", 9) == 0)
+        doubtHere(Doubt::EndStream);
+    else if (scan_.openCompat == 0)
+        doubtHere(Doubt::UnknownOperator);
+    operandCount_ = 0;
 }
 
-void ContentScanner::startImage() {
-    inImageDictionary_ = true;
-    imageDictionary_.clear();
-    imageDictionaryTooLong_ = false;
-    arraysAtImage_ = arrays_;
-    dictionariesAtImage_ = dictionaries_;
+void ContentScanner::endImageDictionary(const char* after) {
+    inImageDictionary_ = false;
+    if (after != nullptr && !imageDictionaryTooLong_) {
+        if (imageDictionary_.size() + size_t(after - recordFrom_) > kMaxImageDictionary)
+            imageDictionaryTooLong_ = true;
+        else
+            imageDictionary_.append(recordFrom_, after);
+    }
+    if (imageDictionaryTooLong_ || imageDictionary_.size() < 2)
+        imageDictionary_.clear();
+    else
+        imageDictionary_.resize(imageDictionary_.size() - 2);
+    // Back to the image's own level: anything still open inside its dictionary is a syntax error.
+    while (levelCount_ > 0 && !(levelCount_ <= kMaxLevels && levels_[levelCount_ - 1].image)) {
+        doubtHere(ContentScan::Doubt::Syntax);
+        --levelCount_;
+    }
+    if (levelCount_ > 0) {
+        if (levels_[levelCount_ - 1].items % 2 != 0)
+            doubtHere(ContentScan::Doubt::Syntax); // a key without a value, as in "/I ID"
+        --levelCount_;
+    }
+    arrays_ = arraysAtImage_;
+    dictionaries_ = dictionariesAtImage_;
+    mode_ = Mode::ImageStart;
 }
 
 ContentScan ContentScanner::finish() {
     if (mode_ == Mode::Word)
-        endWord(nullptr);
+        word(carry_, wordLength_, nullptr);
+    else if (mode_ == Mode::Name) {
+        mode_ = Mode::Normal;
+        if (wordLength_ > kMaxToken)
+            doubtHere(ContentScan::Doubt::LongToken);
+        value(NameTag);
+    }
     using End = ContentScan::End;
     switch (mode_) {
     case Mode::String:
@@ -715,6 +1125,11 @@ ContentScan ContentScanner::finish() {
             scan_.end = End::Dictionary;
         break;
     }
+    if (mode_ == Mode::CloseAngle)
+        doubt(ContentScan::Doubt::Syntax, base_);
+    // Operands no operator takes: the number's own operators would be given them.
+    if (operandCount_ > 0)
+        doubt(ContentScan::Doubt::Operands, base_);
     return std::move(scan_);
 }
 

@@ -4,11 +4,15 @@
 
 #include "ContentScan.h"
 #include "PageFont.h"
+#include "NumberText.h"
+#include "PageLabels.h"
 #include "PageGeometry.h"
 #include "StampOptions.h"
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <vector>
 #include <string>
 
 class NumberDrawing {
@@ -26,8 +30,24 @@ public:
     // The embedded font's subset, whose objects the page's font name stands for; null when the
     // standard font (kFontDictionary) draws the text.
     const FontSubset* embeddedFont() const { return subset_.get(); }
-    // Draws `value` with the font named `fontName` on a page of geometry `g`.
-    std::string draw(const PageGeometry& g, const std::string& fontName, long long value);
+    // Closes the marked content the page's content left open, after that content drawn as a form.
+    static std::string closingMarks(const ContentScan& scan);
+    // Draws `value` with the font named `fontName` on the page of geometry `g` that is the file's
+    // page `pageIndex` (0 the first; --mirror swaps sides on odd indexes).
+    std::string draw(const PageGeometry& g, const std::string& fontName, long long value, size_t pageIndex);
+
+    // Where the text's baseline starts, in points from the bottom-left corner of the page as shown,
+    // and how wide it is.
+    struct Placement {
+        double x = 0, y = 0, width = 0;
+    };
+    Placement place(const PageGeometry& g, const std::string& text, size_t pageIndex) const;
+    // With page labels asked for: the text drawn on each page by index, none on a page not drawn.
+    const std::vector<std::optional<std::string>>& printed() const { return printed_; }
+    // The pages of a file of `pages` pages for the page label writer; `original(k)` tells an
+    // unnumbered page's label range as the input has it.
+    std::vector<PageLabelPage>
+    labelPages(size_t pages, const std::function<void(size_t, PageLabelPage&)>& original) const;
     // Pages whose number lies wholly outside what a viewer shows of the page.
     size_t pagesWithNumberOffPage() const { return offPage_; }
 
@@ -37,14 +57,17 @@ public:
         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>";
 
 private:
-    bool visible(const PageGeometry& g, const std::string& text) const;
+    bool visible(const PageGeometry& g, const Placement& p) const;
 
     StampOptions options_;
     bool tagged_ = false;
-    std::string textState_; // font size, colour and place of the number: the same on every page
+    const FontMetrics* metrics_;
+    std::string textState_;       // font size and colour of the number: the same on every page
+    std::string backgroundColor_; // the fill colour of the box behind it
     double matrix_[6] = {};
     std::string matrixText_;
     size_t offPage_ = 0;
+    std::vector<std::optional<std::string>> printed_;
     size_t pageCount_ = 0;
     std::unique_ptr<FontSubset> subset_;
 };

@@ -124,25 +124,85 @@ std::string PdfLiteral(const std::string& bytes) {
     return out + ")";
 }
 
-double HelveticaWidth(const std::string& bytes) {
-    double width = 0;
-    for (char ch : bytes) {
-        const auto c = static_cast<unsigned char>(ch);
-        // Helvetica's own widths for what a number text mostly holds; a broad figure for the rest.
-        if (c >= '0' && c <= '9')
-            width += 0.556;
-        else if (c == ' ')
-            width += 0.278;
-        else if (c == '-')
-            width += 0.333;
-        else if (c == '.' || c == ',' || c == ':' || c == ';' || c == 'i' || c == 'l' || c == 'j')
-            width += 0.278;
-        else if (c >= 'A' && c <= 'Z')
-            width += c == 'I' ? 0.278 : c == 'M' || c == 'W' ? 0.833 : 0.667;
-        else if (c >= 'a' && c <= 'z')
-            width += c == 'm' ? 0.833 : c == 'w' ? 0.722 : c == 'f' || c == 't' || c == 'r' ? 0.333 : 0.556;
-        else
-            width += 0.556;
+namespace {
+// Helvetica's advance widths (its AFM, thousandths of the size) for WinAnsiEncoding codes 32 to 255;
+// 0 for the codes Windows-1252 leaves unused.
+// clang-format off
+constexpr short kHelveticaWidths[224] = {
+    // 32: space ! " # $ % & ' ( ) * + , - . /
+    278, 278, 355, 556, 556, 889, 667, 191, 333, 333, 389, 584, 278, 333, 278, 278,
+    // 48: 0-9 : ; < = > ?
+    556, 556, 556, 556, 556, 556, 556, 556, 556, 556, 278, 278, 584, 584, 584, 556,
+    // 64: @ A-O
+    1015, 667, 667, 722, 722, 667, 611, 778, 722, 278, 500, 667, 556, 833, 722, 778,
+    // 80: P-Z [ \ ] ^ _
+    667, 778, 722, 667, 611, 722, 667, 944, 667, 667, 611, 278, 278, 278, 469, 556,
+    // 96: ` a-o
+    333, 556, 556, 500, 556, 556, 278, 556, 556, 222, 222, 500, 222, 833, 556, 556,
+    // 112: p-z { | } ~ (127 unused)
+    556, 556, 333, 500, 278, 556, 500, 722, 500, 500, 500, 334, 260, 334, 584, 0,
+    // 128: Euro, -, quotesinglbase florin quotedblbase ellipsis dagger daggerdbl circumflex perthousand
+    //      Scaron guilsinglleft OE, -, Zcaron, -
+    556, 0, 222, 556, 333, 1000, 556, 556, 333, 1000, 667, 333, 1000, 0, 611, 0,
+    // 144: -, quoteleft quoteright quotedblleft quotedblright bullet endash emdash tilde trademark
+    //      scaron guilsinglright oe, -, zcaron Ydieresis
+    0, 222, 222, 333, 333, 350, 556, 1000, 333, 1000, 500, 333, 944, 0, 500, 667,
+    // 160: nbsp ¡ ¢ £ ¤ ¥ ¦ § ¨ © ª « ¬ soft-hyphen ® ¯
+    278, 333, 556, 556, 556, 556, 260, 556, 333, 737, 370, 556, 584, 333, 737, 333,
+    // 176: ° ± ² ³ ´ µ ¶ · ¸ ¹ º » ¼ ½ ¾ ¿
+    400, 584, 333, 333, 333, 556, 537, 278, 333, 333, 365, 556, 834, 834, 834, 611,
+    // 192: À-Å Æ Ç È-Ë Ì-Ï
+    667, 667, 667, 667, 667, 667, 1000, 722, 667, 667, 667, 667, 278, 278, 278, 278,
+    // 208: Ð Ñ Ò-Ö × Ø Ù-Ü Ý Þ ß
+    722, 722, 778, 778, 778, 778, 778, 584, 778, 722, 722, 722, 722, 667, 667, 611,
+    // 224: à-å æ ç è-ë ì-ï
+    556, 556, 556, 556, 556, 556, 889, 500, 556, 556, 556, 556, 278, 278, 278, 278,
+    // 240: ð ñ ò-ö ÷ ø ù-ü ý þ ÿ
+    556, 556, 556, 556, 556, 556, 556, 584, 611, 556, 556, 556, 556, 500, 556, 500,
+};
+// clang-format on
+
+class Helvetica : public FontMetrics {
+public:
+    double advance(std::string_view bytes) const override {
+        int width = 0;
+        for (const char ch : bytes) {
+            const auto c = static_cast<unsigned char>(ch);
+            if (c >= 32)
+                width += kHelveticaWidths[c - 32];
+        }
+        return width / 1000.0;
     }
-    return width;
+    double capHeight() const override { return 0.718; }
+    double descent() const override { return 0.207; }
+};
+} // namespace
+
+const FontMetrics& HelveticaMetrics() {
+    static const Helvetica metrics;
+    return metrics;
+}
+
+char32_t WinAnsiCharacter(unsigned char byte) {
+    return byte >= 0x80 && byte < 0xA0 ? kWindows1252High[byte - 0x80] : char32_t(byte);
+}
+
+std::string PdfTextString(const std::string& bytes) {
+    bool plain = true;
+    for (const char ch : bytes)
+        plain = plain && static_cast<unsigned char>(ch) >= 0x20 && static_cast<unsigned char>(ch) < 0x7F;
+    if (plain)
+        return PdfLiteral(bytes);
+    // Every Windows-1252 character lies in the Basic Multilingual Plane: one UTF-16 unit each.
+    std::string utf16 = "\xFE\xFF";
+    for (const char ch : bytes) {
+        const char32_t c = WinAnsiCharacter(static_cast<unsigned char>(ch));
+        utf16 += char(c >> 8);
+        utf16 += char(c & 0xFF);
+    }
+    return PdfLiteral(utf16);
+}
+
+double HelveticaWidth(const std::string& bytes) {
+    return HelveticaMetrics().advance(bytes);
 }

@@ -4,22 +4,22 @@
 // stamper/font/, linked only by the programs that print such text, so that the numbering tool starts
 // as quickly as ever.
 
+#include "NumberText.h"
+
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 // The glyphs one file's texts need, and the PDF objects that carry them.
-class FontSubset {
+// Its metrics are those of the texts it was made for (UTF-8), at size 1.
+class FontSubset : public FontMetrics {
 public:
     virtual ~FontSubset() = default;
 
     // Text-showing operators (after "Tf") that draw UTF-8 `text`, one of the texts the subset was
     // made for; throws std::logic_error for any other.
     virtual const std::string& show(const std::string& text) const = 0;
-    // The text's advance and the capitals' height, at size 1 (in points at the subset's size / size).
-    virtual double width(const std::string& text) const = 0;
-    virtual double capHeight() const = 0;
 
     // The font's objects: the first is the font the pages name (a Type0 font); the others are the
     // ones it refers to. `numbers[k]` is the object number object k gets, and the dictionaries come

@@ -61,9 +61,14 @@ PageGeometry PageGeometry::of(QPDFPageObjectHelper& page) {
     QPDFObjectHandle dict = page.getObjectHandle();
     QPDFObjectHandle rotate = inherited(dict, kRotate);
     QPDFObjectHandle unit = dict.getKey("/UserUnit");
-    return fromValues(readNumbers(inherited(dict, kMediaBox)), readNumbers(inherited(dict, kCropBox)),
-                      rotate.isInteger() ? std::optional<long long>(rotate.getIntValue()) : std::nullopt,
-                      unit.isNumber() ? std::optional<double>(unit.getNumericValue()) : std::nullopt);
+    PageGeometry g =
+        fromValues(readNumbers(inherited(dict, kMediaBox)), readNumbers(inherited(dict, kCropBox)),
+                   rotate.isInteger() ? std::optional<long long>(rotate.getIntValue()) : std::nullopt,
+                   unit.isNumber() ? std::optional<double>(unit.getNumericValue()) : std::nullopt);
+    g.trimBox = readNumbers(dict.getKey("/TrimBox"));
+    g.bleedBox = readNumbers(dict.getKey("/BleedBox"));
+    g.artBox = readNumbers(dict.getKey("/ArtBox"));
+    return g;
 }
 
 PageGeometry PageGeometry::fromValues(const std::optional<Numbers>& mediaBox, const std::optional<Numbers>& cropBox,
@@ -81,6 +86,10 @@ PageGeometry PageGeometry::fromValues(const std::optional<Numbers>& mediaBox, co
         crop.valid = crop.urx > crop.llx && crop.ury > crop.lly;
     }
     const Box& shown = crop.valid ? crop : media;
+    g.mediaLlx = media.llx;
+    g.mediaLly = media.lly;
+    g.mediaUrx = media.urx;
+    g.mediaUry = media.ury;
     g.llx = shown.llx;
     g.lly = shown.lly;
     g.urx = shown.urx;
@@ -119,4 +128,44 @@ void PageGeometry::displayToUser(double m[6]) const {
     m[3] = d * s;
     m[4] = e;
     m[5] = f;
+}
+
+PageGeometry::Area PageGeometry::shownArea(PlacementBox which) const {
+    Box box{llx, lly, urx, ury, true}; // the crop box, already clipped and fallen back
+    if (which == PlacementBox::Media) {
+        box = Box{mediaLlx, mediaLly, mediaUrx, mediaUry, true};
+    } else if (which != PlacementBox::Crop) {
+        const std::optional<Numbers>& own = which == PlacementBox::Trim    ? trimBox
+                                            : which == PlacementBox::Bleed ? bleedBox
+                                                                           : artBox;
+        Box b = readBox(own);
+        if (b.valid) {
+            b.llx = std::max(b.llx, mediaLlx);
+            b.lly = std::max(b.lly, mediaLly);
+            b.urx = std::min(b.urx, mediaUrx);
+            b.ury = std::min(b.ury, mediaUry);
+            if (b.urx > b.llx && b.ury > b.lly)
+                box = b;
+        }
+    }
+    // User space to displayed points: the inverse of displayToUser, whose 2x2 part is a turn times 1/unit.
+    double m[6];
+    displayToUser(m);
+    const double s2 = m[0] * m[0] + m[1] * m[1];
+    const auto shown = [&](double ux, double uy, double& dx, double& dy) {
+        dx = (m[0] * (ux - m[4]) + m[1] * (uy - m[5])) / s2;
+        dy = (m[2] * (ux - m[4]) + m[3] * (uy - m[5])) / s2;
+    };
+    double ax, ay, bx, by;
+    shown(box.llx, box.lly, ax, ay);
+    shown(box.urx, box.ury, bx, by);
+    return Area{std::min(ax, bx), std::min(ay, by), std::max(ax, bx), std::max(ay, by)};
+}
+
+double PageGeometry::shownWidth() const {
+    return (rotate == 90 || rotate == 270 ? ury - lly : urx - llx) * userUnit;
+}
+
+double PageGeometry::shownHeight() const {
+    return (rotate == 90 || rotate == 270 ? urx - llx : ury - lly) * userUnit;
 }

@@ -359,8 +359,9 @@ class EmbeddedSubset : public FontSubset {
 public:
     EmbeddedSubset(const EmbeddedFont& font, const std::vector<std::string>& texts, double fontSize);
     const std::string& show(const std::string& text) const override;
-    double width(const std::string& text) const override;
+    double advance(std::string_view text) const override;
     double capHeight() const override { return capHeight_; }
+    double descent() const override { return -descent_; }
     std::vector<Object> objects(const std::vector<int>& numbers) const override;
 
 private:
@@ -587,8 +588,8 @@ const std::string& EmbeddedSubset::show(const std::string& text) const {
     return it->second.operators;
 }
 
-double EmbeddedSubset::width(const std::string& text) const {
-    const auto it = drawn_.find(text);
+double EmbeddedSubset::advance(std::string_view text) const {
+    const auto it = drawn_.find(std::string(text));
     if (it == drawn_.end())
         throw std::logic_error("a text measured that its font subset was not made for");
     return it->second.width;

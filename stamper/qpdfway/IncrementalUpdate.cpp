@@ -25,12 +25,23 @@ std::string bufferText(const std::shared_ptr<Buffer>& buffer) {
 
 } // namespace
 
+void NumberNewObjectsFromSize(QPDF& pdf) {
+    QPDFObjectHandle size = pdf.getTrailer().getKey("/Size");
+    // Beyond the numbers readers take the copy is rewritten, which numbers every object afresh.
+    if (!size.isInteger() || size.getIntValue() < 2 || size.getIntValue() > kMaxObjectNumber + 1)
+        return;
+    // The number below it taken (as a null, which no copy writes, where the file lacks it); asking
+    // for the object count instead would read every object now, before the content scans start.
+    (void)pdf.getObject(int(size.getIntValue()) - 1, 0);
+}
+
 IncrementalUpdate::IncrementalUpdate(QPDF& pdf, long long inputSize, const InputReader& readInput,
-                                     std::string revisionId)
+                                     std::string revisionId, bool catalogChanged)
     : pdf_(pdf)
     , encryption_(pdf)
     , inputSize_(inputSize)
     , newId_(std::move(revisionId)) {
+    catalogChanged_ = catalogChanged;
     if (!encryption_.unsupported().empty()) {
         unsupported_ = "encrypted with " + encryption_.unsupported();
         return;
@@ -66,6 +77,8 @@ void IncrementalUpdate::collectObjects() {
     // qpdf copies into the page before it changes them). Resources or font dictionaries that are
     // indirect are taken too, should a page ever be numbered through them.
     std::map<QPDFObjGen, QPDFObjectHandle> chosen;
+    if (catalogChanged_)
+        chosen.emplace(pdf_.getRoot().getObjGen(), pdf_.getRoot());
     for (auto& page : QPDFPageDocumentHelper(pdf_).getAllPages()) {
         QPDFObjectHandle dict = page.getObjectHandle();
         chosen.emplace(dict.getObjGen(), dict);

@@ -19,11 +19,18 @@
 #include <string>
 #include <vector>
 
+// Makes the objects qpdf creates from now on take numbers from the trailer's /Size up, as an
+// update's new objects are numbered (qpdf itself numbers them above every number the file defines
+// or references, which keeps a reference to a missing object from coming to mean a new one).
+void NumberNewObjectsFromSize(QPDF& pdf);
+
 class IncrementalUpdate {
 public:
     // `pdf` has been read from an input of `inputSize` bytes without repairs, and its pages numbered.
     // `revisionId` names the new revision (see RevisionId).
-    IncrementalUpdate(QPDF& pdf, long long inputSize, const InputReader& readInput, std::string revisionId);
+    // `catalogChanged`: numbering changed the catalog (its page labels); it is written again.
+    IncrementalUpdate(QPDF& pdf, long long inputSize, const InputReader& readInput, std::string revisionId,
+                      bool catalogChanged = false);
 
     // Empty when the update can be written; otherwise why not (the whole file is rewritten then).
     const std::string& unsupported() const { return unsupported_; }
@@ -45,6 +52,7 @@ private:
     using Entry = XrefEntry;
 
     void collectObjects();
+    bool catalogChanged_ = false;
     // File: as written, strings encrypted, keys whose values are null (directly or through a missing
     // object) left out. Memory: the same unencrypted, to compare with the copy. Copy: never resolves
     // a reference, so that checking the copy reads nothing but the written objects.

@@ -106,14 +106,14 @@ void PageContentScans::decodeAndScan(Job& job, ContentReader& reader) {
     for (auto& piece : job.pieces) {
         if (!reader.decode(piece, sink))
             return;
-        sink.take("\n", 1);
+        sink.streamEnd();
     }
     job.scan = sink.finish();
     if (keepsContent(job)) {
         KeepSink keep(job.content, kMaxKeptBytes);
         for (auto& piece : job.pieces) {
             reader.decode(piece, keep);
-            keep.take("\n", 1);
+            keep.streamEnd();
         }
         job.tooLarge = keep.overflowed();
     }
@@ -123,7 +123,7 @@ void PageContentScans::decodeAndScan(Job& job, ContentReader& reader) {
 }
 
 bool PageContentScans::keepsContent(const Job& job) {
-    return job.scan.endsBadly() ? job.streams.size() > 1 : !job.scan.strayRestores.empty();
+    return !job.scan.vouched() ? job.streams.size() > 1 : !job.scan.strayRestores.empty();
 }
 
 void PageContentScans::decodeThroughQpdf(Job& job) {
@@ -131,7 +131,7 @@ void PageContentScans::decodeThroughQpdf(Job& job) {
     bool damaged = false;
     for (auto& s : job.streams) {
         damaged = !ContentReader::decodeThroughQpdf(s, sink) || damaged;
-        sink.take("\n", 1);
+        sink.streamEnd();
     }
     job.scan = sink.finish();
     job.scan.damaged = damaged;
@@ -139,7 +139,7 @@ void PageContentScans::decodeThroughQpdf(Job& job) {
         KeepSink keep(job.content, kMaxKeptBytes);
         for (auto& s : job.streams) {
             ContentReader::decodeThroughQpdf(s, keep);
-            keep.take("\n", 1);
+            keep.streamEnd();
         }
         job.tooLarge = keep.overflowed();
     }
@@ -180,7 +180,7 @@ ContentScan PageContentScans::scanOf(size_t page, std::string* content, bool* to
         decodeThroughQpdf(job);
     if (tooLarge != nullptr)
         *tooLarge = job.tooLarge;
-    if (job.tooLarge && !job.scan.endsBadly())
+    if (job.tooLarge && job.scan.vouched())
         throw std::runtime_error(
             "page " + std::to_string(page + 1) +
             " has content over 64 MB with restores that close nothing, too large to repair");

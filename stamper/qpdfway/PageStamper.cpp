@@ -1,8 +1,10 @@
 #include "PageStamper.h"
 
 #include "PageContentScans.h"
+#include "ViewerDisagreement.h"
 
 #include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFPageLabelDocumentHelper.hh>
 
 #include <map>
 #include <set>
@@ -44,8 +46,10 @@ size_t PageStamper::stampAll() {
     for (size_t k = 0; k < pages.size(); ++k) {
         bool tooLarge = false;
         ContentScan scan = scans.scanOf(k, &content, &tooLarge);
-        stampPage(pages[k], n++, scan, content, tooLarge);
+        stampPage(pages[k], n++, k, scan, content, tooLarge);
     }
+    if (options_.pageLabels)
+        writePageLabels(pages.size());
     return pages.size();
 }
 
@@ -73,11 +77,32 @@ QPDFObjectHandle PageStamper::addEmbeddedFont(const FontSubset& font) {
     return pdf_.getObjectByID(numbers[0], 0);
 }
 
+// The catalog's /PageLabels: each numbered page labelled with its text, the others with the label
+// they had (qpdf reads the input's number tree, whatever its shape).
+void PageStamper::writePageLabels(size_t pages) {
+    QPDFPageLabelDocumentHelper labels(pdf_);
+    const bool had = labels.hasPageLabels();
+    const std::string tree = PageLabelTree(drawing_.labelPages(pages, [&](size_t k, PageLabelPage& page) {
+        if (!had)
+            return;
+        QPDFObjectHandle label = labels.getLabelForPage((long long)k);
+        if (!label.isDictionary())
+            return;
+        std::string entries;
+        for (const char* key : {"/S", "/P"})
+            if (label.hasKey(key) && !label.getKey(key).isNull())
+                entries += (entries.empty() ? "" : " ") + std::string(key) + " " + label.getKey(key).unparseResolved();
+        page.original = entries;
+        page.originalStart = label.getKey("/St").isInteger() ? label.getKey("/St").getIntValue() : 1;
+    }));
+    pdf_.getRoot().replaceKey("/PageLabels", QPDFObjectHandle::parse(tree));
+}
+
 // A box or rotation that reads as absent (null, or a reference to null or to a missing object)
 // where the page or the nearest node above gives one is written into the page as the value it
 // stands for: qpdf and poppler take the inherited one, MuPDF a default; given outright, every viewer
 // shows the same page.
-void PageStamper::stateAbsentValues(QPDFPageObjectHelper& page) {
+void PageStamper::stateAbsentValues(QPDFPageObjectHelper& page, size_t index) {
     QPDFObjectHandle dict = page.getObjectHandle();
     for (const char* key : {"/MediaBox", "/CropBox", "/Rotate"}) {
         // The nearest node along /Parent that has the key at all, null or not.
@@ -106,7 +131,23 @@ void PageStamper::stateAbsentValues(QPDFPageObjectHelper& page) {
             value = std::string(key) == "/Rotate" ? QPDFObjectHandle::newInteger(0)
                                                   : QPDFObjectHandle::parse("[0 0 612 792]");
         dict.replaceKey(key, value);
+        warnings_.push_back(AbsentValueWarning(key, index));
     }
+}
+
+void PageStamper::stateDisagreements(QPDFPageObjectHelper& page, size_t index) {
+    QPDFObjectHandle dict = page.getObjectHandle();
+    QPDFObjectHandle rotate = page.getAttribute("/Rotate", false);
+    if (rotate.isNumber())
+        if (auto stated = RotationViewersDisagreeOn(rotate.isInteger(), rotate.getNumericValue(), index)) {
+            dict.replaceKey("/Rotate", QPDFObjectHandle::newInteger(stated->value));
+            if (!stated->warning.empty())
+                warnings_.push_back(stated->warning);
+        }
+    QPDFObjectHandle group = dict.getKey("/Group");
+    if (group.isDictionary() && group.getKey("/S").isNameAndEquals("/Transparency") &&
+        group.getKey("/CS").isNameAndEquals("/DeviceGray"))
+        warnings_.push_back(GreyPageGroupWarning(index));
 }
 
 std::string PageStamper::addFont(QPDFPageObjectHelper& page) {
@@ -202,23 +243,25 @@ std::string PageStamper::addContentForm(QPDFPageObjectHelper& page,
     return name;
 }
 
-void PageStamper::stampPage(QPDFPageObjectHelper& page, long long value, const ContentScan& scan,
-                            std::string& content, bool tooLarge) {
+void PageStamper::stampPage(QPDFPageObjectHelper& page, long long value, size_t index,
+                            const ContentScan& scan, std::string& content, bool tooLarge) {
     QPDFObjectHandle page_dict = page.getObjectHandle();
     QPDFObjectHandle contents = page_dict.getKey("/Contents");
     const std::vector<QPDFObjectHandle> streams = ContentStreams(contents);
 
-    stateAbsentValues(page);
+    stateAbsentValues(page, index + 1);
+    stateDisagreements(page, index + 1);
     std::string fontName = addFont(page);
-    const std::string number = drawing_.draw(PageGeometry::of(page), fontName, value);
+    const std::string number = drawing_.draw(PageGeometry::of(page), fontName, value, index);
 
     // The page gets a /Contents array of its own; the streams it had stay untouched, so pages that
     // share them keep what they showed.
     QPDFObjectHandle list = QPDFObjectHandle::newArray();
-    if (scan.endsBadly() && !streams.empty()) {
+    if (!scan.vouched() && !streams.empty()) {
         const std::string form = addContentForm(page, streams, content, tooLarge);
         if (!form.empty()) {
-            list.appendItem(pdf_.newStream("q " + form + " Do Q\n" + number));
+            list.appendItem(
+                pdf_.newStream("q " + form + " Do Q\n" + NumberDrawing::closingMarks(scan) + number));
         } else {
             // Too large to join: the number goes first, and the page's content is drawn after it.
             list.appendItem(pdf_.newStream(number));

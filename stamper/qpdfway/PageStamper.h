@@ -20,15 +20,20 @@ public:
     // Pages whose number lies wholly outside what a viewer shows of the page.
     size_t pagesWithNumberOffPage() const { return drawing_.pagesWithNumberOffPage(); }
     static bool isTagged(QPDF& pdf);
+    // Where viewers read a page of the input differently (see ViewerDisagreement.h).
+    const std::vector<std::string>& warnings() const { return warnings_; }
 
 private:
     // `content` is the page's decoded content when the scan found stray restores in it, or when
     // content of several streams ends badly; `tooLarge` when that was too large to keep.
-    void stampPage(QPDFPageObjectHelper& page, long long number, const ContentScan& scan,
+    void stampPage(QPDFPageObjectHelper& page, long long number, size_t index, const ContentScan& scan,
                    std::string& content, bool tooLarge);
     std::string addFont(QPDFPageObjectHelper& page);
     QPDFObjectHandle addEmbeddedFont(const FontSubset& font);
-    static void stateAbsentValues(QPDFPageObjectHelper& page);
+    // `page` counts from 1, for the warnings.
+    void stateAbsentValues(QPDFPageObjectHelper& page, size_t index);
+    void stateDisagreements(QPDFPageObjectHelper& page, size_t index);
+    void writePageLabels(size_t pages);
     // The page's content as a form XObject named in its resources; the name, or empty when the
     // content could not be kept.
     std::string addContentForm(QPDFPageObjectHelper& page, const std::vector<QPDFObjectHandle>& streams,
@@ -39,4 +44,5 @@ private:
     QPDFObjectHandle font_;
     QPDFObjectHandle openSave_;
     NumberDrawing drawing_;
+    std::vector<std::string> warnings_;
 };

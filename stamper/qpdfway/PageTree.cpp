@@ -71,7 +71,8 @@ public:
                 QPDFObjectHandle count = frame.node.getKey("/Count");
                 const size_t below = found_.size() - frame.firstFound;
                 if (!count.isInteger() || count.getIntValue() < 0 || size_t(count.getIntValue()) != below)
-                    fault("page counts in the page tree don't add up");
+                    fault("page counts in the page tree don't add up (MuPDF follows the counts, poppler "
+                          "and the PDF reference the kids; the copy has the pages the kids list)");
                 if (frame.node.isIndirect())
                     onPath_.erase(frame.node.getObjGen());
                 stack_.pop_back();
@@ -83,6 +84,18 @@ public:
             const QPDFObjectHandle node = frame.node;
             visit(kid, node, above);
         }
+    }
+
+    // Viewers show no more pages than the root's /Count, the first ones in tree order, whatever
+    // its kids list beyond (a page listed several times); a /Count of 0 or above what is there is
+    // not taken (they show no page or fail on the missing ones: the pages found are numbered).
+    void limitToCount(QPDFObjectHandle top) {
+        QPDFObjectHandle count = top.isDictionary() ? top.getKey("/Count") : QPDFObjectHandle::newNull();
+        if (!count.isInteger() || count.getIntValue() <= 0 || size_t(count.getIntValue()) >= found_.size())
+            return;
+        fault("its /Count shows " + std::to_string(count.getIntValue()) + " of the " +
+              std::to_string(found_.size()) + " pages its kids list, as viewers show it");
+        found_.resize(size_t(count.getIntValue()));
     }
 
     std::vector<Found>& found() { return found_; }
@@ -250,6 +263,7 @@ PageTreeRepair MendPageTree(QPDF& pdf) {
     PageTreeRepair repair;
     Walk walk(pdf);
     walk.run(pdf.getRoot().getKey("/Pages"));
+    walk.limitToCount(pdf.getRoot().getKey("/Pages"));
     std::vector<Found>* pages = &walk.found();
     std::vector<Found> inFile;
     repair.reason = walk.faults();

@@ -1,5 +1,7 @@
 #include "Recovery.h"
 
+#include "XrefSection.h"
+
 #include <qpdf/InputSource.hh>
 #include <qpdf/Pipeline.hh>
 #include <qpdf/QPDFExc.hh>
@@ -18,8 +20,6 @@
 
 namespace {
 
-// Beyond what qpdf accepts as an object number, and far beyond any real file.
-constexpr long long kMaxObjectNumber = 8'000'000;
 // Trailers tried, latest first: a file with more is built to make recovery slow.
 constexpr size_t kMaxTrailers = 100;
 // An object stream's list of numbers and offsets is read up to this size.

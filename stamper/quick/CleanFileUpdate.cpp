@@ -2,7 +2,9 @@
 
 #include "ContentReader.h"
 #include "NumberDrawing.h"
+#include "PageLabels.h"
 #include "PageGeometry.h"
+#include "ViewerDisagreement.h"
 
 #include <qpdf/Buffer.hh>
 #include <qpdf/QPDFObjectHandle.hh>
@@ -143,6 +145,9 @@ CleanFileUpdate::CleanFileUpdate(std::string_view input, const StampOptions& opt
     const PdfValue& catalog = pdf.resolve(*root);
     if (!catalog.is(Kind::Dictionary))
         notClean("no catalog");
+    // Labels the input has are merged by the qpdf way, which reads their number tree.
+    if (options.pageLabels && catalog.find("/PageLabels"))
+        notClean("page labels to merge with the numbers'");
     if (const PdfValue* info = trailer.find("/Info"); info && !info->is(Kind::Reference) && !info->is(Kind::Null))
         notClean("the document information is not an object of its own");
 
@@ -170,10 +175,12 @@ CleanFileUpdate::CleanFileUpdate(std::string_view input, const StampOptions& opt
                 }
         }
 
-    // New objects are numbered right after the highest number the input's sections define: the
-    // font, the shared "q", then one stream per page. Not after its /Size, which may be far above
-    // (readers take that, but refuse object numbers above kMaxObjectNumber).
-    font_ = pdf.highestNumber() + 1;
+    // New objects are numbered from the input's /Size, as an update's are (the font, the shared
+    // "q", then one stream per page), or above every number the file references, should a reference
+    // name an object it lacks: numbered so, a new object would come to stand for it.
+    const PdfValue* size = trailer.find("/Size");
+    font_ = int(std::max({(long long)pdf.highestNumber() + 1, pdf.highestReferenceAnywhere() + 1,
+                          size && size->is(Kind::Integer) ? std::min(size->integer, kMaxObjectNumber + 1) : 0}));
     if (last_.needsNewline)
         text_ += '\n';
     // The page dictionaries are written as the tree is walked; the number streams once the content
@@ -218,8 +225,16 @@ CleanFileUpdate::CleanFileUpdate(std::string_view input, const StampOptions& opt
     for (size_t k = 0; k < pages.size(); ++k)
         writeStream(numberStream(k), NumberDrawing::closing(pages[k]->scan) +
                                          drawing.draw(pages[k]->geometry, pages[k]->fontName,
-                                                      options.firstNumber + (long long)k));
+                                                      options.firstNumber + (long long)k, k));
     offPage_ = drawing.pagesWithNumberOffPage();
+    if (options.pageLabels) {
+        // The catalog again, its labels those of the printed texts (the input has none).
+        std::string text = "<<";
+        appendEntries(text, catalog, {"/PageLabels"});
+        text += " /PageLabels " + PageLabelTree(drawing.labelPages(pages.size(), [](size_t, PageLabelPage&) {})) +
+                " >>";
+        writeObject(root_, rootGeneration_, text);
+    }
 
     // Objects lie in the file in the order written; the section lists them by number.
     std::vector<XrefEntry> entries;
@@ -388,10 +403,29 @@ std::unique_ptr<CleanFileUpdate::Page> CleanFileUpdate::page(CleanPdf& pdf, cons
     for (auto [key, inherited] : {std::pair{std::string_view("/MediaBox"), values.mediaBox},
                                   {"/CropBox", values.cropBox ? values.cropBox : values.mediaBox},
                                   {"/Rotate", values.rotate}})
-        if (values.shadowed[k++])
+        if (values.shadowed[k++]) {
             stated.emplace_back(key, inherited ? std::string(inherited->text)
                                      : key == "/Rotate"  ? "0"
                                                          : "[0 0 612 792]");
+            warnings_.push_back(AbsentValueWarning(std::string(key), index + 1));
+        }
+    const PdfValue* rotate = pdf.lookup(values.rotate);
+    std::optional<long long> rotation =
+        rotate && rotate->is(Kind::Integer) ? std::optional<long long>(rotate->integer) : std::nullopt;
+    if (rotate && rotate->isNumber())
+        if (auto disagreement = RotationViewersDisagreeOn(rotate->is(Kind::Integer), rotate->number(), index + 1)) {
+            std::erase_if(stated, [](auto& s) { return s.first == "/Rotate"; });
+            stated.emplace_back("/Rotate", std::to_string(disagreement->value));
+            rotation = disagreement->value;
+            if (!disagreement->warning.empty())
+                warnings_.push_back(disagreement->warning);
+        }
+    if (const PdfValue* group = dictionaryAt(pdf, dict.find("/Group"))) {
+        const PdfValue* s = pdf.lookup(group->find("/S"));
+        const PdfValue* cs = pdf.lookup(group->find("/CS"));
+        if (s && s->isName("/Transparency") && cs && cs->isName("/DeviceGray"))
+            warnings_.push_back(GreyPageGroupWarning(index + 1));
+    }
     if (stated.empty()) {
         appendEntries(text, dict, {"/Contents", "/Resources"});
     } else {
@@ -426,12 +460,14 @@ std::unique_ptr<CleanFileUpdate::Page> CleanFileUpdate::page(CleanPdf& pdf, cons
             contentList + reference(numberStream(index), 0) + "] >>";
     writeObject(object.number, object.generation, text);
 
-    const PdfValue* rotate = pdf.lookup(values.rotate);
     const PdfValue* unit = pdf.lookup(dict.find("/UserUnit"));
     page->geometry = PageGeometry::fromValues(
-        box(pdf, values.mediaBox), box(pdf, values.cropBox),
-        rotate && rotate->is(Kind::Integer) ? std::optional<long long>(rotate->integer) : std::nullopt,
+        box(pdf, values.mediaBox), box(pdf, values.cropBox), rotation,
         unit && unit->isNumber() ? std::optional<double>(unit->number()) : std::nullopt);
+    // The boxes --box may measure in; a page's own only, none of them is inherited.
+    page->geometry.trimBox = box(pdf, dict.find("/TrimBox"));
+    page->geometry.bleedBox = box(pdf, dict.find("/BleedBox"));
+    page->geometry.artBox = box(pdf, dict.find("/ArtBox"));
     return page;
 }
 
@@ -490,12 +526,12 @@ void CleanFileUpdate::ScanQueue::work() {
             bool decoded = true;
             for (auto& [bytes, isDeflated] : page->contents) {
                 decoded = decoded && reader.decode(bytes, isDeflated, sink);
-                sink.take("\n", 1);
+                sink.streamEnd();
             }
             page->scan = sink.finish();
-            // A Q that closes nothing must be blanked out of a copy of the content, and content that
-            // ends badly drawn as a form of its own; the qpdf way does that.
-            if (!decoded || !page->scan.strayRestores.empty() || page->scan.endsBadly())
+            // A Q that closes nothing must be blanked out of a copy of the content, and content the
+            // scan can't vouch for drawn as a form of its own; the qpdf way does that.
+            if (!decoded || !page->scan.strayRestores.empty() || !page->scan.vouched())
                 failed_ = true;
         }
     } catch (std::exception&) {

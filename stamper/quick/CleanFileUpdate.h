@@ -35,6 +35,8 @@ public:
     bool isSigned() const { return signed_; }
     // The input's certification's permissions (1 to 3), 0 when it is not certified.
     int certification() const { return certification_; }
+    // Where viewers read a page of the input differently (see ViewerDisagreement.h).
+    const std::vector<std::string>& warnings() const { return warnings_; }
 
     // Throws std::runtime_error unless `copy`, the input and the update as qpdf reads them, needed no
     // repair, finds every written object where it was written, and parses what it was written as.
@@ -75,6 +77,7 @@ private:
     size_t pages_ = 0, offPage_ = 0;
     bool signed_ = false;
     int certification_ = 0;
+    std::vector<std::string> warnings_;
     LastSection last_;
     std::string revisionId_;
 };

@@ -3,14 +3,15 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
+#include <cstring>
 #include <zlib.h>
 
 namespace {
 
 // Nothing a page or its resources need nests deeper; a file that does is read by qpdf.
 constexpr int kMaxDepth = 64;
-// Object numbers beyond this belong to no file a careful writer made.
-constexpr long long kMaxObjects = 10'000'000;
+// One above the highest object number readers take: a file that uses higher ones is rewritten.
+constexpr long long kMaxObjects = kMaxObjectNumber + 1;
 // Cross-reference and object stream data, inflated whole.
 constexpr size_t kMaxSectionBytes = 256u << 20;
 constexpr int kMaxSections = 4096;
@@ -686,6 +687,59 @@ const PdfValue* CleanPdf::lookup(const PdfValue* v, bool streamDictionary) {
     if (target.value.is(PdfValue::Kind::Reference))
         notClean("a reference to a reference");
     return target.value.is(PdfValue::Kind::Null) ? nullptr : &target.value;
+}
+
+namespace {
+
+// The highest "n g R" in `text` (n up to kMaxObjectNumber, g up to 65535), 0 when there is none.
+long long highestReferenceIn(std::string_view text) {
+    long long highest = 0;
+    const char* const begin = text.data();
+    const char* const end = begin + text.size();
+    for (const char* r = begin; (r = static_cast<const char*>(std::memchr(r, 'R', size_t(end - r)))); ++r) {
+        if (r + 1 < end && !isWhite(r[1]) && !isDelimiter(r[1]))
+            continue;
+        // Backwards: white space, the generation, white space, the number.
+        const char* p = r;
+        auto white = [&] {
+            const char* start = p;
+            while (p > begin && isWhite(p[-1]))
+                --p;
+            return p < start;
+        };
+        auto digits = [&](int most) {
+            const char* start = p;
+            while (p > begin && isDigit(p[-1]) && start - p < most)
+                --p;
+            return p < start && (p == begin || !isDigit(p[-1]));
+        };
+        if (!white() || !digits(5))
+            continue;
+        const char* generation = p;
+        if (!white() || !digits(7))
+            continue;
+        if (p > begin && !isWhite(p[-1]) && !isDelimiter(p[-1]))
+            continue; // part of a longer token (a name, a real)
+        long long number = 0;
+        std::from_chars(p, generation, number);
+        if (number <= kMaxObjectNumber)
+            highest = std::max(highest, number);
+    }
+    return highest;
+}
+
+} // namespace
+
+long long CleanPdf::highestReferenceAnywhere() {
+    long long highest = highestReferenceIn(bytes_);
+    std::vector<bool> scanned(entries_.size(), false);
+    for (const Entry& e : entries_)
+        if (e.type == Entry::Type::Compressed && e.where > 0 && size_t(e.where) < entries_.size() &&
+            !scanned[size_t(e.where)]) {
+            scanned[size_t(e.where)] = true;
+            highest = std::max(highest, highestReferenceIn(objectStream(int(e.where)).data));
+        }
+    return std::max(highest, std::min<long long>(highestReference_, kMaxObjectNumber));
 }
 
 bool CleanPdf::encrypted() {

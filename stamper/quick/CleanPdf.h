@@ -61,6 +61,12 @@ public:
     int highestNumber() const { return highest_; }
     // Highest object number referenced by what was read so far (trailers and objects).
     long long highestReference() const { return highestReference_; }
+    // Highest object number up to kMaxObjectNumber that anything in the file may reference: every
+    // "n g R" among its bytes and its object streams' data, stream data and old revisions included,
+    // whether the object exists or not. A reference to a missing object (an annotation's appearance
+    // that names nothing) must not come to mean one of an update's new objects; a false find only
+    // moves their numbers up. Object streams it can't read throw NotClean.
+    long long highestReferenceAnywhere();
     // The object, read on first use; a missing or free one throws NotClean.
     const PdfObject& object(int number, int generation);
     // The object read afresh and not kept, for what is used once (a page, its content streams):

@@ -208,6 +208,14 @@ private slots:
                                << "--first is given more than once";
         QTest::newRow("flag with value")
             << QStringList{"-o", "OUT", "--quiet=yes", in} << "--quiet takes no value";
+        QTest::newRow("position") << QStringList{"-o", "OUT", "--position", "middle", in} << "is none of";
+        QTest::newRow("box") << QStringList{"-o", "OUT", "--box=paper", in} << "--box \"paper\" is none of";
+        QTest::newRow("background") << QStringList{"-o", "OUT", "--background", "navy", in} << "neither";
+        QTest::newRow("left at the right")
+            << QStringList{"-o", "OUT", "--position", "top-right", "--left", "5", in}
+            << "--left measures from the left edge";
+        QTest::newRow("margin and bottom") << QStringList{"-o", "OUT", "--bottom", "5", "--margin", "5,5", in}
+                                           << "--margin and --bottom both set the margins";
         QTest::newRow("missing input") << QStringList{"-o", "OUT", "IN/none.pdf"} << "no such file or folder";
         QTest::newRow("same file twice")
             << QStringList{"-o", "OUT", "IN/a.pdf", "IN/a.pdf"} << "is given twice";
@@ -239,6 +247,43 @@ private slots:
         QVERIFY(!QFileInfo::exists(t.abs("OUT")));
         QCOMPARE(filesBelow(t.abs("IN")), (QStringList{"a.pdf", "sub/a.pdf"}));
         QCOMPARE(ReadAll(t.abs("IN/a.pdf")), before);
+    }
+
+    // The list that the manual page and the completion are made from: one line of five fields per
+    // option, every one of them an option the command line knows.
+    void optionListNamesEveryOption() {
+        QProcess p;
+        p.setProcessEnvironment(headless());
+        p.start(numbrel(), {QStringLiteral("--batch"), QStringLiteral("--list-options")});
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), 0);
+        const QStringList lines =
+            QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QStringList names;
+        for (const QString& line : lines) {
+            const QStringList fields = line.split(QLatin1Char('\t'));
+            QCOMPARE(fields.size(), 5);
+            names.append(fields.at(0));
+            QVERIFY2(!fields.at(4).isEmpty(), qPrintable(line));
+            // A value with choices has its default among them.
+            if (!fields.at(3).isEmpty() && !fields.at(2).isEmpty())
+                QVERIFY(fields.at(3).split(QLatin1Char(',')).contains(fields.at(2)));
+        }
+        for (const char* name :
+             {"--output", "--first", "--jobs", "--manifest", "--position", "--box", "--mirror", "--margin",
+              "--background", "--page-labels", "--plan", "--quiet"})
+            QVERIFY2(names.contains(QLatin1String(name)), name);
+        TempTree t;
+        for (const QString& line : lines) {
+            const QStringList f = line.split(QLatin1Char('\t'));
+            if (f.at(0) == QLatin1String("--help") || f.at(1).isEmpty())
+                continue;
+            // Any option given a value it cannot take is refused by name: the parser knows it.
+            const Batch b = runBatch(
+                {f.at(0) + QStringLiteral("=\x01"), QStringLiteral("-o"), t.abs("OUT"), t.abs("x.pdf")});
+            QCOMPARE(b.exitCode, 2);
+            QVERIFY2(!b.err.contains(QLatin1String("unknown option")), qPrintable(b.err));
+        }
     }
 
     void helpDocumentsBothWays() {
@@ -471,7 +516,11 @@ private slots:
         // An AES-encrypted file: its appended objects are encrypted the same way every time.
         QVERIFY(QFile::copy(CorpusFolder() + QStringLiteral("/qpdf/qpdf__qtest__qpdf__V4-aes-clearmeta.pdf"),
                             t.abs("b/x/aes.pdf")));
-        const QStringList options{"--continue", "--format", "Bates {n}", "--digits", "5", "--first", "100"};
+        // With the placement, background and labels too: the labels go into the catalog of encrypted
+        // and rewritten copies as well.
+        const QStringList options{"--continue",     "--format", "Bates {n}",    "--digits",     "5",
+                                  "--first",        "100",      "--position",   "bottom-right", "--mirror",
+                                  "--box",          "trim",     "--background", "#FFFF00",      "--page-labels"};
         Batch b =
             runBatch(QStringList{"-o", t.abs("whole"), "--jobs", "1"} + options + QStringList{t.abs("b")});
         QVERIFY2(b.exitCode == 0, qPrintable(b.err));
@@ -536,8 +585,10 @@ private slots:
     void corpusSideBySide() {
         TempTree t;
         const QString corpus = CorpusFolder();
-        const Batch one = runBatch({"-o", t.abs("one"), "--jobs", "1", "--continue", "--manifest", t.abs("one.csv"), corpus});
-        const Batch four = runBatch({"-o", t.abs("four"), "--jobs", "4", "--continue", "--manifest", t.abs("four.csv"), corpus});
+        const Batch one = runBatch(
+            {"-o", t.abs("one"), "--jobs", "1", "--continue", "--manifest", t.abs("one.csv"), corpus});
+        const Batch four = runBatch(
+            {"-o", t.abs("four"), "--jobs", "4", "--continue", "--manifest", t.abs("four.csv"), corpus});
         QCOMPARE(one.exitCode, 1); // some are refused (password, no pages)
         QCOMPARE(four.exitCode, 1);
         const QStringList files = filesBelow(t.abs("one"));

@@ -14,6 +14,8 @@ class ContentScanTest : public QObject {
 private slots:
     void scan_data();
     void scan();
+    void vouch_data();
+    void vouch();
 };
 
 namespace {
@@ -164,6 +166,121 @@ void ContentScanTest::scan() {
         QVERIFY2(split.openSaves == openSaves && split.openText == openText && splitStray == strayRestores &&
                      int(split.end) == end,
                  qPrintable(QString("pieces of %1 bytes").arg(piece)));
+    }
+}
+
+void ContentScanTest::vouch_data() {
+    using D = ContentScan::Doubt;
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("doubt"); // ContentScan::Doubt
+    QTest::addColumn<int>("openMarked");
+
+    const QByteArray imageRow = "BI /W 2 /H 1 /BPC 8 /CS /G ID ab";
+    struct Row {
+        const char* name;
+        QByteArray content;
+        D doubt;
+        int openMarked = 0;
+    };
+    const Row rows[] = {
+        // What real content holds: vouched for.
+        {"every operand type",
+         "q 1 0 0 1 5 -5.5 cm /GS1 gs [3 1] 0 d 0 J 1 j .5 w -.25 0 Td BT /F1 12 Tf "
+         "(a) Tj [(b) -250 (c)] TJ 1 2 (d) \" (e) ' ET Q",
+         D::None},
+        {"colours by components and by pattern", "/P1 scn 0.5 sc 1 0 0 SC /CS0 cs 0.1 0.2 0.3 0.4 /P2 SCN",
+         D::None},
+        {"marked content with properties, left open",
+         "/OC /L1 BDC /Span << /ActualText (x) /K [1 2] /D << /A true >> >> BDC EMC /Tag BMC", D::None, 2},
+        {"unknown operators between BX and EX", "BX 1 2 foo /a bar EX", D::None},
+        {"inline image of a known length", "q " + imageRow + "\nEI Q", D::None},
+        {"a word split only by a comment and line ends", "q%c\rQ\n", D::None},
+        {"true, false and null inside a dictionary", "/P <</A true /B null /C false>> DP", D::None},
+
+        // Operand counts and types: poppler abandons the page at too few, skips the wrong type.
+        {"Tf with one operand", "BT 12 Tf ET", D::Operands},
+        {"a dash without its phase", "[3] d", D::Operands},
+        {"cm with four numbers", "1 0 0 1 cm", D::Operands},
+        {"a bare Do", "Do", D::Operands},
+        {"a name that lost its slash", "EGS9 gs", D::UnknownOperator},
+        {"seven numbers for cm", "1 1 0 0 1 0 0 cm", D::Operands},
+        {"a real for the line cap", "1.0 J", D::Operands},
+        {"a string for a colour", "(x) g", D::Operands},
+        {"too many colour components", "1 2 3 4 5 sc", D::Operands},
+        {"operands left at the end", "q Q 1 2", D::Operands},
+
+        // Tokens readers split differently, and syntax errors.
+        {"number glued to Q", "q 0Q", D::Ambiguous},
+        {"real glued to Q", "q .5Q", D::Ambiguous},
+        {"minus glued to Q", "q -Q", D::Ambiguous},
+        {"two minus signs", "--5 w", D::Ambiguous},
+        {"an unknown operator", "q foo Q", D::UnknownOperator},
+        {"endstream inside the data", "q Q endstream", D::EndStream},
+        {"endstream between BX and EX", "BX endstream EX", D::EndStream},
+        {"a stray parenthesis", "q ) Q", D::Syntax},
+        {"a lone >", "q > Q", D::Syntax},
+        {"braces", "{ q } Q", D::Syntax},
+        {"a dictionary key without a value", "/P << /MCID >> BDC EMC", D::Syntax},
+        {"an operator inside an array", "[1 Tj] TJ", D::Syntax},
+        {"a bad hex digit", "<4g> Tj", D::Syntax},
+        {"a word of 128 characters", "q " + QByteArray(128, 'a') + " Q", D::LongToken},
+        {"a name of 128 characters", "/" + QByteArray(127, 'a') + " gs", D::LongToken},
+        {"a word of 127 characters in BX", "BX " + QByteArray(127, 'a') + " EX", D::None},
+
+        // Nesting.
+        {"EMC that closes nothing", "EMC", D::Nesting},
+        {"BT inside BT", "BT BT ET ET", D::Nesting},
+        {"ET outside text", "ET", D::Nesting},
+        {"arrays nested too deep", QByteArray(40, '[') + QByteArray(40, ']') + " TJ", D::Nesting},
+
+        // Inline images: only where every viewer finds the data's end alike.
+        {"an image key without a value", "BI /W 2 /H 1 /BPC 8 /CS /G /I ID ab\nEI", D::Syntax},
+        {"colour space from the resources", "BI /W 2 /H 1 /BPC 8 /CS /Cs0 ID ab\nEI", D::InlineImage},
+        {"filtered data known only by /L", "BI /W 2 /H 1 /F /DCT /L 2 ID ab\nEI", D::InlineImage},
+        {"CCITT data", "BI /W 8 /H 1 /IM true /F /CCF ID a\nEI", D::InlineImage},
+        {"bytes between the data and EI", imageRow + "x EI", D::InlineImage},
+        {"EI glued to what follows", imageRow + " EIQ", D::InlineImage},
+
+        // A page's streams (split at \\x01) are read as one, but a token across a seam is not.
+        {"streams that end in operators", "q\x01Q\x01", D::None},
+        {"a number across two streams",
+         "1 0 0 1 0 \x01"
+         "0 cm",
+         D::None},
+        {"words that end with their streams", "1 0 0 1 0 0\x01 cm q\x01Q", D::None},
+        {"a comment across two streams", "q %a\x01Q", D::StreamBoundary},
+        {"a string across two streams",
+         "BT (ab\x01"
+         "c) Tj ET",
+         D::StreamBoundary},
+    };
+    for (const Row& r : rows)
+        QTest::newRow(r.name) << r.content << int(r.doubt) << r.openMarked;
+}
+
+void ContentScanTest::vouch() {
+    QFETCH(QByteArray, content);
+    QFETCH(int, doubt);
+    QFETCH(int, openMarked);
+    for (int piece : {int(content.size()), 1, 3}) {
+        ContentScanner scanner;
+        const QList<QByteArray> streams = content.split('\x01');
+        for (qsizetype k = 0; k < streams.size(); ++k) {
+            const QByteArray& data = streams[k];
+            const int step = std::max(piece, 1);
+            for (int at = 0; at < data.size(); at += step)
+                scanner.feed(
+                    std::string_view(data.constData() + at, size_t(std::min(step, int(data.size()) - at))));
+            if (k + 1 < streams.size())
+                scanner.endStream();
+        }
+        const ContentScan s = scanner.finish();
+        QVERIFY2(int(s.doubt) == doubt, qPrintable(QString("pieces of %1: doubt %2 at %3, expected %4")
+                                                       .arg(piece)
+                                                       .arg(int(s.doubt))
+                                                       .arg(s.doubtAt)
+                                                       .arg(doubt)));
+        QCOMPARE(s.openMarked, openMarked);
     }
 }
 
