@@ -150,6 +150,30 @@ private slots:
         }
     }
 
+    // The placement measures the embedded font: the text's right edge at the margin from the right
+    // edge of the page, for poppler's word boxes.
+    void placedByRealWidths_data() {
+        QTest::addColumn<QString>("format");
+        QTest::newRow("Cyrillic") << "Страница {n} из {total}";
+        QTest::newRow("Chinese") << "第{n}页";
+        // Arabic too lands right (MuPDF's character boxes end at the margin), but poppler's word
+        // boxes of right-to-left text are not where its glyphs are drawn.
+    }
+    void placedByRealWidths() {
+        QFETCH(QString, format);
+        TempTree t;
+        QVERIFY(makePdf(t.abs("in.pdf"), 1));
+        const Batch b = runBatch({"-o", t.abs("out"), "--position", "bottom-right", "--margin", "20,20",
+                                  "--format", format, t.abs("in.pdf")});
+        QVERIFY2(b.exitCode == 0, qPrintable(b.err));
+        const DisplayedPage page = PdfProbe::displayedPages(t.abs("out/in.pdf"), 1).value(0);
+        double right = 0;
+        for (const PdfWord& w : PdfProbe::words(t.abs("out/in.pdf"), 1))
+            if (w.yMin > page.height - 40)
+                right = std::max(right, w.xMax);
+        QVERIFY2(std::abs(right - (page.width - 20)) < 0.75, qPrintable(QString::number(right)));
+    }
+
     void latinStaysHelvetica() {
         TempTree t;
         QVERIFY(makePdf(t.abs("in.pdf"), 1));
