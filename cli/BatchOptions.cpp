@@ -126,6 +126,16 @@ const BatchOptionRow kBatchRows[] = {
          b.volume = v;
      },
      true},
+    {{.name = "--font",
+      .placeholder = "FONT",
+      .help = "the font for text Helvetica can't draw: a .ttf/.otf file, FILE.ttc:INDEX or an installed "
+              "font's name (default: one that has every character)"},
+     [](BatchOptions& b, const QString& v, const QString&) {
+         if (v.isEmpty())
+             refuse(QStringLiteral("--font is empty"));
+         b.font = v;
+     },
+     true},
     {{.name = "--overwrite", .help = "allow an output to replace an input"},
      [](BatchOptions& b, const QString&, const QString&) { b.overwrite = true; },
      true},

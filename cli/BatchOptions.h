@@ -12,6 +12,9 @@ struct BatchOptions {
     QString outputFolder; // absolute
     QStringList inputs;   // absolute, in the order given
     StampOptions stamp;   // what every page shows; input, output and first number are set per file
+    // --font: the font file or installed font's name; empty: Helvetica where it can draw the text,
+    // else fontconfig's choice. stamp.format is UTF-8 here; each file gets it in its font's terms.
+    QString font;
     bool continueNumbers = false;
     QString manifest; // absolute; empty for none
     bool overwrite = false;

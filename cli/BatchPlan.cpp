@@ -1,6 +1,7 @@
 #include "cli/BatchPlan.h"
 
 #include "cli/LoadFiles.h"
+#include "cli/BatchFont.h"
 #include "cli/Manifest.h"
 
 #include "NumberPdfFile.h"
@@ -206,15 +207,10 @@ BatchPlan MakeBatchPlan(const BatchOptions& options, const std::function<bool()>
         addInput(input, options, files, unreadable);
     checkOutputs(options, files);
 
-    const bool usesTitle = options.stamp.format.find("{file}") != std::string::npos;
-    for (BatchFile& f : files) {
+    for (BatchFile& f : files)
         f.title = QFileInfo(f.input).completeBaseName();
-        if (usesTitle && !ToWinAnsi(f.title.toStdString()))
-            refuse(QStringLiteral("--format prints {file}, but the name of %1 holds characters the page font "
-                                  "cannot print")
-                       .arg(f.input));
-    }
     checkLoadFiles(options, files);
+    std::shared_ptr<const PageFont> font = ChooseBatchFont(options, files);
 
     // The share of this part: whole runs of files, in batch order.
     const size_t total = files.size();
@@ -253,6 +249,7 @@ BatchPlan MakeBatchPlan(const BatchOptions& options, const std::function<bool()>
 
     BatchPlan plan;
     plan.batchFiles = total;
+    plan.font = std::move(font);
     plan.unreadableFolders = unreadable;
     plan.files.assign(files.begin() + std::ptrdiff_t(from), files.begin() + std::ptrdiff_t(to));
     if (options.continueNumbers && options.parts == 1 && !options.plan.isEmpty())

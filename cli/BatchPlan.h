@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -28,6 +29,8 @@ struct BatchPlan {
     size_t batchFiles = 0;        // in the whole batch
     // Folders of the inputs' trees that could not be read: their files are not in the batch.
     QStringList unreadableFolders;
+    // The font for text Helvetica can't draw (or for all text, with --font); null: none needed.
+    std::shared_ptr<const PageFont> font;
 };
 
 // Thrown for a plan that can't be made: the one-line reason, exit status 2.

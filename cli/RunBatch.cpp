@@ -1,5 +1,6 @@
 #include "cli/RunBatch.h"
 
+#include "cli/BatchFont.h"
 #include "cli/BatchOptions.h"
 #include "cli/BatchPlan.h"
 #include "cli/LoadFiles.h"
@@ -258,7 +259,7 @@ private:
         stamp.input = QFile::encodeName(f.input).toStdString();
         stamp.output = QFile::encodeName(f.output).toStdString();
         stamp.firstNumber = f.first;
-        stamp.fileTitle = ToWinAnsi(f.title.toStdString()).value_or(std::string());
+        SetFileText(stamp, options_, f.title, plan_.font);
         try {
             if (!QDir().mkpath(QFileInfo(f.output).absolutePath()))
                 throw StampError("the folder of " + stamp.output + " cannot be made");

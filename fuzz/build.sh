@@ -17,3 +17,10 @@ clang++-14 -std=c++17 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-r
     "$src/qpdfway/PageTree.cpp" "$src/qpdfway/Recovery.cpp" "$here/../tests/stamper/CopyCompare.cpp" \
     -lqpdf -lz -o "$out/fuzz_stamper"
 echo "$out/fuzz_stamper"
+
+# The embedded font: loading, shaping and subsetting any bytes.
+fontsrc=$src/font
+clang++-14 -std=c++17 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
+    -I"$src/common" -I"$fontsrc" "$here/fuzz_font.cpp" "$fontsrc/EmbeddedFont.cpp" \
+    $(pkg-config --cflags --libs harfbuzz harfbuzz-subset fribidi) -lz -o "$out/fuzz_font"
+echo "$out/fuzz_font"

@@ -7,6 +7,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config qt6-base-dev libqpdf-dev libdeflate-dev qpdf poppler-utils mupdf-tools
+          libharfbuzz-dev libfontconfig-dev libfribidi-dev fonts-dejavu-core fonts-wqy-microhei
           xvfb xauth fonts-liberation2 desktop-file-utils parallel python3-fitz
           python3 dpkg-dev lintian appstream man-db bash-completion file)
 

@@ -66,11 +66,33 @@ size_t utf16Length(std::string_view text) {
     return n;
 }
 
-void readFormat(StampOptions& o, const std::string& value, const std::string& what) {
+// The tool draws Helvetica only: Windows-1252 bytes. A batch takes any script, kept as UTF-8 (its
+// plan finds the font; each file gets the text in its font's terms); control characters print nothing.
+void readFormat(StampOptions& o, const std::string& value, const std::string& what, OptionDialect dialect) {
     if (value.empty())
         usage(what + " is empty: it would print nothing");
     if (utf16Length(value) > size_t(kLongestFormat))
         usage(what + " is longer than " + std::to_string(kLongestFormat) + " characters");
+    if (dialect == OptionDialect::Batch) {
+        for (size_t at = 0; at < value.size(); ++at) {
+            const auto b = static_cast<unsigned char>(value[at]);
+            const bool c1 = b == 0xC2 && at + 1 < value.size() && static_cast<unsigned char>(value[at + 1]) < 0xA0;
+            const bool separator = b == 0xE2 && value.compare(at + 1, 1, "\x80") == 0 && at + 2 < value.size() &&
+                                   (value[at + 2] == '\xA8' || value[at + 2] == '\xA9');
+            if (b < 0x20 || b == 0x7F || c1 || separator) {
+                char code[16];
+                std::snprintf(code, sizeof code, "U+%04X",
+                              c1 ? unsigned(static_cast<unsigned char>(value[at + 1]))
+                              : separator ? unsigned(value[at + 2] == '\xA8' ? 0x2028 : 0x2029)
+                                          : unsigned(b));
+                usage(what + " holds the control character " + code + ", which prints nothing");
+            }
+        }
+        if (!IsKnownNumberFormat(value))
+            usage(what + " " + quoted(value) + " has a \"{\" that is none of {n}, {total}, {file}");
+        o.format = value;
+        return;
+    }
     const std::optional<std::string> bytes = ToWinAnsi(value);
     if (!bytes) {
         // Name the first character the font lacks, as its code point.
@@ -229,10 +251,10 @@ const StampOptionRow kRows[] = {
       .defaultText = "{n}",
       .help = "what each page shows: {n} the number, {n:roman} {n:ROMAN} i ii / I II, {n:alpha} {n:ALPHA} "
               "a..z aa.. / A..Z AA.., {last} (in any of those styles) the number of the file's last numbered "
-              "page, {total} how many pages are numbered, {file} its name without extension; text in Latin-1 "
-              "and the Windows-1252 signs (€ – — “ ” ‘ ’ … • ™)"},
-     [](StampOptions& o, const OptionInfo&, const std::string& v, const std::string& what, Dialect) {
-         readFormat(o, v, what);
+              "page, {total} how many pages are numbered, {file} its name without extension; any script (text "
+              "Helvetica can't draw gets an embedded font subset)"},
+     [](StampOptions& o, const OptionInfo&, const std::string& v, const std::string& what, Dialect d) {
+         readFormat(o, v, what, d);
      }},
     {{.name = "--digits",
       .placeholder = "D",

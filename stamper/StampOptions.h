@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+class PageFont;
+
 // Told of the short name that a copy takes in OUT's folder for a moment (on its way over an existing
 // OUT, or from the start where the file system has no unnamed files), so that a program that keeps
 // records can have a name left by a run killed before its rename removed later. One per copy.
@@ -52,6 +54,9 @@ struct StampOptions {
     std::string fileTitle; // what {file} prints
     // Which pages get a number; the first of them shows firstNumber, the next one more, and so on.
     PageSelection pages;
+    // The font the text is drawn with, embedded as a subset of what the file's pages print; null for
+    // the standard Helvetica. With a font, `format` and `fileTitle` are UTF-8.
+    std::shared_ptr<const PageFont> font;
     // Makes the watch of each copy's short name; empty: nobody is told (the tool itself).
     std::function<std::unique_ptr<ShortNameWatch>()> watchShortNames;
 };

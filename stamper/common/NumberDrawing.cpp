@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -66,6 +67,19 @@ void NumberDrawing::setPageCount(size_t pages) {
                              " is beyond what the format's letters or roman numerals print (1 to " +
                              std::to_string(kHighestAlpha) + " in letters, 1 to " +
                              std::to_string(kHighestRoman) + " in roman numerals)");
+    if (!options_.font)
+        return;
+    std::vector<std::string> texts;
+    texts.reserve(numbered_);
+    for (size_t k = 0; k < numbered_; ++k)
+        texts.push_back(ExpandNumberText(options_.format, options_.digits, options_.firstNumber + (long long)k,
+                                         numbered_, options_.fileTitle, lastNumber()));
+    try {
+        subset_ = options_.font->subset(texts, options_.fontSize);
+        metrics_ = subset_.get();
+    } catch (const std::exception& e) {
+        throw StampError(e.what());
+    }
 }
 
 std::string NumberDrawing::closing(const ContentScan& scan) {
@@ -138,8 +152,13 @@ std::string NumberDrawing::draw(const PageGeometry& g, const std::string& fontNa
     s += ' ';
     s += y;
     s += " Tm ";
-    s += PdfLiteral(text);
-    s += tagged_ ? " Tj ET Q EMC\n" : " Tj ET Q\n";
+    if (subset_) {
+        s += subset_->show(text);
+        s += tagged_ ? " ET Q EMC\n" : " ET Q\n";
+    } else {
+        s += PdfLiteral(text);
+        s += tagged_ ? " Tj ET Q EMC\n" : " Tj ET Q\n";
+    }
     return s;
 }
 

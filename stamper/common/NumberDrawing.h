@@ -3,12 +3,14 @@
 // content (closing what it left open) and the text that draws the number where the options say.
 
 #include "ContentScan.h"
+#include "PageFont.h"
 #include "NumberText.h"
 #include "PageLabels.h"
 #include "PageGeometry.h"
 #include "StampOptions.h"
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 #include <string>
@@ -21,10 +23,15 @@ public:
 
     // Closes what the page's content left open (as `scan` found it) and the q that opened it.
     static std::string closing(const ContentScan& scan);
+    // The embedded font's subset, whose objects the page's font name stands for; null when the
+    // standard font (kFontDictionary) draws the text.
+    const FontSubset* embeddedFont() const { return subset_.get(); }
     // Closes the marked content the page's content left open, after that content drawn as a form.
     static std::string closingMarks(const ContentScan& scan);
     // The document's page count; set before the first draw. Throws StampError when the options'
-    // page selection leaves none of them, or a styled field can't print the numbers they get.
+    // page selection leaves none of them, or a styled field can't print the numbers they get. With
+    // an embedded font, the font's subset is made here for every text the numbered pages print
+    // (throws StampError when the font can't give it).
     void setPageCount(size_t pages);
     // How many pages are numbered and the number the last of them gets.
     size_t numberedPages() const { return numbered_; }
@@ -68,4 +75,5 @@ private:
     size_t offPage_ = 0;
     std::vector<std::optional<std::string>> printed_;
     size_t numbered_ = 0;
+    std::unique_ptr<FontSubset> subset_;
 };

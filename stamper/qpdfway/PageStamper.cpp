@@ -37,7 +37,10 @@ size_t PageStamper::stampAll() {
     drawing_.setPageCount(pages.size());
 
     // The first new object makes qpdf read every object of the file; the scans go on meanwhile.
-    font_ = pdf_.makeIndirectObject(QPDFObjectHandle::parse(NumberDrawing::kFontDictionary));
+    if (const FontSubset* embedded = drawing_.embeddedFont())
+        font_ = addEmbeddedFont(*embedded);
+    else
+        font_ = pdf_.makeIndirectObject(QPDFObjectHandle::parse(NumberDrawing::kFontDictionary));
     openSave_ = pdf_.newStream("q\n");
     long long n = options_.firstNumber;
     std::string content;
@@ -51,6 +54,30 @@ size_t PageStamper::stampAll() {
     if (options_.pageLabels)
         writePageLabels(pages.size());
     return pages.size();
+}
+
+// The embedded font's objects, numbered first so that their dictionaries can name each other.
+QPDFObjectHandle PageStamper::addEmbeddedFont(const FontSubset& font) {
+    std::vector<QPDFObjectHandle> handles;
+    std::vector<int> numbers;
+    for (int k = 0; k < FontSubset::kObjectCount; ++k) {
+        handles.push_back(k >= FontSubset::kFirstStream
+                              ? pdf_.newStream()
+                              : pdf_.makeIndirectObject(QPDFObjectHandle::newNull()));
+        numbers.push_back(handles.back().getObjectID());
+    }
+    const std::vector<FontSubset::Object> objects = font.objects(numbers);
+    for (size_t k = 0; k < objects.size(); ++k) {
+        QPDFObjectHandle dictionary = QPDFObjectHandle::parse(&pdf_, objects[k].dictionary);
+        if (!objects[k].streamData) {
+            pdf_.replaceObject(handles[k].getObjGen(), dictionary);
+            continue;
+        }
+        const QPDFObjectHandle filter = dictionary.getKey("/Filter");
+        handles[k].replaceDict(dictionary);
+        handles[k].replaceStreamData(*objects[k].streamData, filter, QPDFObjectHandle::newNull());
+    }
+    return pdf_.getObjectByID(numbers[0], 0);
 }
 
 // The catalog's /PageLabels: each numbered page labelled with its text, the others with the label

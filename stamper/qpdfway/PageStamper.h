@@ -33,6 +33,7 @@ private:
     void stampPage(QPDFPageObjectHelper& page, long long number, size_t index, const ContentScan& scan,
                    std::string& content, bool tooLarge);
     std::string addFont(QPDFPageObjectHelper& page);
+    QPDFObjectHandle addEmbeddedFont(const FontSubset& font);
     // `page` counts from 1, for the warnings.
     void stateAbsentValues(QPDFPageObjectHelper& page, size_t index);
     void stateDisagreements(QPDFPageObjectHelper& page, size_t index);

@@ -202,7 +202,27 @@ CleanFileUpdate::CleanFileUpdate(std::string_view input, const StampOptions& opt
 
     NumberDrawing drawing(options, tagged);
     drawing.setPageCount(pages.size());
-    writeObject(font_, 0, NumberDrawing::kFontDictionary);
+    if (const FontSubset* embedded = drawing.embeddedFont()) {
+        // The font the pages name, then the objects it refers to after the last number stream.
+        if (numberStream(pages_) + FontSubset::kObjectCount > kMaxObjectNumber)
+            notClean("object numbers that reach the highest a reader takes");
+        std::vector<int> numbers{font_};
+        for (int k = 1; k < FontSubset::kObjectCount; ++k)
+            numbers.push_back(numberStream(pages_) + k - 1);
+        const std::vector<FontSubset::Object> objects = embedded->objects(numbers);
+        for (size_t k = 0; k < objects.size(); ++k) {
+            const FontSubset::Object& o = objects[k];
+            if (!o.streamData) {
+                writeObject(numbers[k], 0, o.dictionary);
+                continue;
+            }
+            std::string dictionary = o.dictionary;
+            dictionary.insert(dictionary.rfind(">>"), "/Length " + std::to_string(o.streamData->size()) + " ");
+            writeObject(numbers[k], 0, dictionary, *o.streamData);
+        }
+    } else {
+        writeObject(font_, 0, NumberDrawing::kFontDictionary);
+    }
     writeStream(font_ + 1, "q\n");
     size_t stream = 0;
     for (size_t k = 0; k < pages.size(); ++k)

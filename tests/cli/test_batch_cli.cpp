@@ -228,7 +228,22 @@ private slots:
             << QStringList{"-o", "OUT", "--color", "0,256,0", in} << "--color green \"256\" is out of range";
         QTest::newRow("colour short hex") << QStringList{"-o", "OUT", "--color", "#fff", in} << "neither";
         QTest::newRow("format empty") << QStringList{"-o", "OUT", "--format", "", in} << "--format is empty";
-        QTest::newRow("format Greek") << QStringList{"-o", "OUT", "--format", "Ω {n}", in} << "U+03A9";
+        QTest::newRow("font missing") << QStringList{"-o", "OUT", "--font", "IN/none.ttf", "--format", "Ω {n}", in}
+                                      << "IN/none.ttf does not exist";
+        QTest::newRow("font no font") << QStringList{"-o", "OUT", "--font", "IN/a.pdf", "--format", "Ω {n}", in}
+                                      << "is no TrueType or OpenType font";
+        QTest::newRow("font name unknown")
+            << QStringList{"-o", "OUT", "--font", "No Such Family", "--format", "Ω {n}", in}
+            << "no installed font is named \"No Such Family\"";
+        QTest::newRow("font lacks a character")
+            << QStringList{"-o", "OUT", "--font", "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", "--format",
+                           "第{n}页", in}
+            << "has no glyph for U+7B2C (第), which --format holds";
+        QTest::newRow("collection index")
+            << QStringList{"-o", "OUT", "--font", "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc:7", in}
+            << "holds 2 fonts: its index must be 0 to 1";
+        QTest::newRow("no font has it") << QStringList{"-o", "OUT", "--format", "\U0010FFFD {n}", in}
+                                        << "no installed font has U+10FFFD";
         QTest::newRow("format line break") << QStringList{"-o", "OUT", "--format", "a\n{n}", in} << "U+000A";
         QTest::newRow("format unknown field")
             << QStringList{"-o", "OUT", "--format", "{page}", in} << "{page} is none of {n}, {last}";
