@@ -68,6 +68,12 @@ size_t utf16Length(std::string_view text) {
 
 // The tool draws Helvetica only: Windows-1252 bytes. A batch takes any script, kept as UTF-8 (its
 // plan finds the font; each file gets the text in its font's terms); control characters print nothing.
+[[noreturn]] void unknownField(const std::string& value, const std::string& what) {
+    usage(what + " " + quoted(value) + ": " + UnknownNumberField(value) +
+          " is none of {n}, {last}, {total}, {file} (the numbers in a style as {n:roman}, {n:ROMAN}, "
+          "{n:alpha} or {n:ALPHA})");
+}
+
 void readFormat(StampOptions& o, const std::string& value, const std::string& what, OptionDialect dialect) {
     if (value.empty())
         usage(what + " is empty: it would print nothing");
@@ -89,7 +95,7 @@ void readFormat(StampOptions& o, const std::string& value, const std::string& wh
             }
         }
         if (!IsKnownNumberFormat(value))
-            usage(what + " " + quoted(value) + " has a \"{\" that is none of {n}, {total}, {file}");
+            unknownField(value, what);
         o.format = value;
         return;
     }
@@ -118,9 +124,7 @@ void readFormat(StampOptions& o, const std::string& value, const std::string& wh
         usage(what + " holds a character the page font cannot print");
     }
     if (!IsKnownNumberFormat(*bytes))
-        usage(what + " " + quoted(value) + ": " + UnknownNumberField(value) +
-              " is none of {n}, {last}, {total}, {file} (the numbers in a style as {n:roman}, {n:ROMAN}, "
-              "{n:alpha} or {n:ALPHA})");
+        unknownField(value, what);
     o.format = *bytes;
 }
 

@@ -67,9 +67,11 @@ QStringList MupdfLabels(const QString& path) {
     return QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts);
 }
 
+// As the tool reads them: a format in Windows-1252 bytes, which the standard font draws (the batch
+// converts its UTF-8 the same way for text without an embedded font).
 void Set(StampOptions& o, const char* name, const std::string& value) {
     const StampOptionRow* row = FindStampOption(name);
-    row->read(o, row->info, value, name, OptionDialect::Batch);
+    row->read(o, row->info, value, name, OptionDialect::Tool);
 }
 } // namespace
 
