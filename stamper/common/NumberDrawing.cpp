@@ -1,6 +1,7 @@
 #include "NumberDrawing.h"
 
 #include "NumberText.h"
+#include "PdfNumber.h"
 #include "StampError.h"
 
 #include <algorithm>
@@ -10,18 +11,9 @@
 
 namespace {
 
-// Shortest decimal text for a content stream operand (no exponent, at most 5 decimals).
+// A content stream operand: at most 5 decimals.
 std::string number(double v) {
-    if (std::fabs(v) < 5e-6)
-        return "0";
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.5f", v);
-    std::string s(buf);
-    while (s.back() == '0')
-        s.pop_back();
-    if (s.back() == '.')
-        s.pop_back();
-    return s;
+    return PdfNumber(v, 5);
 }
 
 } // namespace

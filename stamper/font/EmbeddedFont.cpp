@@ -1,5 +1,7 @@
 #include "EmbeddedFont.h"
 
+#include "PdfNumber.h"
+
 #include <fribidi.h>
 #include <hb-ot.h>
 #include <hb-subset.h>
@@ -23,18 +25,9 @@ std::string hex4(unsigned v) {
     return buf;
 }
 
-// Shortest decimal text of a PDF number (at most 3 decimals).
+// A number in the font's dictionaries and its glyphs' positions: at most 3 decimals.
 std::string number(double v) {
-    if (std::fabs(v) < 5e-4)
-        return "0";
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.3f", v);
-    std::string s(buf);
-    while (s.back() == '0')
-        s.pop_back();
-    if (s.back() == '.')
-        s.pop_back();
-    return s;
+    return PdfNumber(v, 3);
 }
 
 std::string utf16Hex(const std::u32string& text) {
