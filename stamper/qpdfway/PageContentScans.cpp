@@ -5,8 +5,8 @@
 #include <string_view>
 
 namespace {
-// Keeps decoded content up to a size: a second decoding, for the rare page whose stray restores
-// must be blanked out of a copy, costs less than keeping every page's content on the way.
+// Keeps decoded content up to a size: a second decoding, for the rare page whose streams must be
+// joined into one form, costs less than keeping every page's content on the way.
 class KeepSink : public ContentSink {
 public:
     KeepSink(std::string& keep, size_t limit)
@@ -146,7 +146,7 @@ void PageContentScans::decodeAndScan(Job& job, ContentReader& reader) {
 }
 
 bool PageContentScans::keepsContent(const Job& job) {
-    return !job.scan.vouched() ? job.streams.size() > 1 : !job.scan.strayRestores.empty();
+    return !job.scan.vouched() && job.streams.size() > 1;
 }
 
 void PageContentScans::decodeThroughQpdf(Job& job) {

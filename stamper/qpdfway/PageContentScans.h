@@ -43,9 +43,8 @@ private:
     };
     static constexpr size_t kPublishBytes = 1 << 20;
     static constexpr size_t kMaxPendingBytes = 64 << 20;
-    // Decoded content is scanned as it comes, never held whole; only a page whose stray restores
-    // must be blanked out of a copy, or whose streams must be joined, has it decoded again and kept,
-    // up to this size.
+    // Decoded content is scanned as it comes, never held whole; only a page whose streams must be
+    // joined into one form has it decoded again and kept, up to this size.
     static constexpr size_t kMaxKeptBytes = 64 << 20;
 
     void fetchAll(const std::vector<QPDFObjectHandle>& pageContents);

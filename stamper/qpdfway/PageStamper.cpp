@@ -349,16 +349,11 @@ void PageStamper::stampPage(QPDFPageObjectHelper& page, long long value, size_t 
             for (auto& s : streams)
                 list.appendItem(s);
         }
-    } else if (scan.strayRestores.empty()) {
+    } else {
+        // Content the scan vouched for restores nothing it did not save, so our q holds around it.
         list.appendItem(openSave_);
         for (auto& s : streams)
             list.appendItem(s);
-        list.appendItem(pdf_.newStream(NumberDrawing::closing(scan) + number));
-    } else {
-        // A Q that closes nothing is ignored by viewers but would close our q; drop it from a copy.
-        for (size_t at : scan.strayRestores)
-            content[at] = ' ';
-        list.appendItem(pdf_.newStream("q\n" + content));
         list.appendItem(pdf_.newStream(NumberDrawing::closing(scan) + number));
     }
     page_dict.replaceKey("/Contents", list);

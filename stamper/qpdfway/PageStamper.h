@@ -28,8 +28,8 @@ public:
     const std::vector<QPDFObjectHandle>& changedObjects() const { return changed_; }
 
 private:
-    // `content` is the page's decoded content when the scan found stray restores in it, or when
-    // content of several streams ends badly; `tooLarge` when that was too large to keep.
+    // `content` is the page's decoded content when content of several streams can't be vouched for
+    // (it is joined into one form); `tooLarge` when that was too large to keep.
     void stampPage(QPDFPageObjectHelper& page, long long number, size_t index, const ContentScan& scan,
                    std::string& content, bool tooLarge);
     std::string addFont(QPDFPageObjectHelper& page);

@@ -543,9 +543,9 @@ void CleanFileUpdate::ScanQueue::work() {
                 sink.streamEnd();
             }
             page->scan = sink.finish();
-            // A Q that closes nothing must be blanked out of a copy of the content, and content the
-            // scan can't vouch for drawn as a form of its own; the qpdf way does that.
-            if (!decoded || !page->scan.strayRestores.empty() || !page->scan.vouched())
+            // Content the scan can't vouch for (a Q that closes nothing among it) is drawn as a form
+            // of its own; the qpdf way does that.
+            if (!decoded || !page->scan.vouched())
                 failed_ = true;
         }
     } catch (std::exception&) {
